@@ -1,0 +1,50 @@
+#include "files/files.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+
+namespace Files {
+
+QTemporaryDir external_dir(QDir::tempPath() + QStringLiteral("/upgrade_XXXXXX"));
+
+const std::map<ID, QString> basename = {
+    {ID::dfu_util_executable, QStringLiteral("dfu-util")},
+    {ID::libusb_library, QStringLiteral("libusb-1.0.0.dylib")},
+    {ID::firmware_dfu, QStringLiteral("firmware.dfu")},
+    {ID::firmware_bin, QStringLiteral("firmware.bin")},
+    {ID::uploaded_FW, QStringLiteral("uploaded_FW.bin")},
+    {ID::uploaded_FW_info, QStringLiteral("uploaded_FW_info.bin")},
+    {ID::uploaded_OTP, QStringLiteral("uploaded_OTP.bin")},
+};
+
+const QString desired_FW_fileName_dfu = QStringLiteral("firmware.dfu");
+const QString desired_FW_fileName_bin = QStringLiteral("firmware.bin");
+const QString uploaded_FW_fileName_bin = QStringLiteral("uploaded_FW.bin");
+const QString uploaded_FW_info_fileName_bin = QStringLiteral("uploaded_FW_info.bin");
+const QString uploaded_OTP_fileName_bin = QStringLiteral("uploaded_OTP.bin");
+const QString dfu_util_executable_fileName = QStringLiteral("dfu-util");
+
+QString path_of(const QString& base_name) { return external_dir.path() + "/" + base_name; }
+
+bool extract_resources(std::vector<ID> ids, bool must_succeed) {
+    if (!external_dir.isValid()) {
+        qInfo() << "Failed to create temporary directory:" << external_dir.errorString();
+        return false;
+    }
+    bool ok = true;
+    const QString prefix = QStringLiteral(":resources/");
+    for (const ID id : ids) {
+        const auto it = basename.find(id);
+        const QString name = it == basename.end() ? QString() : it->second;
+        if (QFile::copy(prefix + name, path_of(name))) {
+            qDebug() << "Extracted " << name;
+        } else {
+            qInfo() << "Failed to extract " << name;
+            ok = false;
+        }
+    }
+    return ok || !must_succeed;
+}
+
+} // namespace Files
