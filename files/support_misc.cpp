@@ -46,7 +46,11 @@ bool mark_file_executable(const QString& path) {
         return false;
     }
     qDebug() << "Changing file permissions to make it executable:" << path;
-    return file.setPermissions(file.permissions() | QFileDevice::ExeUser | QFileDevice::ExeGroup |
+    // The *User flags describe what this process may do (everything, for root), not the
+    // file's mode; keeping them would make the file writable when run as root.
+    const QFileDevice::Permissions mode =
+        file.permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
+    return file.setPermissions(mode | QFileDevice::ExeUser | QFileDevice::ExeGroup |
                                QFileDevice::ExeOther);
 }
 

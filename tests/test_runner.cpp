@@ -1,0 +1,204 @@
+// The dfu-util runner: exact argument vectors, logging, exit codes, output handling, waits.
+
+#include "dfu/command.h"
+#include "dfu/runner.h"
+#include "message_log.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString fake = QStringLiteral(ORVANTA_TEST_FAKES_DIR "/fake_tool.sh");
+
+// Points the table at the fake tool for one test and puts everything back afterwards.
+class FakeTable {
+public:
+    FakeTable() : saved_(DFU::commands), saved_path_(DFU::Command::path) {
+        DFU::Command::path = QFileInfo(fake).absolutePath();
+        for (auto& entry : DFU::commands)
+            entry.second.program = QFileInfo(fake).fileName();
+        qputenv("FAKE_TOOL_RECORD", record_path().toLocal8Bit());
+        qputenv("FAKE_TOOL_MODE", "ok");
+    }
+    ~FakeTable() {
+        DFU::commands = saved_;
+        DFU::Command::path = saved_path_;
+        qunsetenv("FAKE_TOOL_RECORD");
+        qunsetenv("FAKE_TOOL_MODE");
+        DFU::runner::set_first_wait_ms(30000);
+        DFU::runner::reset_give_up();
+    }
+    QString record_path() const { return dir_.filePath("record.txt"); }
+    // The argument vectors of all runs so far.
+    QList<QStringList> runs() const {
+        QFile f(record_path());
+        QList<QStringList> out;
+        if (!f.open(QIODevice::ReadOnly))
+            return out;
+        QStringList current;
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            if (line == "--end--") {
+                out << current;
+                current.clear();
+            } else if (!line.isEmpty()) {
+                current << QString::fromUtf8(line);
+            }
+        }
+        return out;
+    }
+
+private:
+    QTemporaryDir dir_;
+    std::map<DFU::CmdID, DFU::Command> saved_;
+    QString saved_path_;
+};
+
+} // namespace
+
+class TestRunner : public QObject {
+    Q_OBJECT
+private slots:
+    void table_holds_the_seven_command_lines_data() {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("version") << int(DFU::CmdID::version) << "dfu-util(-V)";
+        QTest::newRow("list") << int(DFU::CmdID::list) << "dfu-util(-d,0483,-l)";
+        QTest::newRow("upload_OTP") << int(DFU::CmdID::upload_OTP)
+                                    << "dfu-util(-d,0483,-a,2,-s,0x1FFF7800:512,-U)";
+        QTest::newRow("upload_FW_info") << int(DFU::CmdID::upload_FW_info)
+                                        << "dfu-util(-d,0483,-a,0,-s,0x08000000:2048,-U)";
+        QTest::newRow("upload_FW") << int(DFU::CmdID::upload_FW) << "dfu-util(-d,0483,-a,0)";
+        QTest::newRow("download_FW") << int(DFU::CmdID::download_FW) << "dfu-util(-d,0483,-a,0,-D)";
+        QTest::newRow("setup_prepared_config") << int(DFU::CmdID::setup_prepared_config)
+                                               << "dfu-util()";
+    }
+    void table_holds_the_seven_command_lines() {
+        QFETCH(int, id);
+        QFETCH(QString, text);
+        QCOMPARE(DFU::commands.size(), size_t(7));
+        QCOMPARE(QString(DFU::commands.at(DFU::CmdID(id))), text);
+    }
+
+    void runs_exact_argument_vectors_and_announces_all_but_list_data() {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<bool>("announced");
+        QTest::newRow("list") << int(DFU::CmdID::list) << QStringList()
+                              << QStringList{"-d", "0483", "-l"} << false;
+        QTest::newRow("upload_FW_info")
+            << int(DFU::CmdID::upload_FW_info) << QStringList{"/tmp/a b.bin"}
+            << QStringList{"-d", "0483", "-a", "0", "-s", "0x08000000:2048", "-U", "/tmp/a b.bin"}
+            << true;
+        QTest::newRow("upload_FW")
+            << int(DFU::CmdID::upload_FW) << QStringList{"-s", "0x08000000:400308", "-U", "p"}
+            << QStringList{"-d", "0483", "-a", "0", "-s", "0x08000000:400308", "-U", "p"} << true;
+        QTest::newRow("download_FW") << int(DFU::CmdID::download_FW) << QStringList{"f;rm -rf x"}
+                                     << QStringList{"-d", "0483", "-a", "0", "-D", "f;rm -rf x"}
+                                     << true;
+        QTest::newRow("id outside the table runs only the extra arguments")
+            << 42 << QStringList{"x"} << QStringList{"x"} << true;
+    }
+    void runs_exact_argument_vectors_and_announces_all_but_list() {
+        QFETCH(int, id);
+        QFETCH(QStringList, extra);
+        QFETCH(QStringList, expected);
+        QFETCH(bool, announced);
+        FakeTable table;
+        if (id == 42) // an entry the subscript inserts: point the default program at the fake too
+            DFU::commands[DFU::CmdID(42)].program = QFileInfo(fake).fileName();
+        MessageLog log;
+        const DFU::CmdResult r = DFU::run_command(DFU::CmdID(id), extra);
+        QCOMPARE(r.exit_code, 0);
+        QCOMPARE(table.runs(), QList<QStringList>{expected});
+        QCOMPARE(log.count("Start "), announced ? 1 : 0);
+        QCOMPARE(log.count("Exit with"), 0);
+        if (announced) {
+            const QString start = log.texts(QtInfoMsg).first();
+            QVERIFY2(start.startsWith("Start  \"" + fake + "\" ("), qPrintable(start));
+        }
+    }
+
+    void exit_codes_and_output_data() {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<int>("exit_code");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("success") << QByteArray("ok") << 0 << "out:-V\n";
+        QTest::newRow("I/O failure") << QByteArray("exit:74") << 74 << "out:-V\n";
+        QTest::newRow("killed by a signal") << QByteArray("crash") << -1 << "out:-V\n";
+        QTest::newRow("output cut at a NUL byte") << QByteArray("nul") << 0 << "out:-V\nbefore";
+        QTest::newRow("standard error is not read") << QByteArray("stderr") << 0 << "out:-V\n";
+    }
+    void exit_codes_and_output() {
+        QFETCH(QByteArray, mode);
+        QFETCH(int, exit_code);
+        QFETCH(QString, output);
+        FakeTable table;
+        qputenv("FAKE_TOOL_MODE", mode);
+        MessageLog log;
+        const DFU::CmdResult r = DFU::run_command(DFU::CmdID::version, {});
+        QCOMPARE(r.exit_code, exit_code);
+        QCOMPARE(r.output, output);
+        QCOMPARE(log.count("Exit with"), exit_code == 0 ? 0 : 1);
+        if (exit_code != 0) {
+            const QString exit_line = log.texts().last();
+            QVERIFY2(exit_line.startsWith(QString("Exit with %1 from \"").arg(exit_code)),
+                     qPrintable(exit_line));
+            QVERIFY2(exit_line.contains("returned:"), qPrintable(exit_line));
+        }
+    }
+
+    void a_program_that_cannot_start_is_a_failure() {
+        FakeTable table;
+        DFU::commands[DFU::CmdID::version].program = "no-such-program";
+        MessageLog log;
+        const DFU::CmdResult r = DFU::run_command(DFU::CmdID::version, {});
+        QCOMPARE(r.exit_code, -1);
+        QVERIFY(r.output.isEmpty());
+        QCOMPARE(log.count("waitForFinished(): Process did not finish in time"), 1);
+        QCOMPARE(log.count("will wait again, forever"), 1);
+        QCOMPARE(log.count("Exit with -1"), 1);
+    }
+
+    void a_slow_child_is_waited_for_after_the_time_out() {
+        FakeTable table;
+        DFU::runner::set_first_wait_ms(200);
+        qputenv("FAKE_TOOL_MODE", "sleep:1");
+        MessageLog log;
+        const DFU::CmdResult r = DFU::run_command(DFU::CmdID::download_FW, {"f.dfu"});
+        QCOMPARE(r.exit_code, 0);
+        // Both parts of the output: before and after the time-out.
+        QCOMPARE(r.output, QString("out:-d 0483 -a 0 -D f.dfu\nlate\n"));
+        const QStringList texts = log.texts();
+        const int timeout_at = texts.indexOf(QRegularExpression(
+            "^waitForFinished\\(\\): Process did not finish in time, exit status: "
+            "QProcess::NormalExit and output: \"out:.*"));
+        QVERIFY2(timeout_at >= 0, qPrintable(texts.join('|')));
+        QCOMPARE(texts.value(timeout_at + 1), QString("will wait again, forever"));
+    }
+
+    void giving_up_kills_and_reaps_a_child_that_never_ends() {
+        FakeTable table;
+        DFU::runner::set_first_wait_ms(100);
+        qputenv("FAKE_TOOL_MODE", "hang");
+        QTimer::singleShot(300, [] { DFU::runner::give_up(); });
+        DFU::CmdResult r;
+        QThread* worker = QThread::create([&r] { r = DFU::run_command(DFU::CmdID::download_FW, {"f"}); });
+        MessageLog log;
+        worker->start();
+        // Generous bound: the child sleeps for more than a day unless it is killed.
+        QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 20000);
+        delete worker;
+        QCOMPARE(r.exit_code, -1);
+        QCOMPARE(log.count("Giving up on"), 1);
+        QCOMPARE(log.count("Exit with -1"), 1);
+        // While the request stands, a new child is killed as soon as it is started.
+        QVERIFY(DFU::runner::giving_up());
+        QCOMPARE(DFU::run_command(DFU::CmdID::download_FW, {"f"}).exit_code, -1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRunner)
+#include "test_runner.moc"
