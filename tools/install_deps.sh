@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing the tool needs on Debian 12 (as root).
+set -euo pipefail
+
+packages=(
+    g++ cmake make                      # compiler and build
+    qtbase5-dev qtbase5-dev-tools       # Qt 5.15 Core, Gui, Widgets, Test; moc and rcc
+    patchelf libusb-1.0-0               # embedding dfu-util 0.9 with its USB library
+    fonts-cantarell                     # the OpenType faces the program embeds
+    xvfb xauth                          # a display for machines without one
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    [ -n "$p" ] || continue
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages: ${missing[*]}. Run this script as root (sudo) to install them." >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"

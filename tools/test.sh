@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test twice: in a plain build and in a build
+# with AddressSanitizer and UndefinedBehaviorSanitizer. Fails on any failure or sanitizer report.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+bash tools/install_deps.sh
+
+echo "=== plain build ==="
+bash tools/build.sh build
+(cd build && ctest --output-on-failure -j 2)
+
+echo "=== AddressSanitizer + UndefinedBehaviorSanitizer build ==="
+# The sanitizer build reuses the plain build's dfu-util cache: no second download.
+bash tools/build.sh build-sanitize -DORVANTA_SANITIZE=ON -DORVANTA_DFU_UTIL_CACHE="$top/build/dfu-util-0.9"
+(cd build-sanitize && ctest --output-on-failure -j 2)
