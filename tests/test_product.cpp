@@ -1,0 +1,299 @@
+// The product table, type lookups, and the text and stream forms of ProductInfo.
+
+#include "device/product.h"
+
+#include "message_log.h"
+
+#include <QtTest>
+
+#include <sstream>
+
+using namespace Device;
+
+Q_DECLARE_METATYPE(Device::Type)
+Q_DECLARE_METATYPE(Device::ProductInfo)
+
+namespace {
+ProductInfo from_bytes(quint8 type_code, quint8 b1, quint8 b2, quint8 b3) {
+    ProductInfoRaw raw;
+    raw.type_code = type_code;
+    raw.byte1 = b1;
+    raw.byte2 = b2;
+    raw.byte3 = b3;
+    return make_ProductInfo(raw);
+}
+} // namespace
+
+class TestProduct : public QObject {
+    Q_OBJECT
+private slots:
+    void table_holds_six_rows_in_order() {
+        struct Row {
+            int type;
+            const char* code;
+            const char* name;
+            const char* product_name;
+            const char* product_name_full;
+        };
+        const Row expected[] = {
+            {0, "invalid", "Invalid", "N/A", "N/A"},
+            {255, "undefined", "Undefined", "?", "?"},
+            {3, "VELK", "Velkar", "Lumo-7", "Lumo-7 SyncX"},
+            {43, "RAMO", "Ramos", "K5", "K5 SyncX"},
+            {132, "SUND", "Sundal", "R3", "R3 SyncX"},
+            {254, "unknown", "Unknown", "unknown", "unknown"},
+        };
+        QCOMPARE(products.size(), std::size(expected));
+        auto row = products.begin();
+        for (const Row& e : expected) {
+            QCOMPARE(int(row->type), e.type);
+            QCOMPARE(row->code, QString(e.code));
+            QCOMPARE(row->name, QString(e.name));
+            QCOMPARE(row->product_name, QString(e.product_name));
+            QCOMPARE(row->product_name_full, QString(e.product_name_full));
+            ++row;
+        }
+    }
+
+    void find_overloads_agree_for_every_byte() {
+        for (int b = 0; b < 256; ++b) {
+            const auto by_type = products.find(static_cast<Type>(b));
+            const auto by_byte = products.find(static_cast<unsigned char>(b));
+            QCOMPARE(by_type, by_byte);
+            const bool has_row = b == 0 || b == 3 || b == 43 || b == 132 || b == 254 || b == 255;
+            QVERIFY2((by_type != products.end()) == has_row, qPrintable(QString::number(b)));
+            if (has_row) {
+                QCOMPARE(int(by_type->type), b);
+                QCOMPARE(products.find(by_type->code), by_type);
+            }
+        }
+        QCOMPARE(products.find(QString("velk")), products.end());
+        QCOMPARE(products.find(QString()), products.end());
+    }
+
+    void type_from_byte_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<Type>("type");
+        QTest::newRow("0 is invalid") << 0 << invalid;
+        QTest::newRow("255 is undefined") << 255 << undefined;
+        QTest::newRow("3 is VELK") << 3 << VELK;
+        QTest::newRow("43 is RAMO") << 43 << RAMO;
+        QTest::newRow("132 is SUND") << 132 << SUND;
+        QTest::newRow("254 is unknown") << 254 << unknown;
+        QTest::newRow("7 has no row") << 7 << unknown;
+        QTest::newRow("1 has no row") << 1 << unknown;
+        QTest::newRow("253 has no row") << 253 << unknown;
+        QTest::newRow("0x2A next to RAMO") << 0x2A << unknown;
+    }
+    void type_from_byte() {
+        QFETCH(int, code);
+        QFETCH(Type, type);
+        QCOMPARE(int(to_Type(static_cast<unsigned char>(code))), int(type));
+    }
+
+    void type_from_text_data() {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<Type>("type");
+        QTest::newRow("null") << QString() << invalid;
+        QTest::newRow("empty") << QString("") << invalid;
+        QTest::newRow("VELK") << QString("VELK") << VELK;
+        QTest::newRow("RAMO") << QString("RAMO") << RAMO;
+        QTest::newRow("SUND") << QString("SUND") << SUND;
+        QTest::newRow("invalid") << QString("invalid") << invalid;
+        QTest::newRow("undefined") << QString("undefined") << undefined;
+        QTest::newRow("unknown") << QString("unknown") << unknown;
+        QTest::newRow("lower case velk") << QString("velk") << unknown;
+        QTest::newRow("trailing space") << QString("RAMO ") << unknown;
+        QTest::newRow("leading space") << QString(" VELK") << unknown;
+        QTest::newRow("marketing name") << QString("Lumo-7") << unknown;
+        QTest::newRow("impossible type") << QString("impossible type") << unknown;
+    }
+    void type_from_text() {
+        QFETCH(QString, code);
+        QFETCH(Type, type);
+        QCOMPARE(int(to_Type(code)), int(type));
+    }
+
+    void type_text_data() {
+        QTest::addColumn<Type>("type");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("invalid") << invalid << "invalid";
+        QTest::newRow("VELK") << VELK << "VELK";
+        QTest::newRow("RAMO") << RAMO << "RAMO";
+        QTest::newRow("SUND") << SUND << "SUND";
+        QTest::newRow("unknown") << unknown << "unknown";
+        QTest::newRow("undefined") << undefined << "undefined";
+        QTest::newRow("7 has no row") << static_cast<Type>(7) << "impossible type";
+        QTest::newRow("200 has no row") << static_cast<Type>(200) << "impossible type";
+    }
+    void type_text() {
+        QFETCH(Type, type);
+        QFETCH(QString, text);
+        QCOMPARE(to_QString(type), text);
+        QCOMPARE(QString::fromStdString(to_string(type)), text);
+        std::ostringstream os;
+        os << type << '|';
+        QCOMPARE(QString::fromStdString(os.str()), text + '|');
+    }
+
+    void predicates_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<bool>("known");
+        QTest::newRow("invalid") << 0 << false << false;
+        QTest::newRow("1") << 1 << true << true;
+        QTest::newRow("VELK") << 3 << true << true;
+        QTest::newRow("7 without row") << 7 << true << true;
+        QTest::newRow("SUND") << 132 << true << true;
+        QTest::newRow("253") << 253 << true << true;
+        QTest::newRow("unknown") << 254 << true << false;
+        QTest::newRow("undefined") << 255 << false << false;
+    }
+    void predicates() {
+        QFETCH(int, code);
+        QFETCH(bool, valid);
+        QFETCH(bool, known);
+        QCOMPARE(is_valid(static_cast<Type>(code)), valid);
+        QCOMPARE(is_known(static_cast<Type>(code)), known);
+    }
+
+    void decoding_keeps_bytes_and_raw_code_data() {
+        QTest::addColumn<QByteArray>("raw");
+        QTest::addColumn<Type>("type");
+        QTest::addColumn<int>("raw_type");
+        QTest::newRow("VELK erased") << QByteArray("\x03\xff\xff\xff", 4) << VELK << 3;
+        QTest::newRow("code without row") << QByteArray("\x99\x01\x02\x03", 4) << unknown << 153;
+        QTest::newRow("unknown code") << QByteArray("\xfe\xff\xff\xff", 4) << unknown << 254;
+        QTest::newRow("erased") << QByteArray("\xff\xff\xff\xff", 4) << undefined << 255;
+        QTest::newRow("zeros") << QByteArray(4, '\0') << invalid << 0;
+    }
+    void decoding_keeps_bytes_and_raw_code() {
+        QFETCH(QByteArray, raw);
+        QFETCH(Type, type);
+        QFETCH(int, raw_type);
+        const auto b = [&raw](int i) { return static_cast<quint8>(raw.at(i)); };
+        const ProductInfo info = from_bytes(b(0), b(1), b(2), b(3));
+        QCOMPARE(int(info.type), int(type));
+        QCOMPARE(info.raw_type, raw_type);
+        QCOMPARE(info.byte1, b(1));
+        QCOMPARE(info.byte2, b(2));
+        QCOMPARE(info.byte3, b(3));
+    }
+
+    void default_is_invalid_and_erased() {
+        const ProductInfo info;
+        QCOMPARE(int(info.type), int(invalid));
+        QCOMPARE(info.byte1, quint8(0xFF));
+        QCOMPARE(info.byte2, quint8(0xFF));
+        QCOMPARE(info.byte3, quint8(0xFF));
+        QCOMPARE(info.raw_type, 0);
+    }
+
+    void text_form_data() {
+        QTest::addColumn<ProductInfo>("info");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("VELK erased") << from_bytes(0x03, 0xFF, 0xFF, 0xFF) << "ProductInfo: VELK (3)";
+        QTest::newRow("VELK byte 1 set")
+            << from_bytes(0x03, 0x01, 0xFF, 0xFF) << "ProductInfo: VELK (3) [03 01 ff ff]";
+        QTest::newRow("only byte 3 set")
+            << from_bytes(0x84, 0xFF, 0xFF, 0x00) << "ProductInfo: SUND (132) [84 ff ff 00]";
+        QTest::newRow("all erased") << from_bytes(0xFF, 0xFF, 0xFF, 0xFF)
+                                    << "ProductInfo: undefined (255)";
+        QTest::newRow("unknown shows its raw code")
+            << from_bytes(0x2A, 0xFF, 0xFF, 0xFF) << "ProductInfo: unknown (254) [2a ff ff ff]";
+        QTest::newRow("unknown 99") << from_bytes(0x99, 0xFF, 0xFF, 0xFF)
+                                    << "ProductInfo: unknown (254) [99 ff ff ff]";
+        QTest::newRow("zeros") << from_bytes(0, 0, 0, 0) << "ProductInfo: invalid (0) [00 00 00 00]";
+        QTest::newRow("hex is lower case and padded")
+            << from_bytes(0x2B, 0x0A, 0xBC, 0x7F) << "ProductInfo: RAMO (43) [2b 0a bc 7f]";
+        QTest::newRow("default") << ProductInfo() << "ProductInfo: invalid (0)";
+        ProductInfo no_row;
+        no_row.type = static_cast<Type>(7);
+        QTest::newRow("type without row") << no_row << "ProductInfo: impossible type (7)";
+        ProductInfo title; // how the window title builds one from the desired firmware's type
+        title.type = VELK;
+        QTest::newRow("type only") << title << "ProductInfo: VELK (3)";
+    }
+    void text_form() {
+        QFETCH(ProductInfo, info);
+        QFETCH(QString, text);
+        QCOMPARE(QString(info), text);
+    }
+
+    void equality_ignores_only_raw_code_data() {
+        QTest::addColumn<ProductInfo>("a");
+        QTest::addColumn<ProductInfo>("b");
+        QTest::addColumn<bool>("equal");
+        const ProductInfo base = from_bytes(0x03, 0x10, 0x20, 0x30);
+        ProductInfo other = base;
+        other.raw_type = 77;
+        QTest::newRow("raw code differs") << base << other << true;
+        QTest::newRow("two unknown codes") << from_bytes(0x2A, 0xFF, 0xFF, 0xFF)
+                                           << from_bytes(0x99, 0xFF, 0xFF, 0xFF) << true;
+        QTest::newRow("type differs") << base << from_bytes(0x2B, 0x10, 0x20, 0x30) << false;
+        QTest::newRow("byte 1 differs") << base << from_bytes(0x03, 0x11, 0x20, 0x30) << false;
+        QTest::newRow("byte 2 differs") << base << from_bytes(0x03, 0x10, 0x21, 0x30) << false;
+        QTest::newRow("byte 3 differs") << base << from_bytes(0x03, 0x10, 0x20, 0x31) << false;
+    }
+    void equality_ignores_only_raw_code() {
+        QFETCH(ProductInfo, a);
+        QFETCH(ProductInfo, b);
+        QFETCH(bool, equal);
+        QCOMPARE(a == b, equal);
+        QCOMPARE(b == a, equal);
+        QCOMPARE(a != b, !equal);
+    }
+
+    void product_names_data() {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("full");
+        QTest::newRow("invalid") << 0 << "N/A" << "N/A";
+        QTest::newRow("undefined") << 255 << "?" << "?";
+        QTest::newRow("VELK") << 3 << "Lumo-7" << "Lumo-7 SyncX";
+        QTest::newRow("RAMO") << 43 << "K5" << "K5 SyncX";
+        QTest::newRow("SUND") << 132 << "R3" << "R3 SyncX";
+        QTest::newRow("unknown") << 254 << "unknown" << "unknown";
+        QTest::newRow("no row") << 7 << "" << "";
+    }
+    void product_names() {
+        QFETCH(int, type);
+        QFETCH(QString, name);
+        QFETCH(QString, full);
+        ProductInfo info;
+        info.type = static_cast<Type>(type);
+        QCOMPARE(info.product_name(), name);
+        QCOMPARE(info.product_name_full(), full);
+    }
+
+    void unknown_code_keeps_its_marketing_name() {
+        QCOMPARE(from_bytes(0x99, 0xFF, 0xFF, 0xFF).product_name(), QString("unknown"));
+    }
+
+    // The operators switch quoting off for their own text only: what follows on the same
+    // stream is written as the stream was set up before.
+    void debug_stream_restores_state_data() {
+        QTest::addColumn<int>("setup");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("default") << 0 << "VELK \"q\" ProductInfo: VELK (3) \"q\"";
+        QTest::newRow("nospace") << 1 << "VELK\"q\"ProductInfo: VELK (3)\"q\"";
+        QTest::newRow("noquote") << 2 << "VELK q ProductInfo: VELK (3) q";
+    }
+    void debug_stream_restores_state() {
+        QFETCH(int, setup);
+        QFETCH(QString, expected);
+        MessageLog log;
+        {
+            QDebug dbg = qDebug();
+            if (setup == 1)
+                dbg.nospace();
+            if (setup == 2)
+                dbg.noquote();
+            dbg << VELK << QString("q") << from_bytes(3, 0xFF, 0xFF, 0xFF) << QString("q");
+        }
+        QCOMPARE(log.texts(QtDebugMsg), QStringList{expected});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProduct)
+#include "test_product.moc"
