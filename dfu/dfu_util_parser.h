@@ -1,0 +1,36 @@
+#pragma once
+// Reads dfu-util's device listing ("-l") and decides whether exactly one usable unit is
+// attached.
+
+#include <QString>
+
+#include <vector>
+
+// A unit in the ST ROM bootloader shows one listing line per alternate setting of its DFU
+// interface (four of them), each ending in serial="...". Only lines of vendor 0483, product
+// df11, release 2200 count; everything else in the listing is ignored.
+class DfuUtilParser {
+public:
+    enum Status : int {
+        no_dfu_device = 0,
+        one_dfu_device = 1,       // one serial on exactly four lines
+        invalid_dfu_device = 2,   // one serial, but not on four lines
+        multiple_dfu_devices = 3, // more than one serial
+    };
+
+    // Anchored: the line must begin with it (exact case, no leading blanks).
+    static const QString prefix_RE;
+    // Capture group 1 is the serial, hexadecimal digits of either case.
+    static const QString extract_serial_RE;
+
+    // Parses the whole standard output of one listing; never fails.
+    explicit DfuUtilParser(const QString& output);
+
+    Status status = no_dfu_device;
+    // In listing order; identical serials on consecutive lines are one entry.
+    std::vector<QString> serials;
+    int nr_of_devices = 0;
+
+    // The enumerator's name; empty for a value outside the enumeration.
+    QString status_as_string() const;
+};

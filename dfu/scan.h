@@ -1,0 +1,27 @@
+#pragma once
+// Which units are attached: one run of the listing, parsed.
+
+#include <QString>
+
+#include <vector>
+
+namespace DFU {
+
+// One listed unit.
+struct DeviceItem {
+    QString serial; // as printed (case kept); empty when its lines carried no hexadecimal serial
+};
+
+// The result of one scan.
+struct Scan {
+    int status = 1;                  // 0 only for exactly one usable unit
+    std::vector<DeviceItem> devices; // every listed unit, whatever the status
+};
+
+// Parses one listing's output.
+Scan scan_for_devices(const QString& output);
+
+// Runs the listing; a failing dfu-util gives status 1 and no devices.
+Scan make_scan();
+
+} // namespace DFU
