@@ -1,0 +1,147 @@
+// The time-driven progress bar: periods, values and exactly one finished() per full fill.
+
+#include "gui/progress_bar.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+class TestProgressBar : public QObject {
+    Q_OBJECT
+private slots:
+    void fresh_bar();
+    void periods_and_durations_data();
+    void periods_and_durations();
+    void value_follows_elapsed_time();
+    void fill_runs_to_full_and_finishes_once();
+    void restart_abandons_running_fill();
+    void stopping_the_timer_ends_without_finished();
+};
+
+void TestProgressBar::fresh_bar() {
+    ProgressBar bar;
+    QCOMPARE(bar.minimum(), 0);
+    QCOMPARE(bar.maximum(), 100);
+    QCOMPARE(bar.duration_ms, 10000);
+    QCOMPARE(bar.min_interval_ms, 50);
+    QVERIFY(!bar.timer->isActive());
+    QVERIFY(!bar.elapsed.isValid());
+    QCOMPARE(bar.timer->parent(), &bar);
+    QCOMPARE(bar.styleSheet().size(), 181);
+    QVERIFY(bar.styleSheet().startsWith(QLatin1String("\nQProgressBar {\n    border: 2px")));
+    QVERIFY(bar.styleSheet().contains(QLatin1String("rgba(160,240,140,100%)")));
+}
+
+void TestProgressBar::periods_and_durations_data() {
+    QTest::addColumn<double>("first");  // seconds, or NaN for no first start
+    QTest::addColumn<double>("second"); // seconds; negative keeps the first
+    QTest::addColumn<int>("duration_ms");
+    QTest::addColumn<int>("period_ms");
+
+    const double none = qQNaN();
+    QTest::newRow("download: 60 s") << none << 60.0 << 60000 << 600;
+    QTest::newRow("verification: 0.5 s at the floor") << none << 0.5 << 500 << 50;
+    QTest::newRow("10 s") << none << 10.0 << 10000 << 100;
+    QTest::newRow("below 1 ms raised to 1 ms") << none << 0.0005 << 1 << 50;
+    QTest::newRow("zero raised to 1 ms") << none << 0.0 << 1 << 50;
+    QTest::newRow("truncated to whole ms") << none << 12.3459 << 12345 << 123;
+    QTest::newRow("negative keeps previous") << 60.0 << -1.0 << 60000 << 600;
+    QTest::newRow("negative on a fresh bar keeps 10 s") << none << -5.0 << 10000 << 100;
+    QTest::newRow("second duration replaces first") << 60.0 << 0.5 << 500 << 50;
+}
+
+void TestProgressBar::periods_and_durations() {
+    QFETCH(double, first);
+    QFETCH(double, second);
+    ProgressBar bar;
+    if (!qIsNaN(first))
+        bar.startAutoProgress(QStringLiteral("first"), first);
+    bar.startAutoProgress(QStringLiteral("Upgrading firmware"), second);
+    QTEST(bar.duration_ms, "duration_ms");
+    QTEST(bar.timer->interval(), "period_ms");
+    QCOMPARE(bar.steps, 100);
+    QVERIFY(bar.timer->isActive());
+    QVERIFY(!bar.timer->isSingleShot());
+    QVERIFY(bar.elapsed.isValid());
+    QCOMPARE(bar.format(), QStringLiteral("Upgrading firmware"));
+    QVERIFY(bar.isVisible());
+    bar.timer->stop();
+}
+
+void TestProgressBar::value_follows_elapsed_time() {
+    ProgressBar bar;
+    bar.setValue(40);
+    bar.startAutoProgress(QStringLiteral("Upgrading firmware"), 10.0);
+    QCOMPARE(bar.value(), 0);
+    QSignalSpy finished(&bar, &ProgressBar::finished);
+    QTest::qWait(150);
+    bar.timer->stop(); // ticks by hand from here, so that the bounds are exact
+    const qint64 before = bar.elapsed.elapsed();
+    bar.increase();
+    const qint64 after = bar.elapsed.elapsed();
+    QVERIFY(before < bar.duration_ms);
+    QVERIFY(bar.value() >= int(100 * before / bar.duration_ms));
+    QVERIFY(bar.value() <= int(100 * after / bar.duration_ms));
+    QCOMPARE(finished.count(), 0);
+
+    // A 60 s fill restarted without duration keeps 60 s.
+    bar.startAutoProgress(QStringLiteral("a"), 60.0);
+    bar.startAutoProgress(QStringLiteral("b"));
+    QCOMPARE(bar.duration_ms, 60000);
+    QCOMPARE(bar.timer->interval(), 600);
+    QCOMPARE(bar.format(), QStringLiteral("b"));
+    bar.timer->stop();
+}
+
+void TestProgressBar::fill_runs_to_full_and_finishes_once() {
+    ProgressBar bar;
+    QSignalSpy finished(&bar, &ProgressBar::finished);
+    QVector<int> values;
+    connect(&bar, &QProgressBar::valueChanged, [&values](int v) { values << v; });
+
+    bar.startAutoProgress(QStringLiteral("Uploading & verifying"), 0.3);
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(bar.value(), 100);
+    QVERIFY(!bar.timer->isActive());
+    QVERIFY(bar.isVisible()); // hiding is the caller's business
+    QVERIFY(bar.elapsed.elapsed() > bar.duration_ms);
+    QVERIFY(!values.isEmpty());
+    QCOMPARE(values.last(), 100);
+    for (int i = 1; i < values.size(); ++i)
+        QVERIFY2(values[i] >= values[i - 1], "the bar never runs backwards within a fill");
+    QTest::qWait(200);
+    QCOMPARE(finished.count(), 1);
+
+    // The first tick of a 1 ms fill already completes it.
+    bar.startAutoProgress(QStringLiteral("x"), 0.0005);
+    QCOMPARE(bar.value(), 0);
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.count(), 2);
+    QCOMPARE(bar.value(), 100);
+}
+
+void TestProgressBar::restart_abandons_running_fill() {
+    ProgressBar bar;
+    QSignalSpy finished(&bar, &ProgressBar::finished);
+    bar.startAutoProgress(QStringLiteral("first"), 0.2);
+    QTest::qWait(100);
+    bar.startAutoProgress(QStringLiteral("second"), 0.4);
+    QCOMPARE(bar.value(), 0);
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(bar.format(), QStringLiteral("second"));
+    QTest::qWait(300);
+    QCOMPARE(finished.count(), 1);
+}
+
+void TestProgressBar::stopping_the_timer_ends_without_finished() {
+    ProgressBar bar;
+    QSignalSpy finished(&bar, &ProgressBar::finished);
+    bar.startAutoProgress(QStringLiteral("Uploading & verifying"), 0.1);
+    bar.timer->stop();
+    bar.setValue(bar.maximum());
+    QTest::qWait(300);
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(bar.value(), 100);
+}
+
+QTEST_MAIN(TestProgressBar)
+#include "test_progress_bar.moc"
