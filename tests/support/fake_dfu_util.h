@@ -1,0 +1,83 @@
+#pragma once
+// Runs every dfu-util command of the program through tests/fakes/fake_dfu_util.sh, with a
+// private state directory: attached units, their OTP and flash images, failure switches and
+// the record of every argument vector. The command table is restored on destruction.
+
+#include "device/product.h"
+#include "dfu/command.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <map>
+#include <utility>
+#include <vector>
+
+class FakeDfuUtil {
+public:
+    // The fake's failure switches (files of the same names in its state directory).
+    enum class Switch {
+        fail_list,                // -l exits 74
+        fail_upload_OTP,          // uploads from alt 2 exit 74
+        fail_upload_FW_info,      // the 2048-byte upload of the information block exits 74
+        fail_upload_FW,           // every other flash upload (the read-back) exits 74
+        upload_leaves_empty_file, // a failing upload leaves an empty file behind
+        upload_writes_nothing,    // an upload exits 0 without writing its file
+        fail_download,            // -D exits 74, flash unchanged
+        lose_unit_on_download,    // -D unplugs the unit and exits 74
+        download_keeps_flash,     // -D succeeds without changing flash
+    };
+
+    FakeDfuUtil();
+    ~FakeDfuUtil();
+    FakeDfuUtil(const FakeDfuUtil&) = delete;
+    FakeDfuUtil& operator=(const FakeDfuUtil&) = delete;
+
+    static QString script_path();
+    bool is_valid() const { return state_.isValid(); }
+    QString state_dir() const { return state_.path(); }
+
+    // Serials in listing order; empty: no unit attached.
+    void set_units(const QStringList& serials);
+    // Printed after the banner in place of the generated listing lines.
+    void set_listing(const QString& text);
+    // Without a serial: the image of any unit that has none of its own.
+    void set_otp(const QByteArray& image, const QString& serial = QString());
+    void set_flash(const QByteArray& image, const QString& serial = QString());
+    QByteArray flash(const QString& serial = QString()) const;
+    // times == 0: every run the switch concerns; otherwise the next `times` of them.
+    void fail(Switch what, int times = 0);
+    void clear(Switch what);
+    void set_download_seconds(int seconds);
+
+    // One entry per run of the fake, oldest first.
+    QList<QStringList> recorded_runs() const;
+    void clear_runs();
+
+    // A blank 512-byte OTP area with one record in `slot`.
+    static QByteArray otp_image(Device::ProductInfoRaw product, int slot = 0);
+    // A flash image of `size` bytes with a firmware information block at `offset`; the other
+    // bytes follow a pattern that never contains a marker.
+    static QByteArray flash_image(Device::ProductInfoRaw product, const QString& revision,
+                                  int size = 2048, int offset = 428,
+                                  const QString& name = QStringLiteral("LUMO7"),
+                                  const std::vector<std::pair<QString, QString>>& details = {
+                                      {QStringLiteral("Git tag"), QStringLiteral("v1")}});
+    // Product bytes of a type with bytes 1 to 3 erased.
+    static Device::ProductInfoRaw product(quint8 type_code);
+    // The firmware image the program carries.
+    static QByteArray desired_firmware();
+
+private:
+    void write_state_file(const QString& name, const QByteArray& bytes) const;
+    QString image_path(const QString& name, const QString& serial) const;
+
+    QTemporaryDir state_;
+    std::map<DFU::CmdID, DFU::Command> saved_commands_;
+    QString saved_path_;
+    bool had_state_variable_ = false;
+    QByteArray saved_state_variable_;
+};
