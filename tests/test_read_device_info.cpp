@@ -1,0 +1,278 @@
+// Reading a unit through the fake dfu-util: the two uploads, their order and command lines,
+// how OTP and firmware are combined, the log messages, and stale result files.
+
+#include "dfu/read_device_info.h"
+#include "fake_dfu_util.h"
+#include "files/files.h"
+#include "message_log.h"
+
+#include <QFile>
+#include <QtTest>
+
+namespace {
+
+using Switch = FakeDfuUtil::Switch;
+
+QString otp_path() { return Files::path_of(Files::uploaded_OTP_fileName_bin); }
+QString fw_info_path() { return Files::path_of(Files::uploaded_FW_info_fileName_bin); }
+
+QStringList otp_run() {
+    return {"-d", "0483", "-a", "2", "-s", "0x1FFF7800:512", "-U", otp_path()};
+}
+QStringList fw_info_run() {
+    return {"-d", "0483", "-a", "0", "-s", "0x08000000:2048", "-U", fw_info_path()};
+}
+
+Device::ProductInfoRaw raw(quint8 type, quint8 b1 = 0xFF, quint8 b2 = 0xFF, quint8 b3 = 0xFF) {
+    Device::ProductInfoRaw r;
+    r.type_code = type;
+    r.byte1 = b1;
+    r.byte2 = b2;
+    r.byte3 = b3;
+    return r;
+}
+
+QByteArray otp_of(Device::ProductInfoRaw product) { return FakeDfuUtil::otp_image(product); }
+QByteArray flash_of(Device::ProductInfoRaw product, const QString& revision) {
+    return FakeDfuUtil::flash_image(product, revision);
+}
+
+// The firmware's text form is the data model's; what matters here is where it appears.
+QString fw_text(const QByteArray& flash) { return QString(Device::make_FW_Info(flash.left(2048))); }
+
+QString otp_message(const QString& product) {
+    return "\"OTP info:\\nMarker valid\\nProduct: " + product + "\\n\"";
+}
+
+QString mismatch(const QString& otp_product, const QString& fw) {
+    return "FW assumed invalid because of product type mismatch. \nOTP contains " + otp_product +
+           " \nwhereas FW contains\n " + fw;
+}
+
+// Info messages other than the runner's own.
+QStringList own_info_messages(const MessageLog& log) {
+    QStringList out;
+    for (const QString& text : log.texts(QtInfoMsg))
+        if (!text.startsWith("Start ") && !text.startsWith("Exit with"))
+            out << text;
+    return out;
+}
+
+void write_file(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<Switch>)
+
+class TestReadDeviceInfo : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        QFile::remove(otp_path());
+        QFile::remove(fw_info_path());
+    }
+
+    void combines_OTP_and_firmware_data() {
+        QTest::addColumn<QByteArray>("otp");
+        QTest::addColumn<QByteArray>("flash");
+        QTest::addColumn<QList<Switch>>("switches");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("revision");
+        QTest::addColumn<bool>("fw_valid");
+        QTest::addColumn<bool>("fw_read");
+        QTest::addColumn<QStringList>("messages");
+
+        const QByteArray velk_otp = otp_of(raw(3));
+        const QByteArray velk_b8 = flash_of(raw(3), "B8");
+        const QString velk_otp_message = otp_message("ProductInfo: VELK (3)");
+        const QString invalid_fw = "FW info:\n\tInvalid";
+        const QString not_used = "Device not used, has invalid info in its OTP info.";
+
+        QTest::newRow("OTP upload fails")
+            << velk_otp << velk_b8 << QList<Switch>{Switch::fail_upload_OTP} << false << 0
+            << QString() << false << false << QStringList();
+        QTest::newRow("OTP upload fails and leaves an empty file")
+            << velk_otp << velk_b8
+            << QList<Switch>{Switch::fail_upload_OTP, Switch::upload_leaves_empty_file} << false
+            << 0 << QString() << false << false << QStringList();
+        QTest::newRow("OTP upload reports success but writes nothing")
+            << velk_otp << velk_b8 << QList<Switch>{Switch::upload_writes_nothing} << false << 0
+            << QString() << false << false << QStringList();
+        QTest::newRow("blank OTP") << QByteArray(512, '\xFF') << velk_b8 << QList<Switch>() << false
+                                   << 0 << QString() << false << false << QStringList();
+        QTest::newRow("OTP type 0") << otp_of(raw(0, 0, 0, 0)) << velk_b8 << QList<Switch>()
+                                    << false << 0 << QString() << false << false
+                                    << QStringList{not_used};
+        QTest::newRow("OTP type 255") << otp_of(raw(255)) << velk_b8 << QList<Switch>() << false
+                                      << 255 << QString() << false << false
+                                      << QStringList{not_used};
+        QTest::newRow("OTP of an unknown product")
+            << otp_of(raw(0x2A)) << velk_b8 << QList<Switch>() << false << 0 << QString() << false
+            << false
+            << QStringList{"Unknown device type according to OTP info,  "
+                           "\"ProductInfo: unknown (254) [2a ff ff ff]\""};
+        QTest::newRow("OTP valid, firmware upload fails")
+            << velk_otp << velk_b8 << QList<Switch>{Switch::fail_upload_FW_info} << true << 3
+            << QString() << false << true
+            << QStringList{velk_otp_message, mismatch("ProductInfo: VELK (3)", invalid_fw)};
+        QTest::newRow("OTP valid, firmware upload fails and leaves an empty file")
+            << velk_otp << velk_b8
+            << QList<Switch>{Switch::fail_upload_FW_info, Switch::upload_leaves_empty_file} << true << 3
+            << QString() << false << true
+            << QStringList{velk_otp_message, mismatch("ProductInfo: VELK (3)", invalid_fw)};
+        QTest::newRow("OTP valid, erased flash")
+            << velk_otp << QByteArray() << QList<Switch>() << true << 3 << QString() << false << true
+            << QStringList{velk_otp_message, mismatch("ProductInfo: VELK (3)", invalid_fw)};
+        const QByteArray ramo_b8 = flash_of(raw(43), "B8");
+        QTest::newRow("OTP and firmware of different products")
+            << velk_otp << ramo_b8 << QList<Switch>() << true << 3 << QString() << false << true
+            << QStringList{velk_otp_message, mismatch("ProductInfo: VELK (3)", fw_text(ramo_b8))};
+        QTest::newRow("same type, different product byte")
+            << otp_of(raw(3, 0x01)) << velk_b8 << QList<Switch>() << true << 3 << QString() << false
+            << true
+            << QStringList{otp_message("ProductInfo: VELK (3) [03 01 ff ff]"),
+                           mismatch("ProductInfo: VELK (3) [03 01 ff ff]", fw_text(velk_b8))};
+        QTest::newRow("same product")
+            << velk_otp << velk_b8 << QList<Switch>() << true << 3 << "B8" << true << true
+            << QStringList{velk_otp_message,
+                           "DeviceInfo:\n\tDevice type:\t3\n\tFW_revision:\tB8\n", fw_text(velk_b8)};
+        const QByteArray sund_a1 = flash_of(raw(132, 7, 8, 9), "A1");
+        QTest::newRow("same product with product bytes, other revision")
+            << otp_of(raw(132, 7, 8, 9)) << sund_a1 << QList<Switch>() << true << 132 << "A1" << true
+            << true
+            << QStringList{otp_message("ProductInfo: SUND (132) [84 07 08 09]"),
+                           "DeviceInfo:\n\tDevice type:\t132\n\tFW_revision:\tA1\n",
+                           fw_text(sund_a1)};
+        const QByteArray desired = FakeDfuUtil::desired_firmware();
+        QTest::newRow("the embedded firmware installed")
+            << velk_otp << desired << QList<Switch>() << true << 3 << "B8" << true << true
+            << QStringList{velk_otp_message,
+                           "DeviceInfo:\n\tDevice type:\t3\n\tFW_revision:\tB8\n", fw_text(desired)};
+    }
+
+    void combines_OTP_and_firmware() {
+        QFETCH(QByteArray, otp);
+        QFETCH(QByteArray, flash);
+        QFETCH(QList<Switch>, switches);
+        QFETCH(bool, valid);
+        QFETCH(int, type);
+        QFETCH(QString, revision);
+        QFETCH(bool, fw_valid);
+        QFETCH(bool, fw_read);
+        QFETCH(QStringList, messages);
+
+        FakeDfuUtil fake;
+        QVERIFY(fake.is_valid());
+        fake.set_units({"3776367B3036"});
+        fake.set_otp(otp);
+        if (!flash.isEmpty())
+            fake.set_flash(flash);
+        for (const Switch s : switches)
+            fake.fail(s);
+        MessageLog log;
+
+        const DFU::DeviceInfo info = DFU::read_device_info(nullptr);
+
+        QCOMPARE(info.valid, valid);
+        QCOMPARE(int(info.type), type);
+        QCOMPARE(info.FW_revision, revision);
+        QCOMPARE(info.FW_info.valid, fw_valid);
+        QCOMPARE(info.OTP_info.product.type, static_cast<Device::Type>(type));
+        const QList<QStringList> runs =
+            fw_read ? QList<QStringList>{otp_run(), fw_info_run()} : QList<QStringList>{otp_run()};
+        QCOMPARE(fake.recorded_runs(), runs);
+        QCOMPARE(own_info_messages(log), messages);
+    }
+
+    // A result file left by an earlier unit must never stand in for a failed upload.
+    void stale_OTP_file_is_deleted_first_data() {
+        QTest::addColumn<QList<Switch>>("switches");
+        QTest::addColumn<int>("type");
+        QTest::newRow("upload succeeds") << QList<Switch>() << int(Device::VELK);
+        QTest::newRow("upload fails") << QList<Switch>{Switch::fail_upload_OTP} << 0;
+        QTest::newRow("upload reports success but writes nothing")
+            << QList<Switch>{Switch::upload_writes_nothing} << 0;
+    }
+
+    void stale_OTP_file_is_deleted_first() {
+        QFETCH(QList<Switch>, switches);
+        QFETCH(int, type);
+        FakeDfuUtil fake;
+        fake.set_units({"3776367B3036"});
+        fake.set_otp(otp_of(raw(3)));
+        fake.set_flash(flash_of(raw(3), "B8"));
+        for (const Switch s : switches)
+            fake.fail(s, 1);
+        write_file(otp_path(), otp_of(raw(43)));
+
+        const Device::OTP_Info otp = DFU::read_OTP_Info_from_device(nullptr);
+
+        QCOMPARE(int(otp.product.type), type);
+        QCOMPARE(fake.recorded_runs(), QList<QStringList>{otp_run()});
+    }
+
+    void stale_firmware_information_file_is_deleted_first_data() {
+        QTest::addColumn<QList<Switch>>("switches");
+        QTest::addColumn<QString>("revision");
+        QTest::newRow("upload succeeds") << QList<Switch>() << "B8";
+        QTest::newRow("upload fails") << QList<Switch>{Switch::fail_upload_FW_info} << QString();
+        QTest::newRow("upload reports success but writes nothing")
+            << QList<Switch>{Switch::upload_writes_nothing} << QString();
+    }
+
+    void stale_firmware_information_file_is_deleted_first() {
+        QFETCH(QList<Switch>, switches);
+        QFETCH(QString, revision);
+        FakeDfuUtil fake;
+        fake.set_units({"3776367B3036"});
+        fake.set_flash(flash_of(raw(3), "B8"));
+        for (const Switch s : switches)
+            fake.fail(s, 1);
+        write_file(fw_info_path(), flash_of(raw(3), "B7"));
+
+        const Device::FW_Info fw = DFU::read_FW_Info(nullptr);
+
+        QCOMPARE(fw.revision, revision);
+        QCOMPARE(fw.valid, !revision.isEmpty());
+        QCOMPARE(fake.recorded_runs(), QList<QStringList>{fw_info_run()});
+    }
+
+    // dfu-util picks the one unit it finds; the listed item only travels along.
+    void reads_the_attached_unit_whatever_the_item() {
+        FakeDfuUtil fake;
+        fake.set_units({"3776367B3036"});
+        fake.set_otp(otp_of(raw(3)));
+        fake.set_flash(flash_of(raw(3), "B8"));
+        const DFU::DeviceItem other{"FFFF00000000"};
+
+        const DFU::DeviceInfo with_item = DFU::read_device_info(&other);
+        const DFU::DeviceInfo without = DFU::read_device_info(nullptr);
+
+        QCOMPARE(QString(with_item), QString(without));
+        QCOMPARE(with_item.FW_revision, QString("B8"));
+        QCOMPARE(fake.recorded_runs(),
+                 (QList<QStringList>{otp_run(), fw_info_run(), otp_run(), fw_info_run()}));
+    }
+
+    // Several units at once: dfu-util refuses to choose, and nothing is read.
+    void two_units_attached_give_an_invalid_record() {
+        FakeDfuUtil fake;
+        fake.set_units({"3776367B3036", "2052327A4B31"});
+        fake.set_otp(otp_of(raw(3)));
+        MessageLog log;
+
+        const DFU::DeviceInfo info = DFU::read_device_info(nullptr);
+
+        QVERIFY(!info.valid);
+        QCOMPARE(log.count("Exit with 74"), 1);
+        QCOMPARE(fake.recorded_runs(), QList<QStringList>{otp_run()});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReadDeviceInfo)
+#include "test_read_device_info.moc"
