@@ -1,0 +1,48 @@
+// libFuzzer target: make_OTP_Info on arbitrary bytes. Beyond the sanitizers' checks it traps
+// when a result breaks what the record's layout allows.
+
+#include "device/otp_info.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+void check(bool ok) {
+    if (!ok)
+        __builtin_trap();
+}
+void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    qInstallMessageHandler(quiet); // the parser's info messages would only slow it down
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size > 1 << 20)
+        return 0;
+    // Not copied: a read past the input lands outside libFuzzer's exactly sized buffer.
+    const QByteArray image =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<int>(size));
+    using namespace Device::otp_layout;
+    const Device::OTP_Info info = Device::make_OTP_Info(image);
+    const QString text = info;
+    check(!Device::is_valid(info.product.type) || Device::is_known(info.product.type));
+    check(info.valid == Device::is_known(info.product.type));
+    if (info.valid) {
+        const int at = image.lastIndexOf(QByteArray("\x11\x47\x23\x01", 4));
+        check(at >= 0 && at % slot_size == 0 && at <= last_slot_offset);
+        check(at + slot_size <= image.size());
+        for (int i = 0; i < tail_size; ++i)
+            check(info.tail[std::size_t(i)] == static_cast<quint8>(image.at(at + tail_offset + i)));
+        check(text.startsWith(QLatin1String("OTP info:\nMarker valid\n")));
+    } else {
+        check(text.startsWith(QLatin1String("OTP info:\nMarker invalid\n")));
+    }
+    check(text.endsWith(QLatin1Char('\n')));
+    return 0;
+}
