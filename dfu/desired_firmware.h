@@ -1,0 +1,16 @@
+#pragma once
+// The firmware information block of the firmware image the program carries: which product
+// and revision it installs.
+
+#include "device/fw_info.h"
+
+namespace DFU {
+
+// Parses "firmware.bin" in the extraction directory (invalid record if it is missing).
+Device::FW_Info read_FW_Info_from_desired_FW();
+
+// Read once, on first use, and kept for the life of the process, even when invalid. Start-up
+// calls it after extracting the resources, before anything else needs it.
+const Device::FW_Info& desired_FW_Info();
+
+} // namespace DFU

@@ -1,0 +1,67 @@
+#include "dfu/firmware_transfer.h"
+
+#include "dfu/runner.h"
+#include "files/support_misc.h"
+
+#include <QFile>
+
+#include <limits>
+
+namespace DFU {
+
+namespace {
+
+constexpr auto flash_start = "0x08000000";
+
+QByteArray read_whole(const QString& path, bool* ok) {
+    QFile file(path);
+    *ok = file.open(QIODevice::ReadOnly);
+    return *ok ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+int size_of_binary_file(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const qint64 size = file.size();
+    // Flash images are at most a few MB; anything larger would wrap when taken as an int.
+    return size > std::numeric_limits<int>::max() ? -1 : static_cast<int>(size);
+}
+
+int download_FW_to_device(const QString& dfu_path) {
+    return run_command(CmdID::download_FW, {dfu_path}).exit_code;
+}
+
+int upload_FW_from_device(const QString& path, int size) {
+    support_misc::ensure_file_is_deleted(path);
+    const QStringList extra = {QStringLiteral("-s"),
+                               QStringLiteral("%1:%2").arg(QLatin1String(flash_start)).arg(size),
+                               QStringLiteral("-U"), path};
+    return run_command(CmdID::upload_FW, extra).exit_code;
+}
+
+bool upload_and_compare_FW_bin(const QString& desired_bin, const QString& uploaded_bin) {
+    const int size = size_of_binary_file(desired_bin);
+    if (size < 1)
+        return false; // nothing to compare against: leave the unit alone
+    if (upload_FW_from_device(uploaded_bin, size) != 0)
+        return false;
+    return compare_FW_bin_files(desired_bin, uploaded_bin);
+}
+
+bool compare_FW_bin_files(const QString& a, const QString& b) {
+    const int size_a = size_of_binary_file(a);
+    if (size_a < 1)
+        return false;
+    if (size_of_binary_file(b) != size_a)
+        return false;
+    bool ok_a = false;
+    bool ok_b = false;
+    const QByteArray bytes_a = read_whole(a, &ok_a);
+    const QByteArray bytes_b = read_whole(b, &ok_b);
+    return ok_a && ok_b && bytes_a.size() == bytes_b.size() && bytes_a == bytes_b;
+}
+
+} // namespace DFU
