@@ -242,6 +242,12 @@ case "$mode" in
         ;;
     download)
         [ -r "$file" ] || die 74 "Could not open file $file for reading: No such file or directory"
+        # Without a product in -d, the tool takes it from the file's DFU suffix.
+        fsize=$(stat -c %s "$file")
+        if [ "$fsize" -ge 16 ]; then
+            printf 'Match product ID from file: %04x\n' \
+                "$(od -An -tu2 --endian=little -j $((fsize - 14)) -N2 "$file" | tr -d ' ')"
+        fi
         serial=$(one_unit) || exit $?
         [ "$alt" = 0 ] || die 74 "Cannot set alternate interface"
         opening 0 "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg"
