@@ -1,0 +1,427 @@
+// The worker and the upgrade state machine together, headless, against the fake dfu-util.
+
+#include "dfu/runner.h"
+#include "fake_dfu_util.h"
+#include "message_log.h"
+#include "workflow/guarded_transition.h"
+#include "workflow/sm_a.h"
+#include "workflow/sm_b.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString serial_A = QStringLiteral("3776367B3036");
+const QString serial_B = QStringLiteral("2F1E3A4B5C6D");
+constexpr int generous_ms = 30000; // bounds waits; nothing here measures speed
+
+QByteArray otp_of(quint8 type) { return FakeDfuUtil::otp_image(FakeDfuUtil::product(type)); }
+QByteArray flash_of(quint8 type, const QString& revision) {
+    return FakeDfuUtil::flash_image(FakeDfuUtil::product(type), revision);
+}
+
+// SM_A and SM_B wired as start-up wires them, with short delays, and a record of every
+// signal SM_B emits (in the GUI thread, in order).
+class Workflow {
+public:
+    explicit Workflow(FakeDfuUtil& fake_) : fake(fake_) {
+        for (const char* name : {"firmware.dfu", "firmware.bin"})
+            QFile::copy(QStringLiteral(":resources/") + name, dir.filePath(name));
+        a = std::make_unique<SM_A>(dir.filePath("firmware.dfu"), dir.filePath("firmware.bin"),
+                                   dir.filePath("uploaded_FW.bin"));
+        a->no_device_delay_ms = 20;
+        a->connected_delay_ms = 20;
+        b = std::make_unique<SM_B>(a.get(), Device::VELK, QStringLiteral("B8"));
+        const std::pair<void (SM_B::*)(), const char*> signals_of_B[] = {
+            {&SM_B::sig_UpgradeImpossible, "UpgradeImpossible"},
+            {&SM_B::sig_UpgradePossible, "UpgradePossible"},
+            {&SM_B::sig_DifferingRevision, "DifferingRevision"},
+            {&SM_B::sig_DoDownload, "DoDownload"},
+            {&SM_B::sig_UploadingVerifying, "UploadingVerifying"},
+            {&SM_B::sig_FwMatches, "FwMatches"},
+            {&SM_B::sig_FwDiffers, "FwDiffers"},
+            {&SM_B::sig_DeviceConnected, "DeviceConnected"},
+            {&SM_B::sig_InvalidProduct, "InvalidProduct"},
+        };
+        for (const auto& [signal, name] : signals_of_B) {
+            const QString n = QString::fromLatin1(name);
+            QObject::connect(b.get(), signal, b.get(), [this, n] { emitted << n; });
+        }
+        QObject::connect(b.get(), &QStateMachine::started, b.get(),
+                         [this] { a->start(QThread::InheritPriority); });
+    }
+    ~Workflow() {
+        b->stop();
+        a->do_stop();
+        a.reset(); // waits for the thread
+        b.reset();
+    }
+    void start() { b->start(); }
+    bool in(QState* s) const { return b->configuration().contains(s); }
+    int count(const QString& name) const { return emitted.count(name); }
+    // Signals emitted since the mark.
+    QStringList since(int mark) const { return emitted.mid(mark); }
+    // Download runs recorded so far.
+    int downloads() const { return runs_with("-D"); }
+    int firmware_uploads() const { return runs_with("0x08000000:400308"); }
+    int runs_with(const QString& arg) const {
+        int n = 0;
+        for (const QStringList& run : fake.recorded_runs())
+            n += run.contains(arg) ? 1 : 0;
+        return n;
+    }
+
+    FakeDfuUtil& fake;
+    QTemporaryDir dir;
+    std::unique_ptr<SM_A> a;
+    std::unique_ptr<SM_B> b;
+    QStringList emitted;
+};
+
+void attach(FakeDfuUtil& fake, const QString& serial, quint8 type, const QByteArray& flash) {
+    fake.set_otp(otp_of(type), serial);
+    fake.set_flash(flash, serial);
+    fake.set_units({serial});
+}
+
+} // namespace
+
+class TestWorkflow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { DFU::runner::reset_give_up(); }
+
+    void start_without_unit_says_upgrade_impossible_once() {
+        FakeDfuUtil fake;
+        Workflow w(fake);
+        QSignalSpy polls(w.a.get(), &SM_A::sig_NoDevConn);
+        w.start();
+        QTRY_VERIFY_WITH_TIMEOUT(polls.count() >= 5, generous_ms);
+        QVERIFY(w.in(w.b->B1));
+        QCOMPARE(w.emitted, QStringList{"UpgradeImpossible"});
+        QVERIFY(!w.b->device_info.valid);
+    }
+
+    void another_product_is_refused_and_install_does_nothing() {
+        FakeDfuUtil fake;
+        attach(fake, serial_A, 43, flash_of(43, "B8")); // a K5 unit
+        Workflow w(fake);
+        w.start();
+        QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B8), generous_ms);
+        QCOMPARE(w.emitted, QStringList({"UpgradeImpossible", "DeviceConnected", "InvalidProduct"}));
+        QCOMPARE(int(w.b->device_info.type), 43);
+        w.b->do_download();
+        QSignalSpy scans(w.a.get(), &SM_A::sig_scanning);
+        QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 5, generous_ms);
+        QVERIFY(w.in(w.b->B8));
+        QCOMPARE(w.downloads(), 0);
+        QCOMPARE(w.a->get_command(), SM_A::none);
+    }
+
+    void other_revision_is_upgraded_re_read_and_verified() {
+        FakeDfuUtil fake;
+        attach(fake, serial_A, 3, flash_of(3, "B7"));
+        Workflow w(fake);
+        w.start();
+        QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B2), generous_ms);
+        QCOMPARE(w.b->device_info.FW_revision, QString("B7"));
+        const int mark = w.emitted.size();
+        w.b->do_download();
+        QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B6), generous_ms);
+        QCOMPARE(w.since(mark), QStringList({"DoDownload", "UpgradeImpossible", "DeviceConnected",
+                                             "UploadingVerifying", "FwMatches"}));
+        QCOMPARE(w.downloads(), 1);
+        QCOMPARE(w.firmware_uploads(), 1);
+        QCOMPARE(w.b->device_info.FW_revision, QString("B8"));
+        QVERIFY(fake.flash(serial_A) == FakeDfuUtil::desired_firmware());
+    }
+
+    void desired_revision_is_verified_without_being_asked() {
+        FakeDfuUtil fake;
+        attach(fake, serial_A, 3, FakeDfuUtil::desired_firmware());
+        Workflow w(fake);
+        w.start();
+        QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B6), generous_ms);
+        QCOMPARE(w.emitted, QStringList({"UpgradeImpossible", "DeviceConnected",
+                                         "UploadingVerifying", "FwMatches"}));
+        QCOMPARE(w.downloads(), 0);
+        QCOMPARE(w.firmware_uploads(), 1);
+    }
+
+    // Nothing reaches the success state without a byte-for-byte match.
+    void failed_verification_offers_install_again_data() {
+        QTest::addColumn<bool>("upload_fails");
+        QTest::newRow("same revision, other bytes") << false;
+        QTest::newRow("read-back fails") << true;
+    }
+    void failed_verification_offers_install_again() {
+        QFETCH(bool, upload_fails);
+        FakeDfuUtil fake;
+        attach(fake, serial_A, 3, upload_fails ? FakeDfuUtil::desired_firmware() : flash_of(3, "B8"));
+        if (upload_fails)
+            fake.fail(FakeDfuUtil::Switch::fail_upload_FW);
+        Workflow w(fake);
+        w.start();
+        QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B7), generous_ms);
+        QCOMPARE(w.emitted, QStringList({"UpgradeImpossible", "DeviceConnected",
+                                         "UploadingVerifying", "UpgradePossible", "FwDiffers"}));
+        QCOMPARE(w.count("FwMatches"), 0);
+        // Install from B7 downloads; the re-read unit is verified again.
+        fake.clear(FakeDfuUtil::Switch::fail_upload_FW);
+        w.b->do_download();
+        QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B6), generous_ms);
+        QCOMPARE(w.downloads(), 1);
+    }
+
+    void unplugging_returns_to_the_initial_state_data() {
+        QTest::addColumn<QString>("state");
+        QTest::newRow("B2") << "B2";
+        QTest::newRow("B3") << "B3";
+        QTest::newRow("B6") << "B6";
+        QTest::newRow("B7") << "B7";
+        QTest::newRow("B8") << "B8";
+    }
+    void unplugging_returns_to_the_initial_state() {
+        QFETCH(QString, state);
+        FakeDfuUtil fake;
+        if (state == "B2" || state == "B3")
+            attach(fake, serial_A, 3, flash_of(3, "B7"));
+        else if (state == "B6")
+            attach(fake, serial_A, 3, FakeDfuUtil::desired_firmware());
+        else if (state == "B7")
+            attach(fake, serial_A, 3, flash_of(3, "B8"));
+        else
+            attach(fake, serial_A, 132, flash_of(132, "B8"));
+        if (state == "B3")
+            fake.set_download_seconds(2); // long enough to unplug during the download
+        Workflow w(fake);
+        QState* target = nullptr;
+        for (QState* s : {w.b->B2, w.b->B3, w.b->B6, w.b->B7, w.b->B8})
+            if (s->objectName().startsWith(state + ":"))
+                target = s;
+        QVERIFY(target);
+        w.start();
+        if (state == "B3") {
+            QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B2), generous_ms);
+            w.b->do_download();
+            QTRY_VERIFY_WITH_TIMEOUT(w.runs_with("-D") == 1, generous_ms);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(w.in(target), generous_ms);
+        const int impossible = w.count("UpgradeImpossible");
+        fake.set_units({});
+        QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B1), generous_ms);
+        QCOMPARE(w.count("UpgradeImpossible"), impossible + 1);
+        QVERIFY(!w.b->device_info.valid);
+        QCOMPARE(w.a->get_command(), SM_A::none);
+    }
+
+    void unit_swapped_between_two_scans_is_evaluated_anew() {
+        FakeDfuUtil fake;
+        attach(fake, serial_A, 3, flash_of(3, "B7"));
+        Workflow w(fake);
+        w.start();
+        QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B2), generous_ms);
+        const int mark = w.emitted.size();
+        attach(fake, serial_B, 43, flash_of(43, "B1")); // replaces A at once
+        QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B8), generous_ms);
+        QCOMPARE(w.since(mark), QStringList({"UpgradeImpossible", "DeviceConnected", "InvalidProduct"}));
+        QCOMPARE(int(w.b->device_info.type), 43);
+    }
+
+    void two_units_are_never_read() {
+        FakeDfuUtil fake;
+        attach(fake, serial_A, 3, flash_of(3, "B7"));
+        fake.set_otp(otp_of(3), serial_B);
+        fake.set_units({serial_A, serial_B});
+        Workflow w(fake);
+        QSignalSpy scans(w.a.get(), &SM_A::sig_scanning);
+        QSignalSpy reads(w.a.get(), &SM_A::sig_readingInfo);
+        w.start();
+        QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 5, generous_ms);
+        QCOMPARE(reads.count(), 0);
+        QCOMPARE(w.runs_with("-U"), 0);
+        QCOMPARE(w.emitted, QStringList{"UpgradeImpossible"});
+    }
+
+    void unit_listed_without_serial_is_never_read() {
+        FakeDfuUtil fake;
+        QString lines;
+        for (int alt = 3; alt >= 0; --alt)
+            lines += QString("Found DFU: [0483:df11] ver=2200, devnum=5, cfg=1, intf=0, "
+                             "path=\"1-1\", alt=%1, name=\"@x\", serial=\"\"\n").arg(alt);
+        fake.set_listing(lines);
+        fake.set_units({serial_A});
+        fake.set_otp(otp_of(3));
+        Workflow w(fake);
+        QSignalSpy cycles(w.a.get(), &SM_A::sig_A4_entered);
+        QSignalSpy connected(w.a.get(), &SM_A::sig_DevConn);
+        w.start();
+        QTRY_VERIFY_WITH_TIMEOUT(cycles.count() >= 5, generous_ms);
+        QCOMPARE(connected.count(), 0);
+        QCOMPARE(w.runs_with("-U"), 0);
+    }
+
+    // The guards and B1's exit see the record the signal announced, even when the worker has
+    // already read another unit by the time the GUI thread handles the first signal. (The
+    // machine listens only to the signals of its active states, so it misses the worker's
+    // "unit lost" of that moment; the order it then gives is tagged with the unit it judged
+    // and is dropped, because that unit is gone.)
+    void each_connection_is_judged_on_its_own_record() {
+        FakeDfuUtil fake;
+        attach(fake, serial_A, 3, flash_of(3, "B7"));
+        SM_A a{QString("f.dfu"), QString(), QString()};
+        a.no_device_delay_ms = 5;
+        a.connected_delay_ms = 5;
+        SM_B b(&a, Device::VELK, QStringLiteral("B8"));
+        QStringList seen; // product type and revision at each DeviceConnected
+        QObject::connect(&b, &SM_B::sig_DeviceConnected, &b, [&] {
+            seen << QString("%1/%2").arg(int(b.device_info.type)).arg(b.device_info.FW_revision);
+        });
+        std::atomic<int> announced{0};
+        QObject::connect(&a, &SM_A::sig_DevConn, &a, [&] { ++announced; }, Qt::DirectConnection);
+        b.start();
+        QCoreApplication::processEvents(); // the machine enters B1
+        QVERIFY(b.configuration().contains(b.B1));
+
+        // The GUI thread handles no events while the worker reads A and then B in its place.
+        auto wait_for = [&](int n) {
+            QElapsedTimer t;
+            t.start();
+            while (announced < n && t.elapsed() < generous_ms)
+                QThread::msleep(5);
+            return announced >= n;
+        };
+        a.start();
+        QVERIFY(wait_for(1));
+        attach(fake, serial_B, 43, flash_of(43, "B5"));
+        QVERIFY(wait_for(2));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!seen.isEmpty(), generous_ms);
+        QCOMPARE(seen.first(), QString("3/B7"));
+        QVERIFY(b.configuration().contains(b.B2));
+        b.do_download(); // meant for A, which is gone
+        QSignalSpy scans(&a, &SM_A::sig_scanning);
+        QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 5, generous_ms);
+        a.do_stop();
+        QVERIFY(a.wait(generous_ms));
+        for (const QStringList& run : fake.recorded_runs())
+            QVERIFY(!run.contains("-D"));
+    }
+
+    // An order given while the unit was being lost is not carried out on the next unit.
+    void pending_order_dies_with_its_unit() {
+        FakeDfuUtil fake;
+        attach(fake, serial_A, 3, flash_of(3, "B7"));
+        SM_A a(QString("f.dfu"), QString(), QString());
+        a.no_device_delay_ms = 5;
+        a.connected_delay_ms = 5;
+        QSignalSpy connected(&a, &SM_A::sig_DevConn);
+        QSignalSpy scans(&a, &SM_A::sig_scanning);
+        a.start();
+        QTRY_VERIFY_WITH_TIMEOUT(connected.count() == 1, generous_ms);
+        const SM_A::Announcement first = a.take_announcement();
+        QCOMPARE(first.device_info.FW_revision, QString("B7"));
+        fake.set_units({});
+        QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 5 && a.take_announcement().unit == 0, generous_ms);
+        // The user clicked for unit A just as it went away; then B is plugged in.
+        a.set_command_for(SM_A::download_FW, first.unit);
+        a.set_command(SM_A::download_FW); // plain order, also given while no unit is there
+        attach(fake, serial_B, 3, flash_of(3, "B6"));
+        QTRY_VERIFY_WITH_TIMEOUT(connected.count() == 2, generous_ms);
+        const int seen = scans.count();
+        QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= seen + 5, generous_ms);
+        a.do_stop();
+        QVERIFY(a.wait(generous_ms));
+        int downloads = 0;
+        for (const QStringList& run : fake.recorded_runs())
+            downloads += run.contains("-D") ? 1 : 0;
+        QCOMPARE(downloads, 0);
+    }
+
+    void first_pass_through_A1_does_not_sleep() {
+        FakeDfuUtil fake;
+        SM_A::forget_first_pass();
+        SM_A a{QString(), QString(), QString()};
+        a.no_device_delay_ms = 1500;
+        QMutex lock;
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> a1, a2; // when A1 and A2 were entered, in the worker thread
+        QObject::connect(&a, &SM_A::sig_A1_entered, &a, [&] { QMutexLocker l(&lock); a1 << clock.elapsed(); }, Qt::DirectConnection);
+        QObject::connect(&a, &SM_A::sig_A2_entered, &a, [&] { QMutexLocker l(&lock); a2 << clock.elapsed(); }, Qt::DirectConnection);
+        a.start();
+        QTRY_VERIFY_WITH_TIMEOUT([&] { QMutexLocker l(&lock); return a2.size() >= 2; }(), generous_ms);
+        a.do_stop();
+        QVERIFY(a.wait(generous_ms));
+        QMutexLocker l(&lock);
+        QVERIFY2(a2[0] - a1[0] < 1500, "the first pass slept");
+        QVERIFY2(a2[1] - a1[1] >= 1490, "a later pass did not sleep");
+    }
+
+    void debug_output_shows_the_idle_loop_once() {
+        FakeDfuUtil fake;
+        MessageLog log;
+        {
+            Workflow w(fake);
+            w.a->enable_debug_output();
+            w.b->enable_debug_output();
+            QSignalSpy scans(w.a.get(), &SM_A::sig_scanning);
+            w.start();
+            QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 5, generous_ms);
+        }
+        QCOMPARE(log.count("SM_A: Adding connections to show debug output (state transitions)"), 1);
+        QCOMPARE(log.texts(QtDebugMsg).filter("SM_A: /sig_"), QStringList{"\"SM_A: /sig_NoDevConn\""});
+        QCOMPARE(log.count("SM_B: Add connections to show emitted signals"), 1);
+        QVERIFY(log.texts(QtDebugMsg).contains("\"SM_B: /sig_UpgradeImpossible\""));
+        QVERIFY(log.texts(QtDebugMsg).contains("\"SM_B: entered B1: No (DFU-SE) dev. conn.\""));
+    }
+
+    void a_stop_request_lets_a_running_download_finish() {
+        FakeDfuUtil fake;
+        attach(fake, serial_A, 3, flash_of(3, "B7"));
+        fake.set_download_seconds(1);
+        Workflow w(fake);
+        QSignalSpy downloaded(w.a.get(), &SM_A::sig_FwDownloaded);
+        w.start();
+        QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B2), generous_ms);
+        w.b->do_download();
+        QTRY_VERIFY_WITH_TIMEOUT(w.downloads() == 1, generous_ms);
+        w.a->do_stop();
+        QVERIFY(w.a->wait(generous_ms));
+        QCOMPARE(downloaded.count(), 1);
+        QVERIFY(fake.flash(serial_A) == FakeDfuUtil::desired_firmware());
+    }
+
+    // Shutting down never hangs on a child that does not end: after the bound it is killed.
+    void shutting_down_gives_up_on_a_child_that_never_ends() {
+        FakeDfuUtil fake;
+        attach(fake, serial_A, 3, flash_of(3, "B7"));
+        fake.set_download_seconds(100000);
+        auto w = std::make_unique<Workflow>(fake);
+        w->a->give_up_after_ms = 300;
+        QSignalSpy downloaded(w->a.get(), &SM_A::sig_FwDownloaded);
+        w->start();
+        QTRY_VERIFY_WITH_TIMEOUT(w->in(w->b->B2), generous_ms);
+        w->b->do_download();
+        QTRY_VERIFY_WITH_TIMEOUT(w->downloads() == 1, generous_ms);
+        MessageLog log;
+        QElapsedTimer t;
+        t.start();
+        w.reset();
+        QVERIFY(t.elapsed() < generous_ms);
+        QCOMPARE(downloaded.count(), 1);
+        QCOMPARE(log.count("giving up on it"), 1);
+        QCOMPARE(log.count("Giving up on"), 1);
+        DFU::runner::reset_give_up();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWorkflow)
+#include "test_workflow.moc"

@@ -1,0 +1,233 @@
+#include "workflow/sm_a.h"
+
+#include "dfu/firmware_transfer.h"
+#include "dfu/read_device_info.h"
+#include "dfu/runner.h"
+#include "dfu/scan.h"
+
+#include <QDebug>
+#include <QMutexLocker>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+std::atomic<bool> first_pass_done{false};
+// Announcements nobody takes (no state machine attached) must not pile up for ever.
+constexpr size_t max_pending_announcements = 64;
+} // namespace
+
+SM_A::SM_A(QString desired_FW_dfu_, QString desired_FW_bin_, QString uploaded_FW_bin_,
+           QObject* parent)
+    : QThread(parent), desired_FW_dfu(std::move(desired_FW_dfu_)),
+      desired_FW_bin(std::move(desired_FW_bin_)), uploaded_FW_bin(std::move(uploaded_FW_bin_)),
+      connected_serial(QLatin1String("")) {
+    qDebug() << "SM_A created";
+}
+
+SM_A::~SM_A() {
+    {
+        QMutexLocker lock(&mutex);
+        stopping = true;
+    }
+    qDebug() << "SM_A: Waiting in dtor";
+    if (!wait(static_cast<unsigned long>(qMax(0, give_up_after_ms)))) {
+        // Only a child that never ends can keep the loop from noticing the stop.
+        qWarning() << "SM_A: dfu-util still running after" << give_up_after_ms
+                   << "ms, giving up on it";
+        DFU::runner::give_up();
+        wait();
+    }
+}
+
+void SM_A::set_command(Command c) {
+    QMutexLocker lock(&mutex);
+    command = c;
+    command_unit = 0;
+}
+
+void SM_A::set_command_for(Command c, quint64 unit) {
+    QMutexLocker lock(&mutex);
+    command = c;
+    command_unit = unit;
+}
+
+// Takes the pending command off; one given for a unit that is no longer the connected one is
+// dropped.
+SM_A::Command SM_A::take_command() {
+    QMutexLocker lock(&mutex);
+    const Command c = command;
+    const bool for_this_unit = command_unit == 0 || command_unit == connected_unit;
+    command = none;
+    command_unit = 0;
+    if (c != none && !for_this_unit) {
+        qInfo() << "SM_A: order" << int(c) << "was given for a unit that is gone; dropped";
+        return none;
+    }
+    return c;
+}
+
+SM_A::Command SM_A::get_command() {
+    QMutexLocker lock(&mutex);
+    return command;
+}
+
+void SM_A::do_stop() {
+    QMutexLocker lock(&mutex);
+    stopping = true;
+}
+
+bool SM_A::is_stopping() {
+    QMutexLocker lock(&mutex);
+    return stopping;
+}
+
+void SM_A::forget_first_pass() { first_pass_done = false; }
+
+SM_A::Announcement SM_A::take_announcement() {
+    QMutexLocker lock(&mutex);
+    if (announced.empty())
+        return Announcement();
+    Announcement a = announced.front();
+    announced.pop_front();
+    return a;
+}
+
+void SM_A::announce(const DFU::DeviceInfo& info) {
+    QMutexLocker lock(&mutex);
+    // An order given before this unit was announced cannot be meant for it.
+    command = none;
+    command_unit = 0;
+    ++connected_unit;
+    announced.push_back({info, connected_unit});
+    if (announced.size() > max_pending_announcements)
+        announced.pop_front();
+}
+
+void SM_A::run() {
+    State state = State::A0;
+    while (state != State::stopped) {
+        switch (state) {
+        case State::A0: state = state_A0(); break;
+        case State::A1: state = state_A1(); break;
+        case State::A2: state = state_A2(); break;
+        case State::A4: state = state_A4(); break;
+        case State::A5: state = state_A5(); break;
+        case State::A6: state = state_A6(); break;
+        case State::stopped: break;
+        }
+    }
+}
+
+// Unit lost, or start.
+SM_A::State SM_A::state_A0() {
+    emit sig_A0_entered();
+    connected_serial = QLatin1String("");
+    {
+        // An order given for the lost unit must never be carried out on a unit read later.
+        QMutexLocker lock(&mutex);
+        command = none;
+        command_unit = 0;
+        ++connected_unit; // no unit: orders for the last one no longer apply
+    }
+    return State::A1;
+}
+
+// No unit taken as connected.
+SM_A::State SM_A::state_A1() {
+    emit sig_A1_entered();
+    if (is_stopping())
+        return State::stopped;
+    device_info = DFU::DeviceInfo();
+    emit sig_NoDevConn();
+    if (first_pass_done.exchange(true))
+        msleep(static_cast<unsigned long>(no_device_delay_ms));
+    return State::A2;
+}
+
+// Scan.
+SM_A::State SM_A::state_A2() {
+    emit sig_A2_entered();
+    emit sig_scanning();
+    const DFU::Scan scan = DFU::make_scan();
+    if (scan.status != 0 || scan.devices.size() != 1)
+        return State::A0;
+    const DFU::DeviceItem& item = scan.devices.front();
+    if (item.serial == connected_serial)
+        return State::A4; // the same unit is still there
+
+    emit sig_readingInfo();
+    emit sig_NoDevConn();
+    const DFU::DeviceInfo info = DFU::read_device_info(&item);
+    if (!info.valid)
+        return State::A1; // retried after the A1 pause
+    connected_serial = item.serial;
+    device_info = info;
+    announce(device_info);
+    emit sig_DevConn();
+    return State::A4;
+}
+
+// Unit connected, waiting for an order.
+SM_A::State SM_A::state_A4() {
+    emit sig_A4_entered();
+    if (is_stopping())
+        return State::stopped;
+    msleep(static_cast<unsigned long>(connected_delay_ms));
+    switch (take_command()) {
+    case upload_and_compare_FW: return State::A6;
+    case download_FW: return State::A5;
+    case none: break;
+    }
+    return State::A2;
+}
+
+// Download.
+SM_A::State SM_A::state_A5() {
+    emit sig_A5_entered();
+    emit sig_FwDownloading();
+    DFU::download_FW_to_device(desired_FW_dfu); // success shows in the re-read that follows
+    emit sig_FwDownloaded();
+    return State::A0; // read the unit again from scratch, even if it keeps its serial
+}
+
+// Upload and verify.
+SM_A::State SM_A::state_A6() {
+    emit sig_A6_entered();
+    emit sig_FwUploading();
+    if (DFU::upload_and_compare_FW_bin(desired_FW_bin, uploaded_FW_bin)) {
+        qDebug() << "Uploaded FW matches";
+        emit sig_FwUploadedMatches();
+    } else {
+        qDebug() << "Uploaded FW does not match";
+        emit sig_FwUploadedDiffers();
+    }
+    return State::A2; // the unit stays taken as connected
+}
+
+void SM_A::enable_debug_output() {
+    qInfo() << "SM_A: Adding connections to show debug output (state transitions)";
+    // Touched only in the worker thread, where these direct connections run.
+    auto previous_was_repeating = std::make_shared<bool>(false);
+    auto log = [this, previous_was_repeating](void (SM_A::*signal)(), const char* name,
+                                              bool repeating) {
+        const QString text = QStringLiteral("SM_A: /sig_") + QLatin1String(name);
+        const bool idle_repeat = repeating;
+        connect(this, signal, this,
+                [previous_was_repeating, text, idle_repeat] {
+                    if (!(*previous_was_repeating && idle_repeat))
+                        qDebug() << text;
+                    *previous_was_repeating = idle_repeat;
+                },
+                Qt::DirectConnection);
+    };
+    log(&SM_A::sig_NoDevConn, "NoDevConn", true);
+    log(&SM_A::sig_scanning, "scanning", true);
+    log(&SM_A::sig_readingInfo, "readingInfo", false);
+    log(&SM_A::sig_DevConn, "DevConn", false);
+    log(&SM_A::sig_FwDownloading, "FwDownloading", false);
+    log(&SM_A::sig_FwDownloaded, "FwDownloaded", false);
+    log(&SM_A::sig_FwUploading, "FwUploading", false);
+    log(&SM_A::sig_FwUploadedDiffers, "FwUploadedDiffers", false);
+    log(&SM_A::sig_FwUploadedMatches, "FwUploadedMatches", false);
+}

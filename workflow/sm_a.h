@@ -1,0 +1,104 @@
+#pragma once
+// The device-polling worker: the one thread that runs dfu-util after start-up. It lists the
+// units, reads each newly seen one, and downloads or verifies firmware when told to. It
+// reports only by signals without arguments and takes orders only through set_command.
+
+#include "dfu/device_info.h"
+
+#include <QMutex>
+#include <QString>
+#include <QThread>
+
+#include <deque>
+
+class SM_A : public QThread {
+    Q_OBJECT
+
+public:
+    enum Command : int {
+        none = 0,
+        download_FW = 1,           // download desired_FW_dfu into the connected unit
+        upload_and_compare_FW = 2, // upload the unit's firmware and compare it with desired_FW_bin
+    };
+
+    SM_A(QString desired_FW_dfu, QString desired_FW_bin, QString uploaded_FW_bin,
+         QObject* parent = nullptr);
+    // Stops and joins the thread. A child that is still running after give_up_after_ms is
+    // killed and reaped through the runner, so the program always ends.
+    ~SM_A() override;
+
+    void set_command(Command c);
+    // An order for one announced unit (see take_announcement): carried out only while that
+    // unit is still the connected one, never on a unit read later.
+    void set_command_for(Command c, quint64 unit);
+    Command get_command();
+    void do_stop();
+    bool is_stopping();
+    void enable_debug_output();
+
+    // The records announced by sig_DevConn, one per emission, in emission order: the worker
+    // publishes a copy under the mutex just before it emits, the GUI thread takes it when it
+    // handles that emission. So the reader sees the unit the signal announced, never a
+    // half-written record or one read later. Each announced unit gets a new number.
+    struct Announcement {
+        DFU::DeviceInfo device_info;
+        quint64 unit = 0; // 0: nothing was announced
+    };
+    Announcement take_announcement();
+
+    // Written by start-up before the thread starts; nothing changes them later.
+    int no_device_delay_ms = 200;
+    int connected_delay_ms = 200;
+    int give_up_after_ms = 120000; // long enough for any normal download
+
+    // The first pass through A1 after program start does not sleep; tests that start a
+    // worker of their own may clear the record of that first pass.
+    static void forget_first_pass();
+
+signals:
+    void sig_NoDevConn();
+    void sig_DevConn();
+    void sig_scanning();
+    void sig_readingInfo();
+    void sig_FwDownloading();
+    void sig_FwDownloaded();
+    void sig_FwUploading();
+    void sig_FwUploadedDiffers();
+    void sig_FwUploadedMatches();
+    void sig_A0_entered();
+    void sig_A1_entered();
+    void sig_A2_entered();
+    void sig_A3_entered(); // declared for the numbering; no path of the loop enters A3
+    void sig_A4_entered();
+    void sig_A5_entered();
+    void sig_A6_entered();
+
+protected:
+    void run() override;
+
+private:
+    enum class State { A0, A1, A2, A4, A5, A6, stopped };
+    State state_A0();
+    State state_A1();
+    State state_A2();
+    State state_A4();
+    State state_A5();
+    State state_A6();
+    void announce(const DFU::DeviceInfo& info);
+    Command take_command();
+
+    // Worker thread only.
+    DFU::DeviceInfo device_info;
+    const QString desired_FW_dfu;
+    const QString desired_FW_bin;
+    const QString uploaded_FW_bin;
+    QString connected_serial;
+
+    // Guarded by mutex.
+    Command command = none;
+    quint64 command_unit = 0; // the unit the command is for; 0: whichever is connected
+    bool stopping = false;
+    std::deque<Announcement> announced;
+    quint64 connected_unit = 0; // number of the unit in device_info
+    QMutex mutex;
+};

@@ -1,0 +1,64 @@
+#pragma once
+// The upgrade procedure as the user sees it: turns the worker's observations into states,
+// announces each situation by a signal, and orders download or verification from the worker.
+
+#include "device/product.h"
+#include "dfu/device_info.h"
+
+#include <QState>
+#include <QStateMachine>
+#include <QString>
+
+class SM_A;
+
+class SM_B : public QStateMachine {
+    Q_OBJECT
+
+public:
+    SM_B(SM_A* sm_A, Device::Type desired_type, QString desired_revision_);
+
+    void add_connections();
+    void enable_debug_output();
+
+    // The product type and firmware revision of the firmware the program carries.
+    static Device::Type desired_ID;
+    static QString desired_revision;
+
+    QState* B1;
+    QState* B2;
+    QState* B3;
+    QState* B4;
+    QState* B6;
+    QState* B7;
+    QState* B8;
+
+    // The unit read last: taken when the machine leaves B1, reset on every entry of B1.
+    DFU::DeviceInfo device_info;
+
+public slots:
+    void do_download();
+
+signals:
+    void sig_UpgradeImpossible();
+    void sig_UpgradePossible();
+    void sig_DifferingRevision();
+    void sig_DoDownload();
+    void sig_UploadingVerifying();
+    void sig_FwMatches();
+    void sig_FwDiffers();
+    void sig_DeviceConnected();
+    void sig_InvalidProduct();
+
+private:
+    void take_announcement();
+    // The record that the sig_DevConn being processed announced; GUI thread only. The
+    // guards take no arguments, so it is shared with them here.
+    static DFU::DeviceInfo announced;
+    quint64 announced_unit = 0; // the worker's number of that unit
+    quint64 device_unit = 0;    // the worker's number of the unit in device_info, for orders
+    static bool guard_other_product();
+    static bool guard_other_revision();
+    static bool guard_desired_revision();
+
+    SM_A* sm_A;
+};
