@@ -1,0 +1,32 @@
+#pragma once
+// The target of the process-wide message handler; owns the log dialog.
+
+#include <QMainWindow>
+#include <QObject>
+#include <QString>
+
+class LogWindowDialog;
+
+class LogWindow : public QObject {
+    Q_OBJECT
+public:
+    explicit LogWindow(QObject* parent = nullptr);
+    ~LogWindow() override;
+
+    LogWindowDialog* dialog() const { return dialog_; }
+
+    // Callable from any thread. In the window's own thread the message is emitted at once;
+    // from another thread it is copied and delivered by a queued call, in order.
+    void post_message(QtMsgType type, const QMessageLogContext& context, const QString& msg);
+
+signals:
+    void sendMessage(QtMsgType type, const QMessageLogContext& context, const QString& msg);
+
+public slots:
+    void outputMessage(QtMsgType type, const QMessageLogContext& context, const QString& msg);
+    // Hides the dialog, or shows it against the right edge of the main window.
+    void toggle_visibility(QMainWindow* mainWindow);
+
+private:
+    LogWindowDialog* dialog_;
+};
