@@ -49,14 +49,14 @@ if [ -z "$state" ] || [ ! -d "$state" ]; then
 fi
 
 # --- record the run ------------------------------------------------------------------------
-{
-    sep=''
-    for arg in "$@"; do
-        printf '%s%s' "$sep" "$arg"
-        sep=$'\x1f'
-    done
-    printf '\n'
-} >>"$state/runs"
+# One write per run, so that a reader never sees half a line.
+record=''
+sep=''
+for arg in "$@"; do
+    record+="$sep$arg"
+    sep=$'\x1f'
+done
+printf '%s\n' "$record" >>"$state/runs"
 
 # --- the banner: the 261 characters of dfu-util 0.9 -----------------------------------------
 printf 'dfu-util 0.9\n\n'

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QtGlobal>
 
 namespace {
@@ -74,9 +75,12 @@ QString FakeDfuUtil::script_path() {
 void FakeDfuUtil::write_state_file(const QString& name, const QByteArray& bytes) const {
     const QString path = state_.filePath(name);
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Replaced in one step: the fake may be running on another thread's behalf right now.
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
         file.write(bytes);
+        file.commit();
+    }
 }
 
 QString FakeDfuUtil::image_path(const QString& name, const QString& serial) const {

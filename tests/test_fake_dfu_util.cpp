@@ -1,0 +1,131 @@
+// The fake dfu-util that the device and workflow tests rely on: it must look like the real
+// tool to the program, and its switches must do what they say.
+
+#include "dfu/dfu_util.h"
+#include "dfu/firmware_transfer.h"
+#include "dfu/read_device_info.h"
+#include "dfu/runner.h"
+#include "dfu/scan.h"
+#include "fake_dfu_util.h"
+#include "message_log.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString A = QStringLiteral("3776367B3036");
+const QString B = QStringLiteral("2052327A4B31");
+
+Device::ProductInfoRaw product(quint8 type) { return FakeDfuUtil::product(type); }
+
+QStringList serials(const DFU::Scan& scan) {
+    QStringList out;
+    for (const DFU::DeviceItem& item : scan.devices)
+        out << item.serial;
+    return out;
+}
+
+} // namespace
+
+class TestFakeDfuUtil : public QObject {
+    Q_OBJECT
+private slots:
+    void passes_the_execution_test_and_starts_every_output_with_the_banner() {
+        FakeDfuUtil fake;
+        fake.set_units({A});
+        QVERIFY(DFU::dfu_util::execution_test());
+        QTemporaryDir dir;
+        const DFU::CmdResult list = DFU::run_command(DFU::CmdID::list, {});
+        const DFU::CmdResult upload = DFU::run_command(DFU::CmdID::upload_OTP, {dir.filePath("otp")});
+        QCOMPARE(list.exit_code, 0);
+        QCOMPARE(upload.exit_code, 0);
+        for (const QString& output : {list.output, upload.output})
+            QVERIFY(output.startsWith(DFU::dfu_util::expected_output_of_execution_test + "Found DFU") ||
+                    output.startsWith(DFU::dfu_util::expected_output_of_execution_test + "Opening"));
+    }
+
+    void a_counted_switch_applies_to_that_many_runs() {
+        FakeDfuUtil fake;
+        fake.set_units({A});
+        fake.set_otp(FakeDfuUtil::otp_image(product(Device::VELK)));
+        fake.set_flash(FakeDfuUtil::flash_image(product(Device::VELK), "B8"));
+        fake.fail(FakeDfuUtil::Switch::fail_upload_OTP, 2);
+
+        QVERIFY(!DFU::read_device_info(nullptr).valid);
+        QVERIFY(!DFU::read_device_info(nullptr).valid);
+        QCOMPARE(DFU::read_device_info(nullptr).FW_revision, QString("B8"));
+        QCOMPARE(DFU::read_device_info(nullptr).FW_revision, QString("B8"));
+    }
+
+    // Several units, each with its own images; one swapped for another between two scans.
+    void units_have_their_own_images() {
+        FakeDfuUtil fake;
+        fake.set_otp(FakeDfuUtil::otp_image(product(Device::VELK)), A);
+        fake.set_flash(FakeDfuUtil::flash_image(product(Device::VELK), "B7"), A);
+        fake.set_otp(FakeDfuUtil::otp_image(product(Device::RAMO)), B);
+        fake.set_flash(FakeDfuUtil::flash_image(product(Device::RAMO), "C1"), B);
+
+        fake.set_units({A});
+        QCOMPARE(serials(DFU::make_scan()), QStringList{A});
+        QCOMPARE(DFU::read_device_info(nullptr).FW_revision, QString("B7"));
+
+        fake.set_units({B, A});
+        const DFU::Scan both = DFU::make_scan();
+        QCOMPARE(both.status, 1);
+        QCOMPARE(serials(both), (QStringList{B, A}));
+
+        fake.set_units({B});
+        const DFU::DeviceInfo info = DFU::read_device_info(nullptr);
+        QCOMPARE(info.type, Device::RAMO);
+        QCOMPARE(info.FW_revision, QString("C1"));
+    }
+
+    void a_download_changes_only_the_attached_units_flash() {
+        FakeDfuUtil fake;
+        QTemporaryDir dir;
+        const QString dfu = dir.filePath("firmware.dfu");
+        QVERIFY(QFile::copy(":resources/firmware.dfu", dfu));
+        const QByteArray a_flash = FakeDfuUtil::flash_image(product(Device::VELK), "B7");
+        const QByteArray b_flash = FakeDfuUtil::flash_image(product(Device::VELK), "B6");
+        fake.set_flash(a_flash, A);
+        fake.set_flash(b_flash, B);
+        fake.set_units({B});
+
+        fake.fail(FakeDfuUtil::Switch::download_keeps_flash, 1);
+        QCOMPARE(DFU::download_FW_to_device(dfu), 0);
+        QVERIFY(fake.flash(B) == b_flash);
+
+        QCOMPARE(DFU::download_FW_to_device(dfu), 0);
+        QVERIFY(fake.flash(B) == FakeDfuUtil::desired_firmware());
+        QVERIFY(fake.flash(A) == a_flash);
+    }
+
+    void a_verbatim_listing_replaces_the_generated_one() {
+        FakeDfuUtil fake;
+        fake.set_units({A});
+        fake.set_listing("Found Runtime: [0483:df11] ver=2200, devnum=5, cfg=1, intf=0, "
+                         "path=\"1-1\", alt=0, name=\"UNKNOWN\", serial=\"3776367B3036\"\n");
+        QVERIFY(DFU::make_scan().devices.empty());
+    }
+
+    void the_table_is_restored_afterwards() {
+        const auto before = DFU::commands;
+        const QString path_before = DFU::Command::path;
+        {
+            FakeDfuUtil fake;
+            QCOMPARE(DFU::commands[DFU::CmdID::list].program, FakeDfuUtil::script_path());
+            QVERIFY(qEnvironmentVariableIsSet("FAKE_DFU_UTIL_STATE"));
+        }
+        QCOMPARE(DFU::commands.size(), before.size());
+        for (const auto& entry : before) {
+            QCOMPARE(DFU::commands[entry.first].program, entry.second.program);
+            QCOMPARE(DFU::commands[entry.first].args, entry.second.args);
+        }
+        QCOMPARE(DFU::Command::path, path_before);
+        QVERIFY(!qEnvironmentVariableIsSet("FAKE_DFU_UTIL_STATE"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFakeDfuUtil)
+#include "test_fake_dfu_util.moc"
