@@ -601,12 +601,12 @@ number() { # text as C's strtoul with base 0 reads it -> REPLY
 }
 
 do_upload() {
-    local target=$UPLOAD_FILE reason limit start end total=0 have mem='' base=0 chunk
+    local target=$UPLOAD_FILE reason limit start end total=0 have mem='' base=0 chunk folder
     open_unit
     if ! (set -C && : >"$target") 2>/dev/null; then
         if [ -e "$target" ]; then
             reason="File exists"
-        elif [ ! -d "$(dirname -- "$target")" ]; then
+        elif folder=${target%/*} && [ "$folder" != "$target" ] && [ ! -d "${folder:-/}" ]; then
             reason="No such file or directory"
         else
             reason="Permission denied"
