@@ -1,0 +1,34 @@
+#include "app/command_line.h"
+
+#include "app/globals.h"
+#include "simulator/simulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDebug>
+
+void parse_arguments(QCoreApplication* app) {
+    QCommandLineParser parser; // short switches may be combined behind one dash
+    const QCommandLineOption use_simulator(QStringList{"s", "use-simulator"},
+                                           "Use simulated device interaction.", QString(),
+                                           QString());
+    const QCommandLineOption no_use_simulator(QStringList{"S", "no-use-simulator"},
+                                              "Disable use of simulated device interaction.",
+                                              QString(), QString());
+    const QCommandLineOption log_window(QStringList{"l", "use-log-window"},
+                                        "Enable use of log window (open it with Ctrl-l)",
+                                        QString(), QString());
+    parser.addOptions({use_simulator, no_use_simulator, log_window});
+    parser.process(*app);
+
+    qDebug().nospace() << "Initial value of 'simulator::use'=" << simulator::use
+                       << ", isSet('-s')=" << parser.isSet("use-simulator")
+                       << ", isSet('-S')=" << parser.isSet("no-use-simulator");
+
+    if (parser.isSet("use-simulator"))
+        simulator::use = true;
+    if (parser.isSet("no-use-simulator")) // applied last, so it wins
+        simulator::use = false;
+    if (parser.isSet("use-log-window"))
+        use_log_window = true;
+}

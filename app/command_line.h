@@ -1,0 +1,8 @@
+#pragma once
+// The program's three switches: simulator on, simulator off, log window.
+
+class QCoreApplication;
+
+// Sets simulator::use and use_log_window; an unknown option ends the process with Qt's
+// message, as QCommandLineParser::process does.
+void parse_arguments(QCoreApplication* app);

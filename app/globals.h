@@ -1,0 +1,16 @@
+#pragma once
+// The application-wide objects: one instance each, created by start-up.
+
+#include "settings/settings.h"
+
+#include <QPointer>
+
+class MainWindow;
+class SM_A;
+class SM_B;
+
+extern QPointer<MainWindow> mainWindow;
+extern SM_A* sm_A; // owned; deleted by shut-down
+extern SM_B* sm_B; // owned; deleted by shut-down
+extern Settings::Settings settings;
+extern bool use_log_window;
