@@ -1,9 +1,11 @@
 #include "app/startup.h"
+#include "app/termination_signals.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    quit_event_loop_on_termination_signals();
     GUI_init();
     return GUI_cleanup(app.exec());
 }
