@@ -11,8 +11,6 @@ namespace DFU {
 
 namespace {
 
-constexpr auto flash_start = "0x08000000";
-
 QByteArray read_whole(const QString& path, bool* ok) {
     QFile file(path);
     *ok = file.open(QIODevice::ReadOnly);
@@ -36,8 +34,8 @@ int download_FW_to_device(const QString& dfu_path) {
 
 int upload_FW_from_device(const QString& path, int size) {
     support_misc::ensure_file_is_deleted(path);
-    const QStringList extra = {QStringLiteral("-s"),
-                               QStringLiteral("%1:%2").arg(QLatin1String(flash_start)).arg(size),
+    // From the start of flash, the length in decimal.
+    const QStringList extra = {QStringLiteral("-s"), QStringLiteral("0x08000000:%1").arg(size),
                                QStringLiteral("-U"), path};
     return run_command(CmdID::upload_FW, extra).exit_code;
 }
