@@ -10,7 +10,8 @@
 # Its state is the directory named by FAKE_DFU_UTIL_STATE. Every file is optional.
 #   runs           every run appends one line: its arguments separated by the unit
 #                  separator (0x1F); written before anything else, also for failing runs
-#   units          the attached units, one serial per line, in listing order (the unit
+#                  (so arguments must hold neither a line feed nor 0x1F)
+#   units          the attached units, one serial (no blanks) per line, in listing order (the unit
 #                  attached last comes first); missing or empty: no unit attached
 #   listing        printed after the banner instead of the lines generated from `units`
 #                  (for listings the generator cannot produce); uploads still use `units`
