@@ -7,7 +7,9 @@
 #include <QCoreApplication>
 #include <QDebug>
 
-void parse_arguments(QCoreApplication* app) {
+void parse_arguments(QCoreApplication* app) { parse_arguments(app->arguments()); }
+
+void parse_arguments(const QStringList& arguments) {
     QCommandLineParser parser; // short switches may be combined behind one dash
     const QCommandLineOption use_simulator(QStringList{"s", "use-simulator"},
                                            "Use simulated device interaction.", QString(),
@@ -19,7 +21,7 @@ void parse_arguments(QCoreApplication* app) {
                                         "Enable use of log window (open it with Ctrl-l)",
                                         QString(), QString());
     parser.addOptions({use_simulator, no_use_simulator, log_window});
-    parser.process(*app);
+    parser.process(arguments);
 
     qDebug().nospace() << "Initial value of 'simulator::use'=" << simulator::use
                        << ", isSet('-s')=" << parser.isSet("use-simulator")
