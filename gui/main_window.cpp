@@ -49,8 +49,8 @@ double MainWindow::platform_scale_factor() {
     return QApplication::desktop()->logicalDpiX() / 96.0;
 }
 
-MainWindow::MainWindow(const Settings::Settings* settings_, QWidget* parent)
-    : QMainWindow(parent), settings(settings_) {
+MainWindow::MainWindow(const Settings::Settings* settings_record, QWidget* parent)
+    : QMainWindow(parent), settings(settings_record) {
     auto* central = new QWidget(this);
     setStyleSheet(QStringLiteral("QMainWindow { border-image:url(\"://resources/background.jpg\") "
                                  "0 0 0 0 stretch stretch; }"));

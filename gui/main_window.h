@@ -16,7 +16,7 @@ class ProgressBar;
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    MainWindow(const Settings::Settings* settings, QWidget* parent = nullptr);
+    MainWindow(const Settings::Settings* settings_record, QWidget* parent = nullptr);
 
     // Sizes and places the window, and the button and bar when they exist.
     void setupGeometry();

@@ -28,7 +28,6 @@ private slots:
     void debug_operators_quote_and_restore();
     void shipped_file();
     void loading_from_files();
-    void settings_record_defaults();
 };
 
 void TestGuiSettings::label_factory_data() {
@@ -296,15 +295,6 @@ void TestGuiSettings::loading_from_files() {
         QVERIFY(e.contains(missing));
     }
     QVERIFY(thrown);
-}
-
-void TestGuiSettings::settings_record_defaults() {
-    const Settings::Settings s;
-    QVERIFY(!s.gui.valid);
-    QVERIFY(s.gui.labels.empty() && s.gui.circles.empty());
-    QCOMPARE(s.desired_type, Device::invalid);
-    QVERIFY(s.desired_revision.isEmpty());
-    QCOMPARE(QString(s.gui), QStringLiteral("GUI settings:\n\tInvalid\n"));
 }
 
 QTEST_GUILESS_MAIN(TestGuiSettings)

@@ -8,7 +8,6 @@
 #include "support/message_log.h"
 
 #include <QApplication>
-#include <QDesktopWidget>
 #include <QProcess>
 #include <QScreen>
 #include <QSignalSpy>
@@ -68,7 +67,6 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
     void cleanup();
-    void platform_scale();
     void geometry_data();
     void geometry();
     void shipped_labels_data();
@@ -86,15 +84,6 @@ private slots:
 
 void TestMainWindow::cleanup() {
     MainWindow::forced_scale_factor.reset();
-}
-
-void TestMainWindow::platform_scale() {
-    Settings::Settings s = shipped_settings();
-    MainWindow window(&s);
-    QCOMPARE(window.scaleFactor, QApplication::desktop()->logicalDpiX() / 96.0);
-    QVERIFY(!window.installButton && !window.progressBar && !window.statusLabel);
-    QVERIFY(!window.downloadMode);
-    QVERIFY(window.styleSheet().contains(QLatin1String("url(\"://resources/background.jpg\")")));
 }
 
 void TestMainWindow::geometry_data() {
@@ -133,6 +122,7 @@ void TestMainWindow::geometry() {
     QTEST(circles[0]->geometry(), "circle");
     QTEST(circles[0]->data().pen_width, "circle_pen");
     QVERIFY(circles[0]->isVisible());
+    QVERIFY(window->styleSheet().contains(QLatin1String("url(\"://resources/background.jpg\")")));
     // The settings keep their unscaled values.
     QCOMPARE(s.gui.circles[0].center.x, 298);
     QCOMPARE(s.gui.circles[0].radius, 20);
