@@ -4,14 +4,22 @@
 
 namespace Device {
 
-const Products products{{
-    {invalid, "invalid", "Invalid", "N/A", "N/A"},
-    {undefined, "undefined", "Undefined", "?", "?"},
-    {VELK, "VELK", "Velkar", "Lumo-7", "Lumo-7 SyncX"},
-    {RAMO, "RAMO", "Ramos", "K5", "K5 SyncX"},
-    {SUND, "SUND", "Sundal", "R3", "R3 SyncX"},
-    {unknown, "unknown", "Unknown", "unknown", "unknown"},
-}};
+namespace {
+// Built on first use, so that the lookups also work from another file's static initialiser.
+const Products& table() {
+    static const Products rows{{
+        {invalid, "invalid", "Invalid", "N/A", "N/A"},
+        {undefined, "undefined", "Undefined", "?", "?"},
+        {VELK, "VELK", "Velkar", "Lumo-7", "Lumo-7 SyncX"},
+        {RAMO, "RAMO", "Ramos", "K5", "K5 SyncX"},
+        {SUND, "SUND", "Sundal", "R3", "R3 SyncX"},
+        {unknown, "unknown", "Unknown", "unknown", "unknown"},
+    }};
+    return rows;
+}
+} // namespace
+
+const Products& products = table();
 
 Products::const_iterator Products::find(Type t) const {
     return std::find_if(begin(), end(), [t](const Product& p) { return p.type == t; });
@@ -30,20 +38,20 @@ bool is_valid(Type t) { return t != invalid && t != undefined; }
 bool is_known(Type t) { return is_valid(t) && t != unknown; }
 
 Type to_Type(unsigned char code) {
-    const auto row = products.find(code);
-    return row == products.end() ? unknown : row->type;
+    const auto row = table().find(code);
+    return row == table().end() ? unknown : row->type;
 }
 
 Type to_Type(const QString& code) {
     if (code.isEmpty())
         return invalid;
-    const auto row = products.find(code);
-    return row == products.end() ? unknown : row->type;
+    const auto row = table().find(code);
+    return row == table().end() ? unknown : row->type;
 }
 
 QString to_QString(Type t) {
-    const auto row = products.find(t);
-    return row == products.end() ? QStringLiteral("impossible type") : row->code;
+    const auto row = table().find(t);
+    return row == table().end() ? QStringLiteral("impossible type") : row->code;
 }
 
 std::string to_string(Type t) { return to_QString(t).toStdString(); }
@@ -57,13 +65,13 @@ QDebug operator<<(QDebug dbg, Type t) {
 }
 
 QString ProductInfo::product_name() const {
-    const auto row = products.find(type);
-    return row == products.end() ? QString() : row->product_name;
+    const auto row = table().find(type);
+    return row == table().end() ? QString() : row->product_name;
 }
 
 QString ProductInfo::product_name_full() const {
-    const auto row = products.find(type);
-    return row == products.end() ? QString() : row->product_name_full;
+    const auto row = table().find(type);
+    return row == table().end() ? QString() : row->product_name_full;
 }
 
 ProductInfo::operator QString() const {

@@ -8,6 +8,7 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Device {
@@ -52,8 +53,9 @@ private:
     std::vector<Product> rows_;
 };
 
-// Built during static initialisation, read-only afterwards: safe to read from any thread.
-extern const Products products;
+// The one product table. Read-only once built (during static initialisation, or at the first
+// lookup if that comes earlier): safe to read from any thread.
+extern const Products& products;
 
 // False for `invalid` and `undefined`, true for every other byte (`unknown` included).
 bool is_valid(Type t);
