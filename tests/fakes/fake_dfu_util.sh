@@ -3,7 +3,7 @@
 #
 # Like the real tool it prints the version banner on standard output first for every command,
 # lists one line per alternate setting (highest first), writes "dfu-util: ..." errors on
-# standard error, exits 74 when it finds no unit or the transfer fails, and refuses (exit 73)
+# standard error, exits 74 when it finds no unit or the transfer fails, and refuses (exit 74)
 # to upload into a file that already exists. Options it understands: -V, -l, -d <vid>,
 # -a <alt>, -s <address>:<length>, -U <file>, -D <file>; -d and -S are accepted and ignored.
 #
@@ -223,7 +223,7 @@ case "$mode" in
         opening "$alt" "$name"
         if [ -e "$file" ]; then
             echo "dfu-util: Cannot open file $file for writing: File exists" >&2
-            exit 73
+            exit 74
         fi
         if switch_on "$switch"; then
             [ -f "$state/upload_leaves_empty_file" ] && : >"$file"

@@ -1,0 +1,202 @@
+// The whole program in simulator mode, started as the executable starts it (simulator and log
+// window switches), with its real window offscreen: a user's upgrade and what can go wrong.
+
+#include "app/globals.h"
+#include "app/log_message_handler.h"
+#include "app/startup.h"
+#include "dfu/command.h"
+#include "files/files.h"
+#include "gui/install_button.h"
+#include "gui/log_window.h"
+#include "gui/log_window_dialog.h"
+#include "gui/main_window.h"
+#include "gui/progress_bar.h"
+#include "simulator/simulator.h"
+#include "workflow/sm_a.h"
+#include "workflow/sm_b.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QtTest>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr int generous_ms = 60000; // bounds waits; nothing here measures speed
+QString stderr_path;                // the whole run's standard error goes here
+
+QString status_text() { return mainWindow->statusLabel->text(); }
+bool in(QState* s) { return sm_B->configuration().contains(s); }
+
+QString stderr_text() {
+    std::fflush(stderr);
+    QFile f(stderr_path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+}
+
+// The simulated unit's flash, read back with the simulator's own upload.
+QByteArray simulated_flash(int size) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath("flash.bin");
+    QProcess p;
+    p.start(simulator::dfu_util_path("dfu-util_simulator.sh"),
+            {"--dfu-util-command", "upload_FW", "--fast-progress", "-d", "0483", "-a", "0", "-s",
+             QString("0x08000000:%1").arg(size), "-U", out});
+    p.waitForFinished(generous_ms);
+    QFile f(out);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray desired_firmware() {
+    QFile f(":resources/firmware.bin");
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+
+private slots:
+    // QtTest installs its own message handler; put the program's back, as start-up left it.
+    void init() {
+        if (use_log_window && sm_B->isRunning())
+            qInstallMessageHandler(logWindowMessageHandler);
+    }
+
+    void starts_as_the_program_does() {
+        QVERIFY(simulator::use);
+        QVERIFY(use_log_window);
+        QCOMPARE(mainWindow->windowTitle(), QString("Orvanta Firmware Upgrade Tool"));
+        QVERIFY(mainWindow->isVisible());
+        QCOMPARE(sm_A->no_device_delay_ms, 500);
+        QCOMPARE(sm_A->connected_delay_ms, 1000);
+        QVERIFY(!sm_A->isRunning()); // starts only from the event loop
+        const QString err = stderr_text();
+        QVERIFY2(err.contains("Info: Will use simulator (i.e. option 'use_simulator). ("), qPrintable(err));
+        QVERIFY2(err.contains("Result of execution test: status was ok and output: \"as expected\""),
+                 qPrintable(err));
+        QVERIFY(err.contains("Desired (embedded) FW info:\n  Type: ProductInfo: VELK (3)"));
+        // The log window received what went to standard error.
+        QVERIFY(logWindow->dialog()->view()->toPlainText().contains("Will use simulator"));
+        for (const char* name : {"firmware.dfu", "firmware.bin", "dfu-util", "libusb-1.0.0.dylib"})
+            QVERIFY(QFile::exists(Files::path_of(QString::fromLatin1(name))));
+        // Speed the simulated transfers up for the test, before the worker runs anything.
+        for (auto& entry : DFU::commands)
+            entry.second.args.insert(2, "--fast-progress");
+        sm_A->no_device_delay_ms = 50;
+        sm_A->connected_delay_ms = 100;
+    }
+
+    void upgrade_from_the_window() {
+        QCOMPARE(simulator::sim_setup_prepared_config("older_revision"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(status_text().contains("Connected to a Lumo-7 with firmware version B7"),
+                                 generous_ms);
+        QVERIFY(mainWindow->installButton->isEnabled());
+        QVERIFY(!mainWindow->progressBar->isVisible());
+
+        QString verifying_caption;
+        QSignalSpy connected(sm_B, &SM_B::sig_DeviceConnected);
+        const auto hook = connect(sm_B, &SM_B::sig_UploadingVerifying, this,
+                                  [&] { verifying_caption = mainWindow->progressBar->format(); });
+        QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
+        QCOMPARE(mainWindow->progressBar->format(), QString("Upgrading firmware"));
+        QVERIFY(mainWindow->progressBar->isVisible());
+
+        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
+        disconnect(hook);
+        QCOMPARE(connected.count(), 1); // the unit was read again after the download
+        QCOMPARE(verifying_caption, QString("Uploading & verifying"));
+        ProgressBar* bar = mainWindow->progressBar;
+        QCOMPARE(bar->format(), QString("Firmware is upgraded"));
+        QCOMPARE(bar->value(), bar->maximum());
+        QVERIFY(bar->isVisible());
+        QVERIFY(status_text().contains("Connected to a Lumo-7 with firmware version B8"));
+        QVERIFY(simulated_flash(400308) == desired_firmware());
+    }
+
+    void another_product_is_refused() {
+        QCOMPARE(simulator::sim_setup_prepared_config("other_product"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B8), generous_ms);
+        QVERIFY(status_text().contains("Connected to a K5."));
+        QVERIFY(!mainWindow->installButton->isEnabled());
+        QVERIFY(!mainWindow->progressBar->isVisible());
+    }
+
+    void differing_firmware_offers_the_install_again() {
+        QCOMPARE(simulator::sim_setup_prepared_config("desired_revision_differs"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B7), generous_ms);
+        QVERIFY(mainWindow->installButton->isEnabled());
+        QVERIFY(!mainWindow->progressBar->isVisible());
+        QCOMPARE(mainWindow->progressBar->format(), QString("FW differs"));
+        QVERIFY(status_text().contains("Connected to a Lumo-7 with firmware version B8"));
+    }
+
+    void failed_download_keeps_the_old_firmware_and_offers_it_again() {
+        QCOMPARE(simulator::sim_setup_prepared_config("download_fails"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B2) && mainWindow->installButton->isEnabled(), generous_ms);
+        QSignalSpy impossible(sm_B, &SM_B::sig_UpgradeImpossible);
+        QSignalSpy possible(sm_B, &SM_B::sig_UpgradePossible);
+        QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(impossible.count() == 1 && possible.count() == 1 && in(sm_B->B2),
+                                 generous_ms);
+        QVERIFY(status_text().contains("Connected to a Lumo-7 with firmware version B7"));
+        QVERIFY(mainWindow->installButton->isEnabled());
+        QVERIFY(stderr_text().contains("Exit with 74"));
+    }
+
+    void escape_stops_the_workflow() {
+        QTest::keyClick(mainWindow, Qt::Key_Escape);
+        QVERIFY(!sm_A->isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(!sm_B->isRunning(), generous_ms);
+        const QString err = stderr_text();
+        QVERIFY2(err.contains("Msg-handler reset"), qPrintable(err.right(2000)));
+        QVERIFY2(err.contains("Trying to stop sm_A"), qPrintable(err.right(2000)));
+        // From here on messages take Qt's default path, not the log window.
+        const QString view = logWindow->dialog()->view()->toPlainText();
+        qInfo() << "after the stop";
+        QCOMPARE(logWindow->dialog()->view()->toPlainText(), view);
+        QVERIFY(mainWindow->isVisible());
+    }
+};
+
+int main(int argc, char** argv) {
+    QTemporaryDir state; // the simulated units of this run only
+    qputenv("ORVANTA_SIMULATOR_STATE_DIR", QFile::encodeName(state.path()));
+    QTemporaryDir err_dir;
+    stderr_path = err_dir.filePath("stderr.txt");
+    const int saved_stderr = ::dup(2);
+    if (!std::freopen(QFile::encodeName(stderr_path).constData(), "w", stderr))
+        return 2;
+
+    // As the program starts with "-s -l".
+    int app_argc = 3;
+    char sim[] = "-s";
+    char log[] = "-l";
+    char* app_argv[] = {argv[0], sim, log, nullptr};
+    QApplication app(app_argc, app_argv);
+    GUI_init();
+    if (!use_log_window) // the test runs the program's own message path
+        return 3;
+
+    TestEndToEnd test;
+    const int result = QTest::qExec(&test, argc, argv);
+    GUI_cleanup(0);
+
+    // Show what the program wrote when something failed.
+    std::fflush(stderr);
+    ::dup2(saved_stderr, 2);
+    if (result != 0) {
+        QFile f(stderr_path);
+        if (f.open(QIODevice::ReadOnly))
+            std::fputs(f.readAll().right(20000).constData(), stderr);
+    }
+    return result;
+}
+
+#include "test_end_to_end.moc"
