@@ -10,7 +10,7 @@
 # -S), and standard output, standard error, the files written and the exit codes are those of
 # dfu-util 0.9: the version banner first, "dfu-util: ..." errors on standard error, 0 on
 # success and 74 for nearly every failure. setup_prepared_config switches to the prepared
-# configuration named by its last argument (see CONFIGURATIONS.md). --fast-progress makes the
+# configuration named by its last argument (see the README). --fast-progress makes the
 # transfers quick; without it a 400 kB download takes about 25 s, as on a unit.
 #
 # The state between runs (the units attached, their OTP and flash images, failure modes)
