@@ -1,7 +1,8 @@
 // Build-time tool: draws the main window's background picture (665 x 517 JPEG).
 // A dark, calm backdrop keeps the light-grey instruction texts readable; a light strip at the
 // bottom carries the black status line; the unit is drawn on the right half with its MODEL
-// button where the window's circle marker points (298, 290).
+// button where the window's circle marker points (298, 290). Nothing is drawn under the
+// install button (207-457, 417-457) or the mode labels at the right (480-650, 380-450).
 //
 // Usage: make_background <output.jpg>
 
@@ -20,6 +21,7 @@ constexpr int width = 665;
 constexpr int height = 517;
 constexpr QPoint model_button(298, 290);
 constexpr int status_strip_top = 474;
+constexpr qreal stand_x = 415; // the head's middle
 
 void draw_backdrop(QPainter& p) {
     QLinearGradient sky(0, 0, 0, status_strip_top);
@@ -40,7 +42,7 @@ void draw_backdrop(QPainter& p) {
     p.drawLine(0, status_strip_top, width, status_strip_top);
 }
 
-// The unit: a lamp head on a slim arm, seen from the front, with its control buttons.
+// The unit: a lamp head on a short stand, seen from the front, with its control buttons.
 void draw_unit(QPainter& p) {
     p.setRenderHint(QPainter::Antialiasing);
 
@@ -69,16 +71,17 @@ void draw_unit(QPainter& p) {
     p.drawEllipse(QPoint(298, 250), 8, 8);
     p.drawEllipse(QPoint(298, 330), 8, 8);
 
-    // Arm and base.
+    // A short arm and a small base, centred under the head: they end above the install
+    // button and left of the mode labels (x from 480, y 380 to 450), which need a calm ground.
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(70, 76, 86));
-    p.drawRect(QRectF(437, 355, 16, 60));
+    p.drawRect(QRectF(stand_x - 8, 355, 16, 22));
     p.setBrush(QColor(60, 66, 74));
-    p.drawRoundedRect(QRectF(375, 410, 140, 20), 8, 8);
+    p.drawRoundedRect(QRectF(stand_x - 55, 376, 110, 16), 7, 7);
 
     // USB socket on the base.
     p.setBrush(QColor(20, 22, 26));
-    p.drawRect(QRectF(500, 415, 10, 8));
+    p.drawRect(QRectF(stand_x + 38, 380, 9, 7));
 }
 
 } // namespace
