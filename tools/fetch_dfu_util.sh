@@ -18,7 +18,8 @@ if [ -x "$out/dfu-util" ] && [ -f "$out/VERSION" ]; then
     exit 0 # cached: rebuilds need no network
 fi
 
-libusb=$(ldconfig -p | awk '/libusb-1\.0\.so\.0 .*x86-64|libusb-1\.0\.so\.0 /{print $NF; exit}')
+# awk reads the whole listing: stopping early would kill ldconfig with SIGPIPE under pipefail.
+libusb=$(ldconfig -p | awk '/libusb-1\.0\.so\.0 /{if (!found) found = $NF} END{print found}')
 if [ -z "$libusb" ] || [ ! -f "$libusb" ]; then
     echo "fetch_dfu_util: libusb-1.0 not found (install libusb-1.0-0)" >&2
     exit 1
@@ -34,7 +35,7 @@ mirror_uri() {
     done
     for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
         [ -f "$f" ] || continue
-        uri=$(awk '$1=="deb"{for(i=2;i<=NF;i++) if($i ~ /^[a-z]+:\/\//){print $i; exit}}' "$f" | grep -v security | head -n1)
+        uri=$(awk '$1=="deb"{for(i=2;i<=NF;i++) if($i ~ /^[a-z]+:\/\// && $i !~ /security/ && !found) found=$i} END{print found}' "$f")
         [ -n "$uri" ] && { echo "$uri"; return 0; }
     done
     return 1
