@@ -10,8 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
-#include <memory>
 #include <sys/types.h>
 
 namespace {
@@ -31,12 +31,13 @@ QByteArray read_all(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// The extraction directories that exist in a temporary directory.
+// The extraction directories that exist in a temporary directory, sorted case-sensitively.
 QStringList extraction_dirs(const QString& tmp) {
     QStringList dirs;
     for (const QString& name : QDir(tmp).entryList({QStringLiteral("upgrade_*")},
                                                    QDir::Dirs | QDir::NoDotAndDotDot))
         dirs << QDir(tmp).filePath(name);
+    dirs.sort();
     return dirs;
 }
 
