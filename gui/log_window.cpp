@@ -2,6 +2,8 @@
 
 #include "gui/log_window_dialog.h"
 
+#include <QScreen>
+
 #include <QByteArray>
 #include <QThread>
 
@@ -69,6 +71,14 @@ void LogWindow::toggle_visibility(QMainWindow* mainWindow) {
         return;
     }
     dialog_->show();
-    if (mainWindow)
-        dialog_->move(mainWindow->geometry().right(), mainWindow->geometry().top());
+    if (!mainWindow)
+        return;
+    // Against the main window's right edge; but never past the screen's right edge, where
+    // its buttons could not be reached (a 1280-pixel screen is narrower than both windows).
+    int x = mainWindow->geometry().right();
+    if (const QScreen* screen = mainWindow->screen()) {
+        const QRect available = screen->availableGeometry();
+        x = qMax(available.left(), qMin(x, available.right() + 1 - dialog_->frameGeometry().width()));
+    }
+    dialog_->move(x, mainWindow->geometry().top());
 }

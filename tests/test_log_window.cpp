@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QScreen>
 #include <QtTest>
 
 #include <cstdio>
@@ -248,8 +249,10 @@ void TestLogWindow::toggle_places_beside_main_window() {
     LogWindow window;
     LogWindowDialog* dialog = window.dialog();
     QMainWindow main;
-    main.setGeometry(100, 50, 300, 200);
+    main.setGeometry(10, 50, 150, 200);
     main.show();
+    const QRect screen = main.screen()->availableGeometry();
+    QVERIFY(main.geometry().right() + 600 <= screen.right());
 
     window.toggle_visibility(&main);
     QVERIFY(dialog->isVisible());
@@ -258,11 +261,18 @@ void TestLogWindow::toggle_places_beside_main_window() {
     window.toggle_visibility(&main);
     QVERIFY(!dialog->isVisible());
 
-    main.move(200, 80);
+    main.move(100, 80);
     dialog->resize(500, 300);
     window.toggle_visibility(&main);
     QCOMPARE(dialog->pos(), QPoint(main.geometry().right(), main.geometry().top()));
     QCOMPARE(dialog->size(), QSize(500, 300));
+    window.toggle_visibility(&main);
+
+    // Where the screen ends before the dialog would, it stays on the screen, buttons and all.
+    main.move(screen.right() - 200, 80);
+    window.toggle_visibility(&main);
+    QCOMPARE(dialog->frameGeometry().right(), screen.right());
+    QCOMPARE(dialog->pos().y(), main.geometry().top());
     window.toggle_visibility(&main);
 }
 
