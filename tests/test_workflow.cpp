@@ -3,13 +3,13 @@
 #include "dfu/runner.h"
 #include "fake_dfu_util.h"
 #include "message_log.h"
+#include "signal_counter.h"
 #include "workflow/guarded_transition.h"
 #include "workflow/sm_a.h"
 #include "workflow/sm_b.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -101,7 +101,7 @@ private slots:
     void start_without_unit_says_upgrade_impossible_once() {
         FakeDfuUtil fake;
         Workflow w(fake);
-        QSignalSpy polls(w.a.get(), &SM_A::sig_NoDevConn);
+        SignalCounter polls(w.a.get(), &SM_A::sig_NoDevConn);
         w.start();
         QTRY_VERIFY_WITH_TIMEOUT(polls.count() >= 5, generous_ms);
         QVERIFY(w.in(w.b->B1));
@@ -118,7 +118,7 @@ private slots:
         QCOMPARE(w.emitted, QStringList({"UpgradeImpossible", "DeviceConnected", "InvalidProduct"}));
         QCOMPARE(int(w.b->device_info.type), 43);
         w.b->do_download();
-        QSignalSpy scans(w.a.get(), &SM_A::sig_scanning);
+        SignalCounter scans(w.a.get(), &SM_A::sig_scanning);
         QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 5, generous_ms);
         QVERIFY(w.in(w.b->B8));
         QCOMPARE(w.downloads(), 0);
@@ -241,8 +241,8 @@ private slots:
         fake.set_otp(otp_of(3), serial_B);
         fake.set_units({serial_A, serial_B});
         Workflow w(fake);
-        QSignalSpy scans(w.a.get(), &SM_A::sig_scanning);
-        QSignalSpy reads(w.a.get(), &SM_A::sig_readingInfo);
+        SignalCounter scans(w.a.get(), &SM_A::sig_scanning);
+        SignalCounter reads(w.a.get(), &SM_A::sig_readingInfo);
         w.start();
         QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 5, generous_ms);
         QCOMPARE(reads.count(), 0);
@@ -260,8 +260,8 @@ private slots:
         fake.set_units({serial_A});
         fake.set_otp(otp_of(3));
         Workflow w(fake);
-        QSignalSpy cycles(w.a.get(), &SM_A::sig_A4_entered);
-        QSignalSpy connected(w.a.get(), &SM_A::sig_DevConn);
+        SignalCounter cycles(w.a.get(), &SM_A::sig_A4_entered);
+        SignalCounter connected(w.a.get(), &SM_A::sig_DevConn);
         w.start();
         QTRY_VERIFY_WITH_TIMEOUT(cycles.count() >= 5, generous_ms);
         QCOMPARE(connected.count(), 0);
@@ -307,7 +307,7 @@ private slots:
         QCOMPARE(seen.first(), QString("3/B7"));
         QVERIFY(b.configuration().contains(b.B2));
         b.do_download(); // meant for A, which is gone
-        QSignalSpy scans(&a, &SM_A::sig_scanning);
+        SignalCounter scans(&a, &SM_A::sig_scanning);
         QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 5, generous_ms);
         a.do_stop();
         QVERIFY(a.wait(generous_ms));
@@ -322,8 +322,8 @@ private slots:
         SM_A a(QString("f.dfu"), QString(), QString());
         a.no_device_delay_ms = 5;
         a.connected_delay_ms = 5;
-        QSignalSpy connected(&a, &SM_A::sig_DevConn);
-        QSignalSpy scans(&a, &SM_A::sig_scanning);
+        SignalCounter connected(&a, &SM_A::sig_DevConn);
+        SignalCounter scans(&a, &SM_A::sig_scanning);
         a.start();
         QTRY_VERIFY_WITH_TIMEOUT(connected.count() == 1, generous_ms);
         const SM_A::Announcement first = a.take_announcement();
@@ -372,7 +372,7 @@ private slots:
             Workflow w(fake);
             w.a->enable_debug_output();
             w.b->enable_debug_output();
-            QSignalSpy scans(w.a.get(), &SM_A::sig_scanning);
+            SignalCounter scans(w.a.get(), &SM_A::sig_scanning);
             w.start();
             QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 5, generous_ms);
         }
@@ -388,7 +388,7 @@ private slots:
         attach(fake, serial_A, 3, flash_of(3, "B7"));
         fake.set_download_seconds(1);
         Workflow w(fake);
-        QSignalSpy downloaded(w.a.get(), &SM_A::sig_FwDownloaded);
+        SignalCounter downloaded(w.a.get(), &SM_A::sig_FwDownloaded);
         w.start();
         QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B2), generous_ms);
         w.b->do_download();
@@ -406,7 +406,7 @@ private slots:
         fake.set_download_seconds(100000);
         auto w = std::make_unique<Workflow>(fake);
         w->a->give_up_after_ms = 300;
-        QSignalSpy downloaded(w->a.get(), &SM_A::sig_FwDownloaded);
+        SignalCounter downloaded(w->a.get(), &SM_A::sig_FwDownloaded);
         w->start();
         QTRY_VERIFY_WITH_TIMEOUT(w->in(w->b->B2), generous_ms);
         w->b->do_download();
