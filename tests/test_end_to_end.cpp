@@ -150,6 +150,29 @@ private slots:
         QVERIFY(stderr_text().contains("Exit with 74"));
     }
 
+    void firmware_of_another_product_shows_an_unknown_revision() {
+        QCOMPARE(simulator::sim_setup_prepared_config("foreign_firmware"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(status_text().contains("Connected to a Lumo-7 with unknown firmware version."),
+                                 generous_ms);
+        QVERIFY(in(sm_B->B2));
+        QVERIFY(sm_B->device_info.FW_revision.isEmpty());
+        QVERIFY(mainWindow->installButton->isEnabled());
+    }
+
+    void ctrl_l_toggles_the_log_window_from_either_window() {
+        LogWindowDialog* dialog = logWindow->dialog();
+        QVERIFY(!dialog->isVisible());
+        mainWindow->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(mainWindow));
+        QTest::keyClick(mainWindow, Qt::Key_L, Qt::ControlModifier);
+        QTRY_VERIFY(dialog->isVisible());
+        QCOMPARE(dialog->pos().y(), mainWindow->geometry().top());
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        QTest::keyClick(dialog, Qt::Key_L, Qt::ControlModifier);
+        QTRY_VERIFY(!dialog->isVisible());
+    }
+
     void escape_stops_the_workflow() {
         QTest::keyClick(mainWindow, Qt::Key_Escape);
         QVERIFY(!sm_A->isRunning());
