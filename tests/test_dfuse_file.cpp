@@ -1,18 +1,12 @@
 // The DfuSe container: the generated desired firmware and the reader's handling of bad files.
 
 #include "dfu/dfuse_file.h"
+#include "file_contents.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-
-namespace {
-QByteArray read_all(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-} // namespace
 
 class TestDfuseFile : public QObject {
     Q_OBJECT

@@ -14,6 +14,7 @@
 #include "simulator/simulator.h"
 #include "workflow/sm_a.h"
 #include "workflow/sm_b.h"
+#include "file_contents.h"
 
 #include <QApplication>
 #include <QFile>
@@ -48,13 +49,7 @@ QByteArray simulated_flash(int size) {
             {"--dfu-util-command", "upload_FW", "--fast-progress", "-d", "0483", "-a", "0", "-s",
              QString("0x08000000:%1").arg(size), "-U", out});
     p.waitForFinished(generous_ms);
-    QFile f(out);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QByteArray desired_firmware() {
-    QFile f(":resources/firmware.bin");
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return read_all(out);
 }
 
 } // namespace
@@ -117,7 +112,7 @@ private slots:
         QCOMPARE(bar->value(), bar->maximum());
         QVERIFY(bar->isVisible());
         QVERIFY(status_text().contains("Connected to a Lumo-7 with firmware version B8"));
-        QVERIFY(simulated_flash(400308) == desired_firmware());
+        QVERIFY(simulated_flash(400308) == read_all(":resources/firmware.bin"));
     }
 
     void another_product_is_refused() {

@@ -7,6 +7,7 @@
 #include "fake_dfu_util.h"
 #include "files/files.h"
 #include "message_log.h"
+#include "file_contents.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,10 +25,6 @@ bool write_file(const QString& path, const QByteArray& bytes) {
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
-QByteArray read_file(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QStringList upload_run(int size, const QString& path) {
     return {"-d", "0483", "-a", "0", "-s", QString("0x08000000:%1").arg(size), "-U", path};
@@ -136,7 +133,7 @@ private slots:
         QCOMPARE(DFU::upload_FW_from_device(target, size), 0);
 
         QCOMPARE(fake.recorded_runs(), QList<QStringList>{upload_run(size, target)});
-        QVERIFY(read_file(target) == FakeDfuUtil::desired_firmware().left(size));
+        QVERIFY(read_all(target) == FakeDfuUtil::desired_firmware().left(size));
     }
 
     void upload_and_compare_data() {
@@ -253,8 +250,8 @@ private slots:
         QCOMPARE(DFU::compare_FW_bin_files(path_a, path_b), equal);
         QCOMPARE(DFU::compare_FW_bin_files(path_b, path_a), equal);
         // Comparing reads only.
-        QVERIFY(read_file(path_a) == (a.isNull() ? QByteArray() : a));
-        QVERIFY(read_file(path_b) == (b.isNull() ? QByteArray() : b));
+        QVERIFY(read_all(path_a) == (a.isNull() ? QByteArray() : a));
+        QVERIFY(read_all(path_b) == (b.isNull() ? QByteArray() : b));
     }
 
     void size_of_binary_file_data() {

@@ -3,6 +3,7 @@
 
 #include "device/fw_info.h"
 
+#include "file_contents.h"
 #include "message_log.h"
 
 #include <QFile>
@@ -54,10 +55,6 @@ QStringList flat(const FW_Details& details) {
     return out;
 }
 
-QByteArray read_all(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The desired firmware's text form, columns of 31 characters.
 const QString desired_text = QStringLiteral(

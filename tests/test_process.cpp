@@ -2,6 +2,8 @@
 // log window's format, keeps its files in its own extraction directory, reads the simulated
 // unit, and ends cleanly on SIGTERM or SIGINT; unknown switches stop it before start-up.
 
+#include "file_contents.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,10 +28,6 @@ const QStringList extracted_files = {QStringLiteral("firmware.dfu"), QStringLite
 constexpr int start_up_ms = 60000;
 constexpr int shut_down_ms = 60000;
 
-QByteArray read_all(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The extraction directories that exist in a temporary directory, sorted case-sensitively.
 QStringList extraction_dirs(const QString& tmp) {

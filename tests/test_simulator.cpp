@@ -7,6 +7,7 @@
 #include "dfu/runner.h"
 #include "message_log.h"
 #include "simulator/simulator.h"
+#include "file_contents.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,10 +29,6 @@ const QString script = QStringLiteral("dfu-util_simulator.sh");
 constexpr int image_size = 400308; // the desired firmware
 constexpr int no_such_process = -2;
 
-QByteArray read_all(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 bool write_all(const QString& path, const QByteArray& bytes) {
     QFile f(path);

@@ -3,31 +3,19 @@
 
 #include "device/otp_info.h"
 
-#include <QByteArray>
-#include <QtGlobal>
+#include "fuzz_support.h"
 
-#include <cstddef>
-#include <cstdint>
-
-namespace {
-void check(bool ok) {
-    if (!ok)
-        __builtin_trap();
-}
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
-} // namespace
+using fuzz::check;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    qInstallMessageHandler(quiet); // the parser's info messages would only slow it down
+    fuzz::quiet_messages();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size > 1 << 20)
+    if (size > fuzz::max_input_size)
         return 0;
-    // Not copied: a read past the input lands outside libFuzzer's exactly sized buffer.
-    const QByteArray image =
-        QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<int>(size));
+    const QByteArray image = fuzz::unowned(data, size);
     using namespace Device::otp_layout;
     const Device::OTP_Info info = Device::make_OTP_Info(image);
     const QString text = info;

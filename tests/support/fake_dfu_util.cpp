@@ -1,5 +1,7 @@
 #include "fake_dfu_util.h"
 
+#include "file_contents.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -107,8 +109,7 @@ void FakeDfuUtil::set_flash(const QByteArray& image, const QString& serial) {
 }
 
 QByteArray FakeDfuUtil::flash(const QString& serial) const {
-    QFile file(state_.filePath(image_path(QStringLiteral("flash.bin"), serial)));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return read_all(state_.filePath(image_path(QStringLiteral("flash.bin"), serial)));
 }
 
 void FakeDfuUtil::fail(Switch what, int times) {
@@ -169,6 +170,5 @@ QByteArray FakeDfuUtil::flash_image(Device::ProductInfoRaw product, const QStrin
 }
 
 QByteArray FakeDfuUtil::desired_firmware() {
-    QFile file(QStringLiteral(":resources/firmware.bin"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return read_all(QStringLiteral(":resources/firmware.bin"));
 }

@@ -1,0 +1,29 @@
+#pragma once
+// What both parser fuzz targets share: a trap on a broken invariant, silence for the parsers'
+// log messages (they would only slow the run down), and the input as an unowned byte array.
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace fuzz {
+
+inline void check(bool ok) {
+    if (!ok)
+        __builtin_trap();
+}
+
+inline void quiet_messages() {
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+}
+
+// Not copied: a read past the input lands outside libFuzzer's exactly sized buffer.
+inline QByteArray unowned(const std::uint8_t* data, std::size_t size) {
+    return QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<int>(size));
+}
+
+constexpr std::size_t max_input_size = 1 << 20;
+
+} // namespace fuzz
