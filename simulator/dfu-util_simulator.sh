@@ -27,13 +27,14 @@
 #   units/<id>/fail_download     every download fails before anything is erased
 #   units/<id>/lost_during_download   the next download stops part-way and the unit goes
 #   units/<id>/absent_scans      the unit is gone for this many more listings
+#   lock                held (flock) by the run that uses the state
 #
 # The desired firmware is learnt, the first time a unit that should hold it is read or
 # written, from the DfuSe file named by $ORVANTA_SIMULATOR_DESIRED_DFU or else from the
 # "firmware.dfu" beside the file being uploaded to (the upgrade tool extracts it there).
 #
-# Only bash and POSIX tools (od, head, tail, tr, wc, mv, mkdir, sleep) are used; the CRC of a
-# DfuSe file's suffix is checked with gzip when gzip is there.
+# Only bash, POSIX tools (od, head, tail, tr, wc, mv, mkdir, sleep) and flock are used; the
+# CRC of a DfuSe file's suffix is checked with gzip when gzip is there.
 
 set -u
 export LC_ALL=C
@@ -42,6 +43,7 @@ umask 077
 readonly EX_USAGE=64 EX_SOFTWARE=70 EX_IOERR=74
 readonly SELF=${0##*/}
 readonly DEFAULT_CONFIG=older_revision
+readonly LOCK_WAIT_S=120 # longer than the slowest simulated download
 readonly CONFIGURATIONS="no_unit older_revision desired_firmware desired_revision_differs
 other_product blank_otp unknown_product foreign_firmware two_units download_fails
 lost_during_download"
@@ -334,8 +336,19 @@ build_configuration() {
     printf '%s\n' "$1" >"$STATE_DIR/config"
 }
 
-ensure_state() {
+# Runs of the simulator may overlap (the tool polls from its worker while a configuration is
+# set up from elsewhere): each run holds the state's lock for as long as it lives, so that no
+# run sees, or rebuilds, the state half-way through another's change. The kernel drops the
+# lock when the run ends, however it ends.
+lock_state() {
     mkdir -p "$STATE_DIR" 2>/dev/null || usage_error "cannot create the state directory $STATE_DIR"
+    exec 9>>"$STATE_DIR/lock" || usage_error "cannot open the lock file $STATE_DIR/lock"
+    flock -w "$LOCK_WAIT_S" 9 ||
+        die "$EX_IOERR" "the simulated units are busy: another run has held $STATE_DIR/lock for $LOCK_WAIT_S s"
+}
+
+ensure_state() {
+    lock_state
     if [ ! -f "$STATE_DIR/config" ] || [ ! -d "$UNITS_DIR" ]; then
         build_configuration "$DEFAULT_CONFIG" || usage_error "cannot set up $DEFAULT_CONFIG in $STATE_DIR"
     fi
@@ -764,7 +777,7 @@ case $COMMAND in
 setup_prepared_config)
     (($# > 0)) || usage_error "setup_prepared_config needs a configuration name, one of:" $CONFIGURATIONS
     CONFIG=${!#}
-    mkdir -p "$STATE_DIR" 2>/dev/null || usage_error "cannot create the state directory $STATE_DIR"
+    lock_state
     build_configuration "$CONFIG" || usage_error "unknown configuration \"$CONFIG\"; known are:" $CONFIGURATIONS
     printf 'Simulated configuration: %s\n' "$CONFIG"
     exit 0

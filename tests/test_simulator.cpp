@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -577,6 +578,37 @@ private slots:
         // Plugged in again, it takes the next download whole.
         QCOMPARE(DFU::run_command(CmdID::download_FW, {work_path("firmware.dfu")}).exit_code, 0);
         QCOMPARE(upload_flash(image_size, &code), desired);
+    }
+
+    // The tool polls from its worker while a configuration may be set up from elsewhere. A
+    // run waits while another holds the state, so that no listing sees a state half torn down
+    // (which once made a listing rebuild the default unit over the new configuration).
+    void runs_wait_for_the_one_holding_the_state() {
+        simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
+        QCOMPARE(configure("other_product"), 0);
+        QProcess holder; // holds the lock as a long download would
+        holder.start("flock", {state_->filePath("lock"), "sh", "-c", "echo held; read line"});
+        QVERIFY(holder.waitForReadyRead(60000));
+        const QString program = simulator::dfu_util_path(script);
+        QProcess setup;
+        setup.start(program, {"--dfu-util-command", "setup_prepared_config", "foreign_firmware"});
+        QProcess listing;
+        listing.start(program, DFU::commands[CmdID::list].args);
+        QVERIFY(setup.waitForStarted(60000) && listing.waitForStarted(60000));
+        // Both still wait for the lock (they end in a few milliseconds otherwise).
+        QVERIFY(!setup.waitForFinished(300));
+        QCOMPARE(listing.state(), QProcess::Running);
+
+        holder.write("done\n");
+        QVERIFY(holder.waitForFinished(60000));
+        QVERIFY(setup.waitForFinished(60000) && listing.waitForFinished(60000));
+        QCOMPARE(setup.exitCode(), 0);
+        QCOMPARE(listing.exitCode(), 0);
+        bool ok = false;
+        const std::vector<ListingLine> lines = list(&ok);
+        QVERIFY(ok);
+        QCOMPARE(lines.size(), size_t(4));
+        QCOMPARE(lines[0].serial, QStringLiteral("3776367B3540")); // the foreign_firmware unit
     }
 };
 

@@ -7,6 +7,7 @@ packages=(
     qtbase5-dev qtbase5-dev-tools       # Qt 5.15 Core, Gui, Widgets, Test; moc and rcc
     patchelf libusb-1.0-0               # embedding dfu-util 0.9 with its USB library
     fonts-cantarell                     # the OpenType faces the program embeds
+    util-linux                          # flock, which keeps simulator runs apart
     xvfb xauth                          # a display for machines without one
 )
 
