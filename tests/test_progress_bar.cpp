@@ -122,13 +122,14 @@ void TestProgressBar::fill_runs_to_full_and_finishes_once() {
 void TestProgressBar::restart_abandons_running_fill() {
     ProgressBar bar;
     QSignalSpy finished(&bar, &ProgressBar::finished);
-    bar.startAutoProgress(QStringLiteral("first"), 0.2);
-    QTest::qWait(100);
+    // The first fill is long enough that a busy machine cannot complete it before the restart.
+    bar.startAutoProgress(QStringLiteral("first"), 2.0);
+    QTRY_VERIFY_WITH_TIMEOUT(bar.value() > 0, 10000);
     bar.startAutoProgress(QStringLiteral("second"), 0.4);
     QCOMPARE(bar.value(), 0);
     QVERIFY(finished.wait(10000));
     QCOMPARE(bar.format(), QStringLiteral("second"));
-    QTest::qWait(300);
+    QTest::qWait(2000); // past the end the first fill would have had
     QCOMPARE(finished.count(), 1);
 }
 
