@@ -2,7 +2,6 @@
 
 #include "app/globals.h"
 #include "app/log_message_handler.h"
-#include "dfu/runner.h"
 #include "gui/install_button.h"
 #include "gui/log_window_dialog.h"
 #include "gui/main_window.h"
@@ -42,15 +41,7 @@ void stop_progress(int value, const QString& format) {
 
 void stop_worker() {
     qInfo() << "Trying to stop sm_A";
-    sm_A->do_stop();
-    if (sm_A->wait(1000))
-        return;
-    qWarning() << "Oops, SM_A not dead yet";
-    // A worker only stays this long in a dfu-util run. Killing that child lets the loop see the
-    // stop at once; killing the thread itself could leave the child running and the worker's
-    // mutex locked, so that shut-down would hang.
-    DFU::runner::give_up();
-    sm_A->wait();
+    sm_A->stop_and_join(1000, QStringLiteral("Oops, SM_A not dead yet"));
 }
 
 } // namespace

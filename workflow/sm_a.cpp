@@ -5,6 +5,7 @@
 #include "dfu/runner.h"
 #include "dfu/scan.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QMutexLocker>
 
@@ -26,18 +27,21 @@ SM_A::SM_A(QString desired_FW_dfu_, QString desired_FW_bin_, QString uploaded_FW
 }
 
 SM_A::~SM_A() {
-    {
-        QMutexLocker lock(&mutex);
-        stopping = true;
-    }
     qDebug() << "SM_A: Waiting in dtor";
-    if (!wait(static_cast<unsigned long>(qMax(0, give_up_after_ms)))) {
-        // Only a child that never ends can keep the loop from noticing the stop.
-        qWarning() << "SM_A: dfu-util still running after" << give_up_after_ms
-                   << "ms, giving up on it";
-        DFU::runner::give_up();
-        wait();
-    }
+    stop_and_join(give_up_after_ms, QStringLiteral("SM_A: dfu-util still running after %1 ms, giving up on it")
+                                        .arg(give_up_after_ms));
+}
+
+bool SM_A::stop_and_join(int bound_ms, const QString& warning) {
+    do_stop();
+    if (wait(static_cast<unsigned long>(qMax(0, bound_ms))))
+        return true;
+    qWarning().noquote() << warning;
+    // Killing the child lets the loop see the stop at once; killing the thread itself could
+    // leave the child running and the mutex locked, so that shut-down would hang.
+    DFU::runner::give_up();
+    wait();
+    return false;
 }
 
 void SM_A::set_command(Command c) {
@@ -75,6 +79,15 @@ SM_A::Command SM_A::get_command() {
 void SM_A::do_stop() {
     QMutexLocker lock(&mutex);
     stopping = true;
+    stop_requested.wakeAll();
+}
+
+bool SM_A::pause(int ms) {
+    QDeadlineTimer deadline(qMax(0, ms));
+    QMutexLocker lock(&mutex);
+    while (!stopping && !deadline.hasExpired())
+        stop_requested.wait(&mutex, deadline);
+    return stopping;
 }
 
 bool SM_A::is_stopping() {
@@ -140,8 +153,8 @@ SM_A::State SM_A::state_A1() {
         return State::stopped;
     device_info = DFU::DeviceInfo();
     emit sig_NoDevConn();
-    if (first_pass_done.exchange(true))
-        msleep(static_cast<unsigned long>(no_device_delay_ms));
+    if (first_pass_done.exchange(true) && pause(no_device_delay_ms))
+        return State::stopped;
     return State::A2;
 }
 
@@ -173,7 +186,8 @@ SM_A::State SM_A::state_A4() {
     emit sig_A4_entered();
     if (is_stopping())
         return State::stopped;
-    msleep(static_cast<unsigned long>(connected_delay_ms));
+    if (pause(connected_delay_ms))
+        return State::stopped;
     switch (take_command()) {
     case upload_and_compare_FW: return State::A6;
     case download_FW: return State::A5;
@@ -212,12 +226,11 @@ void SM_A::enable_debug_output() {
     auto log = [this, previous_was_repeating](void (SM_A::*signal)(), const char* name,
                                               bool repeating) {
         const QString text = QStringLiteral("SM_A: /sig_") + QLatin1String(name);
-        const bool idle_repeat = repeating;
         connect(this, signal, this,
-                [previous_was_repeating, text, idle_repeat] {
-                    if (!(*previous_was_repeating && idle_repeat))
+                [previous_was_repeating, text, repeating] {
+                    if (!(*previous_was_repeating && repeating))
                         qDebug() << text;
-                    *previous_was_repeating = idle_repeat;
+                    *previous_was_repeating = repeating;
                 },
                 Qt::DirectConnection);
     };

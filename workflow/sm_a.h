@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QString>
 #include <QThread>
+#include <QWaitCondition>
 
 #include <deque>
 
@@ -26,6 +27,12 @@ public:
     // Stops and joins the thread. A child that is still running after give_up_after_ms is
     // killed and reaped through the runner, so the program always ends.
     ~SM_A() override;
+
+    // Asks the loop to stop (waking it from its pause between scans) and joins the thread. If
+    // it has not ended within bound_ms it can only be in a dfu-util run: the warning is
+    // logged, the runner gives up on that child, and the join waits for the loop to notice.
+    // Returns whether the loop ended within the bound.
+    bool stop_and_join(int bound_ms, const QString& warning);
 
     void set_command(Command c);
     // An order for one announced unit (see take_announcement): carried out only while that
@@ -86,6 +93,7 @@ private:
     State state_A6();
     void announce(const DFU::DeviceInfo& info);
     Command take_command();
+    bool pause(int ms); // true: a stop was asked for
 
     // Worker thread only.
     DFU::DeviceInfo device_info;
@@ -101,4 +109,5 @@ private:
     std::deque<Announcement> announced;
     quint64 connected_unit = 0; // number of the unit in device_info
     QMutex mutex;
+    QWaitCondition stop_requested;
 };
