@@ -18,21 +18,6 @@ inline bool in_range(const QByteArray& image, int offset, int size) {
     return offset >= 0 && size >= 0 && offset <= image.size() && size <= image.size() - offset;
 }
 
-inline std::optional<quint8> read_u8(const QByteArray& image, int offset) {
-    if (!in_range(image, offset, 1))
-        return std::nullopt;
-    return static_cast<quint8>(image.at(offset));
-}
-
-inline std::optional<quint32> read_le32(const QByteArray& image, int offset) {
-    if (!in_range(image, offset, 4))
-        return std::nullopt;
-    quint32 word = 0;
-    for (int i = 3; i >= 0; --i)
-        word = (word << 8) | static_cast<quint8>(image.at(offset + i));
-    return word;
-}
-
 // The four bytes of a little-endian word in storage order, for searching an image.
 inline QByteArray le32_bytes(quint32 word) {
     QByteArray out(4, '\0');

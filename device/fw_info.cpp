@@ -1,8 +1,7 @@
 #include "device/fw_info.h"
 
 #include "device/bytes.h"
-
-#include <QFile>
+#include "files/support_misc.h"
 
 #include <algorithm>
 #include <cstring>
@@ -71,10 +70,9 @@ FW_Info make_FW_Info(const QByteArray& image) {
 }
 
 FW_Info make_FW_Info(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return FW_Info();
-    return make_FW_Info(file.readAll());
+    bool ok = false;
+    const QByteArray image = support_misc::read_binary_file(path, &ok);
+    return ok ? make_FW_Info(image) : FW_Info();
 }
 
 FW_Info::operator QString() const {

@@ -28,7 +28,6 @@ namespace Device {
 namespace fw_layout {
 constexpr quint32 begin_marker = 0x01234712;
 constexpr quint32 end_marker = 0x01234713;
-constexpr int marker_size = 4;
 constexpr int product_offset = 4;
 constexpr int name_offset = 8;
 constexpr int revision_offset = 40;

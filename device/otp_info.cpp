@@ -1,8 +1,7 @@
 #include "device/otp_info.h"
 
 #include "device/bytes.h"
-
-#include <QFile>
+#include "files/support_misc.h"
 
 namespace Device {
 
@@ -19,15 +18,12 @@ OTP_Info make_OTP_Info(const QByteArray& image) {
     if (!bytes::in_range(image, at, slot_size))
         return info;
 
-    const auto word = bytes::read_le32(image, at);
-    const auto raw = bytes::read_product_raw(image, at + product_offset);
-    if (!word || !raw)
-        return info;
-    info.product = make_ProductInfo(*raw);
+    // The marker itself is what lastIndexOf found; the rest of the slot is in range.
+    info.product = make_ProductInfo(*bytes::read_product_raw(image, at + product_offset));
     for (int i = 0; i < tail_size; ++i)
         info.tail[static_cast<std::size_t>(i)] = static_cast<quint8>(image.at(at + tail_offset + i));
 
-    if (*word == marker && is_valid(info.product.type)) {
+    if (is_valid(info.product.type)) {
         if (is_known(info.product.type)) {
             info.valid = true;
             return info;
@@ -41,10 +37,9 @@ OTP_Info make_OTP_Info(const QByteArray& image) {
 }
 
 OTP_Info make_OTP_Info(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return OTP_Info();
-    return make_OTP_Info(file.readAll());
+    bool ok = false;
+    const QByteArray image = support_misc::read_binary_file(path, &ok);
+    return ok ? make_OTP_Info(image) : OTP_Info();
 }
 
 OTP_Info::operator QString() const {

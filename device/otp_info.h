@@ -24,7 +24,6 @@ constexpr quint32 marker = 0x01234711;
 constexpr int area_size = 512;
 constexpr int slot_size = 16;
 constexpr int last_slot_offset = area_size - slot_size; // 496
-constexpr int marker_size = 4;
 constexpr int product_offset = 4;
 constexpr int tail_offset = 8;
 constexpr int tail_size = 8;

@@ -9,16 +9,6 @@
 
 namespace DFU {
 
-namespace {
-
-QByteArray read_whole(const QString& path, bool* ok) {
-    QFile file(path);
-    *ok = file.open(QIODevice::ReadOnly);
-    return *ok ? file.readAll() : QByteArray();
-}
-
-} // namespace
-
 int size_of_binary_file(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -57,9 +47,9 @@ bool compare_FW_bin_files(const QString& a, const QString& b) {
         return false;
     bool ok_a = false;
     bool ok_b = false;
-    const QByteArray bytes_a = read_whole(a, &ok_a);
-    const QByteArray bytes_b = read_whole(b, &ok_b);
-    return ok_a && ok_b && bytes_a.size() == bytes_b.size() && bytes_a == bytes_b;
+    const QByteArray bytes_a = support_misc::read_binary_file(a, &ok_a);
+    const QByteArray bytes_b = support_misc::read_binary_file(b, &ok_b);
+    return ok_a && ok_b && bytes_a == bytes_b;
 }
 
 } // namespace DFU

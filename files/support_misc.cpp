@@ -60,6 +60,14 @@ void ensure_file_is_deleted(const QString& path) {
         QFile::remove(path);
 }
 
+QByteArray read_binary_file(const QString& path, bool* ok) {
+    QFile file(path);
+    const bool opened = file.open(QIODevice::ReadOnly);
+    if (ok)
+        *ok = opened;
+    return opened ? file.readAll() : QByteArray();
+}
+
 QString load_text_file(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))

@@ -23,6 +23,9 @@ bool mark_file_executable(const QString& path);
 // upload can never leave an earlier unit's data behind.
 void ensure_file_is_deleted(const QString& path);
 
+// The whole file as it is stored; *ok (when given) tells whether it could be opened.
+QByteArray read_binary_file(const QString& path, bool* ok = nullptr);
+
 // The whole file up to its first NUL byte, decoded as UTF-8.
 // Throws QString("Couldn't open file: <path>") when the file cannot be opened.
 QString load_text_file(const QString& path);

@@ -42,9 +42,7 @@ LabelData LabelData_factory(const QJsonObject& o) {
 CircleData CircleData_factory(const QJsonObject& o) {
     CircleData d;
     d.name = o.value(QLatin1String("name")).toString();
-    const QJsonObject center = o.value(QLatin1String("center")).toObject();
-    d.center.x = center.value(QLatin1String("x")).toInt(0);
-    d.center.y = center.value(QLatin1String("y")).toInt(0);
+    apply_point(o.value(QLatin1String("center")).toObject(), d.center);
     d.radius = o.value(QLatin1String("radius")).toInt(0);
     d.pen_width = o.value(QLatin1String("pen_width")).toInt(0);
     d.color.setNamedColor(o.value(QLatin1String("color")).toString());
