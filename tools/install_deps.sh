@@ -13,7 +13,6 @@ packages=(
 
 missing=()
 for p in "${packages[@]}"; do
-    [ -n "$p" ] || continue
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
