@@ -6,19 +6,23 @@
 #include <QObject>
 
 #include <atomic>
+#include <memory>
 
 class SignalCounter {
 public:
     template <typename Sender, typename Signal>
     SignalCounter(const Sender* sender, Signal signal) {
-        QObject::connect(sender, signal, &context_, [this] { ++count_; }, Qt::DirectConnection);
+        // The slot owns its share of the count: an emission already under way in the sender's
+        // thread when the counter goes out of scope increments memory that is still alive.
+        QObject::connect(
+            sender, signal, &context_, [count = count_] { ++*count; }, Qt::DirectConnection);
     }
     SignalCounter(const SignalCounter&) = delete;
     SignalCounter& operator=(const SignalCounter&) = delete;
 
-    int count() const { return count_; }
+    int count() const { return *count_; }
 
 private:
-    std::atomic<int> count_{0};
-    QObject context_; // destroyed first: no emission reaches the counter after it
+    std::shared_ptr<std::atomic<int>> count_ = std::make_shared<std::atomic<int>>(0);
+    QObject context_; // destroyed first: no new emission reaches the counter after it
 };
