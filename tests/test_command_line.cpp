@@ -5,7 +5,6 @@
 #include "message_log.h"
 #include "simulator/simulator.h"
 
-#include <QProcess>
 #include <QtTest>
 
 class TestCommandLine : public QObject {
@@ -59,30 +58,6 @@ private slots:
         QCOMPARE(log.texts(QtDebugMsg).value(0),
                  QString("Initial value of 'simulator::use'=true, isSet('-s')=false, isSet('-S')=true"));
         QVERIFY(!simulator::use);
-    }
-
-    // Unknown options end the program in the parser, before anything starts.
-    void help_and_unknown_switches_are_refused_data() {
-        QTest::addColumn<QString>("arg");
-        QTest::addColumn<QString>("complaint");
-        QTest::newRow("--help") << "--help" << "Unknown option 'help'";
-        QTest::newRow("-h") << "-h" << "Unknown option 'h'";
-        QTest::newRow("-L") << "-L" << "Unknown option 'L'";
-    }
-    void help_and_unknown_switches_are_refused() {
-        QFETCH(QString, arg);
-        QFETCH(QString, complaint);
-        QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        program.setProcessEnvironment(env);
-        program.start(ORVANTA_EXECUTABLE, {arg});
-        QVERIFY(program.waitForFinished(60000));
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QVERIFY(program.exitCode() != 0);
-        const QString err = QString::fromLocal8Bit(program.readAllStandardError());
-        QVERIFY2(err.contains(complaint), qPrintable(err));
-        QVERIFY2(!err.contains("Will use"), qPrintable(err));
     }
 };
 

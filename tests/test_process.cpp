@@ -230,6 +230,7 @@ void TestProcess::unknownSwitchesAreRefused_data() {
     QTest::addColumn<QString>("option");
     QTest::newRow("long help") << QStringList{"--help"} << "help";
     QTest::newRow("short help") << QStringList{"-h"} << "h";
+    QTest::newRow("capital L") << QStringList{"-L"} << "L";
     QTest::newRow("version") << QStringList{"--version"} << "version";
     QTest::newRow("help after valid switches")
         << QStringList{"--use-simulator", "--use-log-window", "--help"} << "help";
