@@ -17,8 +17,6 @@ namespace {
 const QString A = QStringLiteral("3776367B3036");
 const QString B = QStringLiteral("2052327A4B31");
 
-Device::ProductInfoRaw product(quint8 type) { return FakeDfuUtil::product(type); }
-
 QStringList serials(const DFU::Scan& scan) {
     QStringList out;
     for (const DFU::DeviceItem& item : scan.devices)
@@ -48,8 +46,8 @@ private slots:
     void a_counted_switch_applies_to_that_many_runs() {
         FakeDfuUtil fake;
         fake.set_units({A});
-        fake.set_otp(FakeDfuUtil::otp_image(product(Device::VELK)));
-        fake.set_flash(FakeDfuUtil::flash_image(product(Device::VELK), "B8"));
+        fake.set_otp(FakeDfuUtil::otp_image({Device::VELK}));
+        fake.set_flash(FakeDfuUtil::flash_image({Device::VELK}, "B8"));
         fake.fail(FakeDfuUtil::Switch::fail_upload_OTP, 2);
 
         QVERIFY(!DFU::read_device_info(nullptr).valid);
@@ -61,10 +59,10 @@ private slots:
     // Several units, each with its own images; one swapped for another between two scans.
     void units_have_their_own_images() {
         FakeDfuUtil fake;
-        fake.set_otp(FakeDfuUtil::otp_image(product(Device::VELK)), A);
-        fake.set_flash(FakeDfuUtil::flash_image(product(Device::VELK), "B7"), A);
-        fake.set_otp(FakeDfuUtil::otp_image(product(Device::RAMO)), B);
-        fake.set_flash(FakeDfuUtil::flash_image(product(Device::RAMO), "C1"), B);
+        fake.set_otp(FakeDfuUtil::otp_image({Device::VELK}), A);
+        fake.set_flash(FakeDfuUtil::flash_image({Device::VELK}, "B7"), A);
+        fake.set_otp(FakeDfuUtil::otp_image({Device::RAMO}), B);
+        fake.set_flash(FakeDfuUtil::flash_image({Device::RAMO}, "C1"), B);
 
         fake.set_units({A});
         QCOMPARE(serials(DFU::make_scan()), QStringList{A});
@@ -86,8 +84,8 @@ private slots:
         QTemporaryDir dir;
         const QString dfu = dir.filePath("firmware.dfu");
         QVERIFY(QFile::copy(":resources/firmware.dfu", dfu));
-        const QByteArray a_flash = FakeDfuUtil::flash_image(product(Device::VELK), "B7");
-        const QByteArray b_flash = FakeDfuUtil::flash_image(product(Device::VELK), "B6");
+        const QByteArray a_flash = FakeDfuUtil::flash_image({Device::VELK}, "B7");
+        const QByteArray b_flash = FakeDfuUtil::flash_image({Device::VELK}, "B6");
         fake.set_flash(a_flash, A);
         fake.set_flash(b_flash, B);
         fake.set_units({B});

@@ -36,11 +36,7 @@ QByteArray with_byte_changed(QByteArray bytes, int index) {
 }
 
 // A firmware image whose last byte is not an erased one (0xFF).
-QByteArray image() {
-    Device::ProductInfoRaw velk;
-    velk.type_code = Device::VELK;
-    return FakeDfuUtil::flash_image(velk, "B8", 4096);
-}
+QByteArray image() { return FakeDfuUtil::flash_image({Device::VELK}, "B8", 4096); }
 
 } // namespace
 

@@ -13,17 +13,6 @@ using namespace Device;
 Q_DECLARE_METATYPE(Device::Type)
 Q_DECLARE_METATYPE(Device::ProductInfo)
 
-namespace {
-ProductInfo from_bytes(quint8 type_code, quint8 b1, quint8 b2, quint8 b3) {
-    ProductInfoRaw raw;
-    raw.type_code = type_code;
-    raw.byte1 = b1;
-    raw.byte2 = b2;
-    raw.byte3 = b3;
-    return make_ProductInfo(raw);
-}
-} // namespace
-
 class TestProduct : public QObject {
     Q_OBJECT
 private slots:
@@ -172,7 +161,7 @@ private slots:
         QFETCH(Type, type);
         QFETCH(int, raw_type);
         const auto b = [&raw](int i) { return static_cast<quint8>(raw.at(i)); };
-        const ProductInfo info = from_bytes(b(0), b(1), b(2), b(3));
+        const ProductInfo info = make_ProductInfo({b(0), b(1), b(2), b(3)});
         QCOMPARE(int(info.type), int(type));
         QCOMPARE(info.raw_type, raw_type);
         QCOMPARE(info.byte1, b(1));
@@ -192,20 +181,20 @@ private slots:
     void text_form_data() {
         QTest::addColumn<ProductInfo>("info");
         QTest::addColumn<QString>("text");
-        QTest::newRow("VELK erased") << from_bytes(0x03, 0xFF, 0xFF, 0xFF) << "ProductInfo: VELK (3)";
+        QTest::newRow("VELK erased") << make_ProductInfo({0x03, 0xFF, 0xFF, 0xFF}) << "ProductInfo: VELK (3)";
         QTest::newRow("VELK byte 1 set")
-            << from_bytes(0x03, 0x01, 0xFF, 0xFF) << "ProductInfo: VELK (3) [03 01 ff ff]";
+            << make_ProductInfo({0x03, 0x01, 0xFF, 0xFF}) << "ProductInfo: VELK (3) [03 01 ff ff]";
         QTest::newRow("only byte 3 set")
-            << from_bytes(0x84, 0xFF, 0xFF, 0x00) << "ProductInfo: SUND (132) [84 ff ff 00]";
-        QTest::newRow("all erased") << from_bytes(0xFF, 0xFF, 0xFF, 0xFF)
+            << make_ProductInfo({0x84, 0xFF, 0xFF, 0x00}) << "ProductInfo: SUND (132) [84 ff ff 00]";
+        QTest::newRow("all erased") << make_ProductInfo({0xFF, 0xFF, 0xFF, 0xFF})
                                     << "ProductInfo: undefined (255)";
         QTest::newRow("unknown shows its raw code")
-            << from_bytes(0x2A, 0xFF, 0xFF, 0xFF) << "ProductInfo: unknown (254) [2a ff ff ff]";
-        QTest::newRow("unknown 99") << from_bytes(0x99, 0xFF, 0xFF, 0xFF)
+            << make_ProductInfo({0x2A, 0xFF, 0xFF, 0xFF}) << "ProductInfo: unknown (254) [2a ff ff ff]";
+        QTest::newRow("unknown 99") << make_ProductInfo({0x99, 0xFF, 0xFF, 0xFF})
                                     << "ProductInfo: unknown (254) [99 ff ff ff]";
-        QTest::newRow("zeros") << from_bytes(0, 0, 0, 0) << "ProductInfo: invalid (0) [00 00 00 00]";
+        QTest::newRow("zeros") << make_ProductInfo({0, 0, 0, 0}) << "ProductInfo: invalid (0) [00 00 00 00]";
         QTest::newRow("hex is lower case and padded")
-            << from_bytes(0x2B, 0x0A, 0xBC, 0x7F) << "ProductInfo: RAMO (43) [2b 0a bc 7f]";
+            << make_ProductInfo({0x2B, 0x0A, 0xBC, 0x7F}) << "ProductInfo: RAMO (43) [2b 0a bc 7f]";
         QTest::newRow("default") << ProductInfo() << "ProductInfo: invalid (0)";
         ProductInfo no_row;
         no_row.type = static_cast<Type>(7);
@@ -224,16 +213,16 @@ private slots:
         QTest::addColumn<ProductInfo>("a");
         QTest::addColumn<ProductInfo>("b");
         QTest::addColumn<bool>("equal");
-        const ProductInfo base = from_bytes(0x03, 0x10, 0x20, 0x30);
+        const ProductInfo base = make_ProductInfo({0x03, 0x10, 0x20, 0x30});
         ProductInfo other = base;
         other.raw_type = 77;
         QTest::newRow("raw code differs") << base << other << true;
-        QTest::newRow("two unknown codes") << from_bytes(0x2A, 0xFF, 0xFF, 0xFF)
-                                           << from_bytes(0x99, 0xFF, 0xFF, 0xFF) << true;
-        QTest::newRow("type differs") << base << from_bytes(0x2B, 0x10, 0x20, 0x30) << false;
-        QTest::newRow("byte 1 differs") << base << from_bytes(0x03, 0x11, 0x20, 0x30) << false;
-        QTest::newRow("byte 2 differs") << base << from_bytes(0x03, 0x10, 0x21, 0x30) << false;
-        QTest::newRow("byte 3 differs") << base << from_bytes(0x03, 0x10, 0x20, 0x31) << false;
+        QTest::newRow("two unknown codes") << make_ProductInfo({0x2A, 0xFF, 0xFF, 0xFF})
+                                           << make_ProductInfo({0x99, 0xFF, 0xFF, 0xFF}) << true;
+        QTest::newRow("type differs") << base << make_ProductInfo({0x2B, 0x10, 0x20, 0x30}) << false;
+        QTest::newRow("byte 1 differs") << base << make_ProductInfo({0x03, 0x11, 0x20, 0x30}) << false;
+        QTest::newRow("byte 2 differs") << base << make_ProductInfo({0x03, 0x10, 0x21, 0x30}) << false;
+        QTest::newRow("byte 3 differs") << base << make_ProductInfo({0x03, 0x10, 0x20, 0x31}) << false;
     }
     void equality_ignores_only_raw_code() {
         QFETCH(ProductInfo, a);
@@ -267,7 +256,7 @@ private slots:
     }
 
     void unknown_code_keeps_its_marketing_name() {
-        QCOMPARE(from_bytes(0x99, 0xFF, 0xFF, 0xFF).product_name(), QString("unknown"));
+        QCOMPARE(make_ProductInfo({0x99, 0xFF, 0xFF, 0xFF}).product_name(), QString("unknown"));
     }
 
     // The operators switch quoting off for their own text only: what follows on the same
@@ -289,7 +278,7 @@ private slots:
                 dbg.nospace();
             if (setup == 2)
                 dbg.noquote();
-            dbg << VELK << QString("q") << from_bytes(3, 0xFF, 0xFF, 0xFF) << QString("q");
+            dbg << VELK << QString("q") << make_ProductInfo({3, 0xFF, 0xFF, 0xFF}) << QString("q");
         }
         QCOMPARE(log.texts(QtDebugMsg), QStringList{expected});
     }

@@ -23,20 +23,6 @@ QStringList fw_info_run() {
     return {"-d", "0483", "-a", "0", "-s", "0x08000000:2048", "-U", fw_info_path()};
 }
 
-Device::ProductInfoRaw raw(quint8 type, quint8 b1 = 0xFF, quint8 b2 = 0xFF, quint8 b3 = 0xFF) {
-    Device::ProductInfoRaw r;
-    r.type_code = type;
-    r.byte1 = b1;
-    r.byte2 = b2;
-    r.byte3 = b3;
-    return r;
-}
-
-QByteArray otp_of(Device::ProductInfoRaw product) { return FakeDfuUtil::otp_image(product); }
-QByteArray flash_of(Device::ProductInfoRaw product, const QString& revision) {
-    return FakeDfuUtil::flash_image(product, revision);
-}
-
 // The firmware's text form is the data model's; what matters here is where it appears.
 QString fw_text(const QByteArray& flash) { return QString(Device::make_FW_Info(flash.left(2048))); }
 
@@ -87,8 +73,8 @@ private slots:
         QTest::addColumn<bool>("fw_read");
         QTest::addColumn<QStringList>("messages");
 
-        const QByteArray velk_otp = otp_of(raw(3));
-        const QByteArray velk_b8 = flash_of(raw(3), "B8");
+        const QByteArray velk_otp = FakeDfuUtil::otp_image({3});
+        const QByteArray velk_b8 = FakeDfuUtil::flash_image({3}, "B8");
         const QString velk_otp_message = otp_message("ProductInfo: VELK (3)");
         const QString invalid_fw = "FW info:\n\tInvalid";
         const QString not_used = "Device not used, has invalid info in its OTP info.";
@@ -105,14 +91,14 @@ private slots:
             << QString() << false << false << QStringList();
         QTest::newRow("blank OTP") << QByteArray(512, '\xFF') << velk_b8 << QList<Switch>() << false
                                    << 0 << QString() << false << false << QStringList();
-        QTest::newRow("OTP type 0") << otp_of(raw(0, 0, 0, 0)) << velk_b8 << QList<Switch>()
+        QTest::newRow("OTP type 0") << FakeDfuUtil::otp_image({0, 0, 0, 0}) << velk_b8 << QList<Switch>()
                                     << false << 0 << QString() << false << false
                                     << QStringList{not_used};
-        QTest::newRow("OTP type 255") << otp_of(raw(255)) << velk_b8 << QList<Switch>() << false
+        QTest::newRow("OTP type 255") << FakeDfuUtil::otp_image({255}) << velk_b8 << QList<Switch>() << false
                                       << 255 << QString() << false << false
                                       << QStringList{not_used};
         QTest::newRow("OTP of an unknown product")
-            << otp_of(raw(0x2A)) << velk_b8 << QList<Switch>() << false << 0 << QString() << false
+            << FakeDfuUtil::otp_image({0x2A}) << velk_b8 << QList<Switch>() << false << 0 << QString() << false
             << false
             << QStringList{"Unknown device type according to OTP info,  "
                            "\"ProductInfo: unknown (254) [2a ff ff ff]\""};
@@ -128,12 +114,12 @@ private slots:
         QTest::newRow("OTP valid, erased flash")
             << velk_otp << QByteArray() << QList<Switch>() << true << 3 << QString() << false << true
             << QStringList{velk_otp_message, mismatch("ProductInfo: VELK (3)", invalid_fw)};
-        const QByteArray ramo_b8 = flash_of(raw(43), "B8");
+        const QByteArray ramo_b8 = FakeDfuUtil::flash_image({43}, "B8");
         QTest::newRow("OTP and firmware of different products")
             << velk_otp << ramo_b8 << QList<Switch>() << true << 3 << QString() << false << true
             << QStringList{velk_otp_message, mismatch("ProductInfo: VELK (3)", fw_text(ramo_b8))};
         QTest::newRow("same type, different product byte")
-            << otp_of(raw(3, 0x01)) << velk_b8 << QList<Switch>() << true << 3 << QString() << false
+            << FakeDfuUtil::otp_image({3, 0x01}) << velk_b8 << QList<Switch>() << true << 3 << QString() << false
             << true
             << QStringList{otp_message("ProductInfo: VELK (3) [03 01 ff ff]"),
                            mismatch("ProductInfo: VELK (3) [03 01 ff ff]", fw_text(velk_b8))};
@@ -141,9 +127,9 @@ private slots:
             << velk_otp << velk_b8 << QList<Switch>() << true << 3 << "B8" << true << true
             << QStringList{velk_otp_message,
                            "DeviceInfo:\n\tDevice type:\t3\n\tFW_revision:\tB8\n", fw_text(velk_b8)};
-        const QByteArray sund_a1 = flash_of(raw(132, 7, 8, 9), "A1");
+        const QByteArray sund_a1 = FakeDfuUtil::flash_image({132, 7, 8, 9}, "A1");
         QTest::newRow("same product with product bytes, other revision")
-            << otp_of(raw(132, 7, 8, 9)) << sund_a1 << QList<Switch>() << true << 132 << "A1" << true
+            << FakeDfuUtil::otp_image({132, 7, 8, 9}) << sund_a1 << QList<Switch>() << true << 132 << "A1" << true
             << true
             << QStringList{otp_message("ProductInfo: SUND (132) [84 07 08 09]"),
                            "DeviceInfo:\n\tDevice type:\t132\n\tFW_revision:\tA1\n",
@@ -204,11 +190,11 @@ private slots:
         QFETCH(int, type);
         FakeDfuUtil fake;
         fake.set_units({"3776367B3036"});
-        fake.set_otp(otp_of(raw(3)));
-        fake.set_flash(flash_of(raw(3), "B8"));
+        fake.set_otp(FakeDfuUtil::otp_image({3}));
+        fake.set_flash(FakeDfuUtil::flash_image({3}, "B8"));
         for (const Switch s : switches)
             fake.fail(s, 1);
-        write_file(otp_path(), otp_of(raw(43)));
+        write_file(otp_path(), FakeDfuUtil::otp_image({43}));
 
         const Device::OTP_Info otp = DFU::read_OTP_Info_from_device(nullptr);
 
@@ -230,10 +216,10 @@ private slots:
         QFETCH(QString, revision);
         FakeDfuUtil fake;
         fake.set_units({"3776367B3036"});
-        fake.set_flash(flash_of(raw(3), "B8"));
+        fake.set_flash(FakeDfuUtil::flash_image({3}, "B8"));
         for (const Switch s : switches)
             fake.fail(s, 1);
-        write_file(fw_info_path(), flash_of(raw(3), "B7"));
+        write_file(fw_info_path(), FakeDfuUtil::flash_image({3}, "B7"));
 
         const Device::FW_Info fw = DFU::read_FW_Info(nullptr);
 
@@ -246,8 +232,8 @@ private slots:
     void reads_the_attached_unit_whatever_the_item() {
         FakeDfuUtil fake;
         fake.set_units({"3776367B3036"});
-        fake.set_otp(otp_of(raw(3)));
-        fake.set_flash(flash_of(raw(3), "B8"));
+        fake.set_otp(FakeDfuUtil::otp_image({3}));
+        fake.set_flash(FakeDfuUtil::flash_image({3}, "B8"));
         const DFU::DeviceItem other{"FFFF00000000"};
 
         const DFU::DeviceInfo with_item = DFU::read_device_info(&other);
@@ -263,7 +249,7 @@ private slots:
     void two_units_attached_give_an_invalid_record() {
         FakeDfuUtil fake;
         fake.set_units({"3776367B3036", "2052327A4B31"});
-        fake.set_otp(otp_of(raw(3)));
+        fake.set_otp(FakeDfuUtil::otp_image({3}));
         MessageLog log;
 
         const DFU::DeviceInfo info = DFU::read_device_info(nullptr);

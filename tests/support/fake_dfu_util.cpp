@@ -136,8 +136,6 @@ QList<QStringList> FakeDfuUtil::recorded_runs() const {
     return runs;
 }
 
-void FakeDfuUtil::clear_runs() { QFile::remove(state_.filePath(QStringLiteral("runs"))); }
-
 Device::ProductInfoRaw FakeDfuUtil::product(quint8 type_code) {
     Device::ProductInfoRaw raw;
     raw.type_code = type_code;

@@ -38,7 +38,6 @@ public:
 
     static QString script_path();
     bool is_valid() const { return state_.isValid(); }
-    QString state_dir() const { return state_.path(); }
 
     // Serials in listing order; empty: no unit attached.
     void set_units(const QStringList& serials);
@@ -55,7 +54,6 @@ public:
 
     // One entry per run of the fake, oldest first.
     QList<QStringList> recorded_runs() const;
-    void clear_runs();
 
     // A blank 512-byte OTP area with one record in `slot`.
     static QByteArray otp_image(Device::ProductInfoRaw product, int slot = 0);
