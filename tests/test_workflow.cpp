@@ -26,6 +26,14 @@ QByteArray flash_of(quint8 type, const QString& revision) {
     return FakeDfuUtil::flash_image(FakeDfuUtil::product(type), revision);
 }
 
+// How many of the fake's recorded runs had the argument.
+int runs_with(const FakeDfuUtil& fake, const QString& arg) {
+    int n = 0;
+    for (const QStringList& run : fake.recorded_runs())
+        n += run.contains(arg) ? 1 : 0;
+    return n;
+}
+
 // SM_A and SM_B wired as start-up wires them, with short delays, and a record of every
 // signal SM_B emits (in the GUI thread, in order).
 class Workflow {
@@ -68,14 +76,8 @@ public:
     // Signals emitted since the mark.
     QStringList since(int mark) const { return emitted.mid(mark); }
     // Download runs recorded so far.
-    int downloads() const { return runs_with("-D"); }
-    int firmware_uploads() const { return runs_with("0x08000000:400308"); }
-    int runs_with(const QString& arg) const {
-        int n = 0;
-        for (const QStringList& run : fake.recorded_runs())
-            n += run.contains(arg) ? 1 : 0;
-        return n;
-    }
+    int downloads() const { return runs_with(fake, "-D"); }
+    int firmware_uploads() const { return runs_with(fake, "0x08000000:400308"); }
 
     FakeDfuUtil& fake;
     QTemporaryDir dir;
@@ -211,7 +213,7 @@ private slots:
         if (state == "B3") {
             QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B2), generous_ms);
             w.b->do_download();
-            QTRY_VERIFY_WITH_TIMEOUT(w.runs_with("-D") == 1, generous_ms);
+            QTRY_VERIFY_WITH_TIMEOUT(runs_with(fake, "-D") == 1, generous_ms);
         }
         QTRY_VERIFY_WITH_TIMEOUT(w.in(target), generous_ms);
         const int impossible = w.count("UpgradeImpossible");
@@ -246,7 +248,7 @@ private slots:
         w.start();
         QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 5, generous_ms);
         QCOMPARE(reads.count(), 0);
-        QCOMPARE(w.runs_with("-U"), 0);
+        QCOMPARE(runs_with(fake, "-U"), 0);
         QCOMPARE(w.emitted, QStringList{"UpgradeImpossible"});
     }
 
@@ -265,7 +267,7 @@ private slots:
         w.start();
         QTRY_VERIFY_WITH_TIMEOUT(cycles.count() >= 5, generous_ms);
         QCOMPARE(connected.count(), 0);
-        QCOMPARE(w.runs_with("-U"), 0);
+        QCOMPARE(runs_with(fake, "-U"), 0);
     }
 
     // The guards and B1's exit see the record the signal announced, even when the worker has
@@ -311,8 +313,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 5, generous_ms);
         a.do_stop();
         QVERIFY(a.wait(generous_ms));
-        for (const QStringList& run : fake.recorded_runs())
-            QVERIFY(!run.contains("-D"));
+        QCOMPARE(runs_with(fake, "-D"), 0);
     }
 
     // An order given while the unit was being lost is not carried out on the next unit.
@@ -339,10 +340,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= seen + 5, generous_ms);
         a.do_stop();
         QVERIFY(a.wait(generous_ms));
-        int downloads = 0;
-        for (const QStringList& run : fake.recorded_runs())
-            downloads += run.contains("-D") ? 1 : 0;
-        QCOMPARE(downloads, 0);
+        QCOMPARE(runs_with(fake, "-D"), 0);
     }
 
     void first_pass_through_A1_does_not_sleep() {
