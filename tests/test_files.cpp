@@ -4,6 +4,7 @@
 #include "dfu/dfu_util.h"
 #include "files/files.h"
 #include "files/support_misc.h"
+#include "file_contents.h"
 #include "message_log.h"
 
 #include <QFile>
@@ -113,9 +114,7 @@ private slots:
     void ensure_file_is_deleted_removes_only_regular_files() {
         QTemporaryDir dir;
         const QString file = dir.filePath("stale.bin");
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
+        QVERIFY(write_all(file, QByteArray()));
         support_misc::ensure_file_is_deleted(file);
         QVERIFY(!QFile::exists(file));
         support_misc::ensure_file_is_deleted(file); // missing: nothing happens
@@ -126,11 +125,9 @@ private slots:
 
     void load_text_file_stops_at_nul_and_throws_when_unreadable() {
         QTemporaryDir dir;
-        QFile f(dir.filePath("t.json"));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray("caf\xc3\xa9\r\nline\0hidden", 17));
-        f.close();
-        QCOMPARE(support_misc::load_text_file(f.fileName()), QString::fromUtf8("caf\xc3\xa9\r\nline"));
+        const QString path = dir.filePath("t.json");
+        QVERIFY(write_all(path, QByteArray("caf\xc3\xa9\r\nline\0hidden", 17)));
+        QCOMPARE(support_misc::load_text_file(path), QString::fromUtf8("caf\xc3\xa9\r\nline"));
         try {
             support_misc::load_text_file(dir.filePath("none"));
             QFAIL("no exception");

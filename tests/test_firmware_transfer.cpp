@@ -20,12 +20,6 @@ using Switch = FakeDfuUtil::Switch;
 
 const QString unit = QStringLiteral("3776367B3036");
 
-bool write_file(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-
 QStringList upload_run(int size, const QString& path) {
     return {"-d", "0483", "-a", "0", "-s", QString("0x08000000:%1").arg(size), "-U", path};
 }
@@ -124,7 +118,7 @@ private slots:
         fake.set_units({unit});
         fake.set_flash(FakeDfuUtil::desired_firmware());
         const QString target = path("uploaded_FW.bin");
-        QVERIFY(write_file(target, "stale data from an earlier unit"));
+        QVERIFY(write_all(target, "stale data from an earlier unit"));
 
         QCOMPARE(DFU::upload_FW_from_device(target, size), 0);
 
@@ -179,10 +173,10 @@ private slots:
         const QString desired_path = path("desired.bin");
         QFile::remove(desired_path);
         if (!desired.isNull())
-            QVERIFY(write_file(desired_path, desired));
+            QVERIFY(write_all(desired_path, desired));
         // A stale read-back equal to the image must never count as a match.
         const QString uploaded = path("uploaded_FW.bin");
-        QVERIFY(write_file(uploaded, image()));
+        QVERIFY(write_all(uploaded, image()));
         MessageLog log;
 
         QCOMPARE(DFU::upload_and_compare_FW_bin(desired_path, uploaded), equal);
@@ -239,9 +233,9 @@ private slots:
         QFile::remove(path_a);
         QFile::remove(path_b);
         if (!a.isNull())
-            QVERIFY(write_file(path_a, a));
+            QVERIFY(write_all(path_a, a));
         if (!b.isNull())
-            QVERIFY(write_file(path_b, b));
+            QVERIFY(write_all(path_b, b));
 
         QCOMPARE(DFU::compare_FW_bin_files(path_a, path_b), equal);
         QCOMPARE(DFU::compare_FW_bin_files(path_b, path_a), equal);
@@ -263,7 +257,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(int, size);
         QDir(dir_.path()).mkpath("a directory");
-        QVERIFY(write_file(path("empty.bin"), QByteArray()));
+        QVERIFY(write_all(path("empty.bin"), QByteArray()));
         QCOMPARE(DFU::size_of_binary_file(path(name)), size);
     }
 

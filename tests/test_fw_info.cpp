@@ -6,7 +6,6 @@
 #include "file_contents.h"
 #include "message_log.h"
 
-#include <QFile>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -372,10 +371,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString good = dir.filePath("fw_head.bin");
-        QFile f(good);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(image(2048, {{428, block({{"Git tag", "T"}}, "R3", "C1")}}));
-        f.close();
+        QVERIFY(write_all(good, image(2048, {{428, block({{"Git tag", "T"}}, "R3", "C1")}})));
         MessageLog log;
         const FW_Info read = make_FW_Info(good);
         QVERIFY(read.valid);

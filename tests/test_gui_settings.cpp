@@ -1,6 +1,7 @@
 // The settings file parser: defaults, type handling, lookups, text forms, the shipped file.
 
 #include "settings/settings.h"
+#include "support/file_contents.h"
 #include "support/message_log.h"
 
 #include <QJsonDocument>
@@ -280,10 +281,7 @@ void TestGuiSettings::loading_from_files() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("settings.json"));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(u8"{\"labels\": [{\"id\": \"x\", \"text\": \"Grüße\"}]}");
-    f.close();
+    QVERIFY(write_all(path, u8"{\"labels\": [{\"id\": \"x\", \"text\": \"Grüße\"}]}"));
     QCOMPARE(Settings::make_GUI(path).text(QStringLiteral("x")), QStringLiteral("Grüße"));
 
     const QString missing = dir.filePath(QStringLiteral("missing.json"));

@@ -3,9 +3,9 @@
 
 #include "device/otp_info.h"
 
+#include "file_contents.h"
 #include "message_log.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -178,10 +178,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString good = dir.filePath("otp.bin");
-        QFile f(good);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(area({{48, record("\x84\xff\xff\xff")}}));
-        f.close();
+        QVERIFY(write_all(good, area({{48, record("\x84\xff\xff\xff")}})));
         MessageLog log;
         const OTP_Info read = make_OTP_Info(good);
         QVERIFY(read.valid);

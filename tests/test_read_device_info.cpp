@@ -3,6 +3,7 @@
 
 #include "dfu/read_device_info.h"
 #include "fake_dfu_util.h"
+#include "file_contents.h"
 #include "files/files.h"
 #include "message_log.h"
 
@@ -42,12 +43,6 @@ QStringList own_info_messages(const MessageLog& log) {
         if (!text.startsWith("Start ") && !text.startsWith("Exit with"))
             out << text;
     return out;
-}
-
-void write_file(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
 }
 
 } // namespace
@@ -194,7 +189,7 @@ private slots:
         fake.set_flash(FakeDfuUtil::flash_image({3}, "B8"));
         for (const Switch s : switches)
             fake.fail(s, 1);
-        write_file(otp_path(), FakeDfuUtil::otp_image({43}));
+        QVERIFY(write_all(otp_path(), FakeDfuUtil::otp_image({43})));
 
         const Device::OTP_Info otp = DFU::read_OTP_Info_from_device(nullptr);
 
@@ -219,7 +214,7 @@ private slots:
         fake.set_flash(FakeDfuUtil::flash_image({3}, "B8"));
         for (const Switch s : switches)
             fake.fail(s, 1);
-        write_file(fw_info_path(), FakeDfuUtil::flash_image({3}, "B7"));
+        QVERIFY(write_all(fw_info_path(), FakeDfuUtil::flash_image({3}, "B7")));
 
         const Device::FW_Info fw = DFU::read_FW_Info(nullptr);
 

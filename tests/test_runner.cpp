@@ -2,9 +2,9 @@
 
 #include "dfu/command.h"
 #include "dfu/runner.h"
+#include "file_contents.h"
 #include "message_log.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -33,12 +33,9 @@ public:
     QString record_path() const { return dir_.filePath("record.txt"); }
     // The argument vectors of all runs so far.
     QList<QStringList> runs() const {
-        QFile f(record_path());
         QList<QStringList> out;
-        if (!f.open(QIODevice::ReadOnly))
-            return out;
         QStringList current;
-        for (const QByteArray& line : f.readAll().split('\n')) {
+        for (const QByteArray& line : read_all(record_path()).split('\n')) {
             if (line == "--end--") {
                 out << current;
                 current.clear();

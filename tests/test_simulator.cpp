@@ -30,12 +30,6 @@ const QString script = QStringLiteral("dfu-util_simulator.sh");
 constexpr int image_size = 400308; // the desired firmware
 constexpr int no_such_process = -2;
 
-
-bool write_all(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
 // The desired firmware's DfuSe file with its body changed and the suffix CRC made right again,
 // so that the reader gets past the suffix to the fault.
 QByteArray with_good_crc(QByteArray file) {
