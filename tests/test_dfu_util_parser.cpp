@@ -132,10 +132,7 @@ private slots:
 
         const DFU::Scan scan = DFU::scan_for_devices(output);
         QCOMPARE(scan.status, status == DfuUtilParser::one_dfu_device ? 0 : 1);
-        QStringList scanned;
-        for (const DFU::DeviceItem& item : scan.devices)
-            scanned << item.serial;
-        QCOMPARE(scanned, serials);
+        QCOMPARE(FakeDfuUtil::serials(scan), serials);
     }
 
     void names_each_status_data() {
@@ -184,10 +181,7 @@ private slots:
         const DFU::Scan scan = DFU::make_scan();
 
         QCOMPARE(scan.status, status);
-        QStringList scanned;
-        for (const DFU::DeviceItem& item : scan.devices)
-            scanned << item.serial;
-        QCOMPARE(scanned, serials);
+        QCOMPARE(FakeDfuUtil::serials(scan), serials);
         QCOMPARE(fake.recorded_runs(), (QList<QStringList>{{"-d", "0483", "-l"}}));
         // The listing is polled: it announces nothing, and only a failure is logged.
         QCOMPARE(log.count("Start "), 0);

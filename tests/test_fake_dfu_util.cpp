@@ -17,13 +17,6 @@ namespace {
 const QString A = QStringLiteral("3776367B3036");
 const QString B = QStringLiteral("2052327A4B31");
 
-QStringList serials(const DFU::Scan& scan) {
-    QStringList out;
-    for (const DFU::DeviceItem& item : scan.devices)
-        out << item.serial;
-    return out;
-}
-
 } // namespace
 
 class TestFakeDfuUtil : public QObject {
@@ -65,13 +58,13 @@ private slots:
         fake.set_flash(FakeDfuUtil::flash_image({Device::RAMO}, "C1"), B);
 
         fake.set_units({A});
-        QCOMPARE(serials(DFU::make_scan()), QStringList{A});
+        QCOMPARE(FakeDfuUtil::serials(DFU::make_scan()), QStringList{A});
         QCOMPARE(DFU::read_device_info(nullptr).FW_revision, QString("B7"));
 
         fake.set_units({B, A});
         const DFU::Scan both = DFU::make_scan();
         QCOMPARE(both.status, 1);
-        QCOMPARE(serials(both), (QStringList{B, A}));
+        QCOMPARE(FakeDfuUtil::serials(both), (QStringList{B, A}));
 
         fake.set_units({B});
         const DFU::DeviceInfo info = DFU::read_device_info(nullptr);

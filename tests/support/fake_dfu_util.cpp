@@ -170,3 +170,10 @@ QByteArray FakeDfuUtil::flash_image(Device::ProductInfoRaw product, const QStrin
 QByteArray FakeDfuUtil::desired_firmware() {
     return read_all(QStringLiteral(":resources/firmware.bin"));
 }
+
+QStringList FakeDfuUtil::serials(const DFU::Scan& scan) {
+    QStringList out;
+    for (const DFU::DeviceItem& item : scan.devices)
+        out << item.serial;
+    return out;
+}

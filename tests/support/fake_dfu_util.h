@@ -5,6 +5,7 @@
 
 #include "device/product.h"
 #include "dfu/command.h"
+#include "dfu/scan.h"
 
 #include <QByteArray>
 #include <QList>
@@ -68,6 +69,8 @@ public:
     static Device::ProductInfoRaw product(quint8 type_code);
     // The firmware image the program carries.
     static QByteArray desired_firmware();
+    // The serials a scan listed, in its order.
+    static QStringList serials(const DFU::Scan& scan);
 
 private:
     void write_state_file(const QString& name, const QByteArray& bytes) const;
