@@ -4,8 +4,8 @@
 # Like the real tool it prints the version banner on standard output first for every command,
 # lists one line per alternate setting (highest first), writes "dfu-util: ..." errors on
 # standard error, exits 74 when it finds no unit or the transfer fails, and refuses (exit 74)
-# to upload into a file that already exists. Options it understands: -V, -l, -d <vid>,
-# -a <alt>, -s <address>:<length>, -U <file>, -D <file>; -d and -S are accepted and ignored.
+# to upload into a file that already exists. Options it understands: -V, -l, -a <alt>,
+# -s <address>:<length>, -U <file>, -D <file>; -d and -S are accepted with their value and ignored.
 #
 # Its state is the directory named by FAKE_DFU_UTIL_STATE. Every file is optional.
 #   runs           every run appends one line: its arguments separated by the unit
@@ -22,7 +22,6 @@
 #                  above, so several units (or a unit swapped for another) can differ
 #                  Bytes beyond the end of an image, or of a missing image, read as 0xFF
 #                  (erased), as on the chip.
-#   devnum         the devnum shown in the listing (default 5)
 # Failure switches. A switch that exists and is empty always applies; one that holds a
 # number N applies to the next N runs it concerns and then removes itself.
 #   fail_list            -l prints the banner and exits 74 (a USB error)
@@ -190,13 +189,10 @@ case "$mode" in
             cat "$state/listing"
             exit 0
         fi
-        devnum=$(cat "$state/devnum" 2>/dev/null || echo 5)
         n=0
         for serial in $(serials); do
             n=$((n + 1))
-            d=$((devnum + n - 1))
-            p="1-$n"
-            pre="Found DFU: [0483:df11] ver=2200, devnum=$d, cfg=1, intf=0, path=\"$p\""
+            pre="Found DFU: [0483:df11] ver=2200, devnum=$((n + 4)), cfg=1, intf=0, path=\"1-$n\""
             echo "$pre, alt=3, name=\"@Device Feature/0xFFFF0000/01*004 e\", serial=\"$serial\""
             echo "$pre, alt=2, name=\"@OTP Memory /0x1FFF7800/01*512 e,01*016 e\", serial=\"$serial\""
             echo "$pre, alt=1, name=\"@Option Bytes  /0x1FFFC000/01*016 e\", serial=\"$serial\""
@@ -233,11 +229,9 @@ case "$mode" in
         if [ "$offset" -lt 0 ] || [ $((offset + length)) -gt "$limit" ]; then
             die 74 "Error during upload"
         fi
-        if switch_on upload_writes_nothing; then
-            printf 'Upload\t[=========================] 100%% %12d bytes\nUpload done.\n' "$length"
-            exit 0
+        if ! switch_on upload_writes_nothing; then
+            read_image "$image" "$offset" "$length" >"$file" || die 74 "Error during upload"
         fi
-        read_image "$image" "$offset" "$length" >"$file" || die 74 "Error during upload"
         printf 'Upload\t[=========================] 100%% %12d bytes\nUpload done.\n' "$length"
         exit 0
         ;;
