@@ -147,6 +147,8 @@ private slots:
         QVERIFY(state_->isValid() && work_->isValid());
         qputenv("ORVANTA_SIMULATOR_STATE_DIR", QFile::encodeName(state_->path()));
         qunsetenv("ORVANTA_SIMULATOR_DESIRED_DFU");
+        // What most tests run; the command table tests start again from the saved table.
+        simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
     }
 
     void cleanup() {
@@ -191,6 +193,7 @@ private slots:
         QFETCH(int, setup);
         QFETCH(int, id);
         QFETCH(QStringList, args);
+        DFU::commands = saved_commands_; // a second setup would prefix the arguments again
         simulator::setup_for_simulated_dfu_util(static_cast<simulator::Setup>(setup));
         QCOMPARE(DFU::commands.size(), size_t(7));
         for (const auto& entry : DFU::commands)
@@ -199,6 +202,7 @@ private slots:
     }
 
     void flash_uploads_differ_only_in_their_length() {
+        DFU::commands = saved_commands_;
         simulator::setup_for_simulated_dfu_util(simulator::Setup::normal);
         const QStringList info = DFU::commands[CmdID::upload_FW_info].args;
         const QStringList full = DFU::commands[CmdID::upload_FW].args;
@@ -242,7 +246,6 @@ private slots:
         QFETCH(bool, stand_in);
         QFETCH(QString, config);
         QFETCH(int, code);
-        simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
         if (stand_in) {
             const QString path = work_path("exits_3.sh");
             QVERIFY(write_all(path, "#!/bin/sh\nexit 3\n"));
@@ -261,7 +264,6 @@ private slots:
     // --- the script, as dfu-util ----------------------------------------------------------------
 
     void version_prints_the_banner_of_dfu_util_0_9() {
-        simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
         const DFU::CmdResult r = DFU::run_command(CmdID::version, {});
         QCOMPARE(r.exit_code, 0);
         QCOMPARE(r.output, DFU::dfu_util::expected_output_of_execution_test);
@@ -269,7 +271,6 @@ private slots:
     }
 
     void default_configuration_lists_one_unit_in_the_bootloader() {
-        simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
         bool ok = false;
         const std::vector<ListingLine> lines = list(&ok);
         QVERIFY(ok);
@@ -302,7 +303,6 @@ private slots:
     void listing_shows_each_unit() {
         QFETCH(QString, config);
         QFETCH(int, units);
-        simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
         QCOMPARE(configure(config), 0);
         const DFU::CmdResult r = DFU::run_command(CmdID::list, {});
         QCOMPARE(r.exit_code, 0);
@@ -331,7 +331,6 @@ private slots:
 
     void transfers_need_exactly_one_unit() {
         QFETCH(QString, config);
-        simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
         QCOMPARE(configure(config), 0);
         const QString path = work_path("otp.bin");
         QCOMPARE(DFU::run_command(CmdID::upload_OTP, {path}).exit_code, 74);
@@ -369,7 +368,6 @@ private slots:
         QFETCH(QByteArray, fw_product);
         QFETCH(QString, fw_name);
         QFETCH(QString, fw_revision);
-        simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
         QVERIFY(put_firmware_dfu());
         QCOMPARE(configure(config), 0);
 
@@ -396,7 +394,6 @@ private slots:
     }
 
     void both_flash_uploads_read_the_same_bytes() {
-        simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
         int info_code = no_such_process;
         int full_code = no_such_process;
         const QByteArray info = upload(CmdID::upload_FW_info, {}, &info_code);
@@ -408,7 +405,6 @@ private slots:
     }
 
     void uploads_pad_beyond_the_stored_image_with_erased_bytes() {
-        simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
         int code = no_such_process;
         const QByteArray small = upload_flash(4096, &code);
         QCOMPARE(code, 0);
@@ -427,7 +423,6 @@ private slots:
 
     void upload_refuses_an_existing_file() {
         QFETCH(int, id);
-        simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
         const QString path = work_path("earlier.bin");
         QVERIFY(write_all(path, "an earlier unit's data"));
         QCOMPARE(DFU::run_command(static_cast<CmdID>(id), {path}).exit_code, 74);
@@ -435,7 +430,6 @@ private slots:
     }
 
     void download_then_upload_returns_the_desired_image() {
-        simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
         QVERIFY(put_firmware_dfu());
         const DFU::CmdResult r = DFU::run_command(CmdID::download_FW, {work_path("firmware.dfu")});
         QCOMPARE(r.exit_code, 0);
@@ -463,7 +457,6 @@ private slots:
         QFETCH(QString, config);
         QFETCH(bool, named_by_environment);
         QFETCH(bool, equal);
-        simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
         if (named_by_environment) {
             const QString elsewhere = state_->filePath("desired.dfu");
             QVERIFY(QFile::copy(":resources/firmware.dfu", elsewhere));
@@ -522,7 +515,6 @@ private slots:
         QFETCH(QString, config);
         QFETCH(QByteArray, file);
         QFETCH(int, code);
-        simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
         QCOMPARE(configure(config), 0);
         int upload_code = no_such_process;
         const QByteArray before = upload_flash(image_size, &upload_code);
@@ -538,7 +530,6 @@ private slots:
     }
 
     void unit_lost_during_download_comes_back_with_a_partial_image() {
-        simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
         QCOMPARE(configure("lost_during_download"), 0);
         bool ok = false;
         const std::vector<ListingLine> before = list(&ok);
@@ -578,7 +569,6 @@ private slots:
     // run waits while another holds the state, so that no listing sees a state half torn down
     // (which once made a listing rebuild the default unit over the new configuration).
     void runs_wait_for_the_one_holding_the_state() {
-        simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
         QCOMPARE(configure("other_product"), 0);
         QProcess holder; // holds the lock as a long download would
         holder.start("flock", {state_->filePath("lock"), "sh", "-c", "echo held; read line"});
