@@ -381,6 +381,33 @@ private slots:
         QVERIFY(log.texts(QtDebugMsg).contains("\"SM_B: entered B1: No (DFU-SE) dev. conn.\""));
     }
 
+    // A stop ends the pause between scans at once instead of after it, so that Escape does
+    // not wait on the GUI thread for a sleeping worker.
+    void a_stop_wakes_the_pause_between_scans_data() {
+        QTest::addColumn<bool>("with_unit");
+        QTest::newRow("connected unit: the A4 pause") << true;
+        QTest::newRow("no unit: the A1 pause") << false;
+    }
+
+    void a_stop_wakes_the_pause_between_scans() {
+        QFETCH(bool, with_unit);
+        FakeDfuUtil fake;
+        if (with_unit)
+            attach(fake, serial_A, 3, flash_of(3, "B7"));
+        SM_A::forget_first_pass();
+        SM_A a{QString(), QString(), QString()};
+        a.no_device_delay_ms = 4 * generous_ms; // pauses far longer than the join's bound
+        a.connected_delay_ms = 4 * generous_ms;
+        SignalCounter pauses(&a, with_unit ? &SM_A::sig_A4_entered : &SM_A::sig_A1_entered);
+        a.start();
+        // A4 pauses on every entry; A1 from its second entry on.
+        QTRY_VERIFY_WITH_TIMEOUT(pauses.count() >= (with_unit ? 1 : 2), generous_ms);
+        MessageLog log;
+        QVERIFY(a.stop_and_join(generous_ms, QStringLiteral("worker still paused")));
+        QCOMPARE(log.count("worker still paused"), 0);
+        QVERIFY(a.isFinished());
+    }
+
     void a_stop_request_lets_a_running_download_finish() {
         FakeDfuUtil fake;
         attach(fake, serial_A, 3, flash_of(3, "B7"));
