@@ -171,56 +171,44 @@ private slots:
     }
 
     // A result file left by an earlier unit must never stand in for a failed upload.
-    void stale_OTP_file_is_deleted_first_data() {
+    void stale_result_file_is_deleted_first_data() {
+        QTest::addColumn<bool>("otp"); // the OTP upload runs, else the firmware information one
         QTest::addColumn<QList<Switch>>("switches");
-        QTest::addColumn<int>("type");
-        QTest::newRow("upload succeeds") << QList<Switch>() << int(Device::VELK);
-        QTest::newRow("upload fails") << QList<Switch>{Switch::fail_upload_OTP} << 0;
-        QTest::newRow("upload reports success but writes nothing")
-            << QList<Switch>{Switch::upload_writes_nothing} << 0;
+        QTest::addColumn<bool>("read");
+        for (const bool otp : {true, false}) {
+            const char* upload = otp ? "OTP" : "firmware information";
+            const Switch fail = otp ? Switch::fail_upload_OTP : Switch::fail_upload_FW_info;
+            QTest::addRow("%s upload succeeds", upload) << otp << QList<Switch>() << true;
+            QTest::addRow("%s upload fails", upload) << otp << QList<Switch>{fail} << false;
+            QTest::addRow("%s upload reports success but writes nothing", upload)
+                << otp << QList<Switch>{Switch::upload_writes_nothing} << false;
+        }
     }
 
-    void stale_OTP_file_is_deleted_first() {
+    void stale_result_file_is_deleted_first() {
+        QFETCH(bool, otp);
         QFETCH(QList<Switch>, switches);
-        QFETCH(int, type);
+        QFETCH(bool, read);
         FakeDfuUtil fake;
         fake.set_units({"3776367B3036"});
-        fake.set_otp(FakeDfuUtil::otp_image({3}));
+        if (otp)
+            fake.set_otp(FakeDfuUtil::otp_image({3}));
         fake.set_flash(FakeDfuUtil::flash_image({3}, "B8"));
         for (const Switch s : switches)
             fake.fail(s, 1);
-        QVERIFY(write_all(otp_path(), FakeDfuUtil::otp_image({43})));
 
-        const Device::OTP_Info otp = DFU::read_OTP_Info_from_device(nullptr);
-
-        QCOMPARE(int(otp.product.type), type);
-        QCOMPARE(fake.recorded_runs(), QList<QStringList>{otp_run()});
-    }
-
-    void stale_firmware_information_file_is_deleted_first_data() {
-        QTest::addColumn<QList<Switch>>("switches");
-        QTest::addColumn<QString>("revision");
-        QTest::newRow("upload succeeds") << QList<Switch>() << "B8";
-        QTest::newRow("upload fails") << QList<Switch>{Switch::fail_upload_FW_info} << QString();
-        QTest::newRow("upload reports success but writes nothing")
-            << QList<Switch>{Switch::upload_writes_nothing} << QString();
-    }
-
-    void stale_firmware_information_file_is_deleted_first() {
-        QFETCH(QList<Switch>, switches);
-        QFETCH(QString, revision);
-        FakeDfuUtil fake;
-        fake.set_units({"3776367B3036"});
-        fake.set_flash(FakeDfuUtil::flash_image({3}, "B8"));
-        for (const Switch s : switches)
-            fake.fail(s, 1);
-        QVERIFY(write_all(fw_info_path(), FakeDfuUtil::flash_image({3}, "B7")));
-
-        const Device::FW_Info fw = DFU::read_FW_Info(nullptr);
-
-        QCOMPARE(fw.revision, revision);
-        QCOMPARE(fw.valid, !revision.isEmpty());
-        QCOMPARE(fake.recorded_runs(), QList<QStringList>{fw_info_run()});
+        if (otp) {
+            QVERIFY(write_all(otp_path(), FakeDfuUtil::otp_image({43})));
+            const Device::OTP_Info info = DFU::read_OTP_Info_from_device(nullptr);
+            QCOMPARE(int(info.product.type), read ? int(Device::VELK) : 0);
+            QCOMPARE(fake.recorded_runs(), QList<QStringList>{otp_run()});
+        } else {
+            QVERIFY(write_all(fw_info_path(), FakeDfuUtil::flash_image({3}, "B7")));
+            const Device::FW_Info fw = DFU::read_FW_Info(nullptr);
+            QCOMPARE(fw.revision, read ? QString("B8") : QString());
+            QCOMPARE(fw.valid, read);
+            QCOMPARE(fake.recorded_runs(), QList<QStringList>{fw_info_run()});
+        }
     }
 
     // dfu-util picks the one unit it finds; the listed item only travels along.
