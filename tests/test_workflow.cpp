@@ -21,9 +21,9 @@ const QString serial_A = QStringLiteral("3776367B3036");
 const QString serial_B = QStringLiteral("2F1E3A4B5C6D");
 constexpr int generous_ms = 30000; // bounds waits; nothing here measures speed
 
-QByteArray otp_of(quint8 type) { return FakeDfuUtil::otp_image(FakeDfuUtil::product(type)); }
+QByteArray otp_of(quint8 type) { return FakeDfuUtil::otp_image({type}); }
 QByteArray flash_of(quint8 type, const QString& revision) {
-    return FakeDfuUtil::flash_image(FakeDfuUtil::product(type), revision);
+    return FakeDfuUtil::flash_image({type}, revision);
 }
 
 // How many of the fake's recorded runs had the argument.

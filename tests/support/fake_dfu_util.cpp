@@ -136,12 +136,6 @@ QList<QStringList> FakeDfuUtil::recorded_runs() const {
     return runs;
 }
 
-Device::ProductInfoRaw FakeDfuUtil::product(quint8 type_code) {
-    Device::ProductInfoRaw raw;
-    raw.type_code = type_code;
-    return raw;
-}
-
 QByteArray FakeDfuUtil::otp_image(Device::ProductInfoRaw product, int slot) {
     QByteArray image(512, '\xFF');
     const int at = 16 * slot;

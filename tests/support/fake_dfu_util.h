@@ -65,8 +65,6 @@ public:
                                   const QString& name = QStringLiteral("LUMO7"),
                                   const std::vector<std::pair<QString, QString>>& details = {
                                       {QStringLiteral("Git tag"), QStringLiteral("v1")}});
-    // Product bytes of a type with bytes 1 to 3 erased.
-    static Device::ProductInfoRaw product(quint8 type_code);
     // The firmware image the program carries.
     static QByteArray desired_firmware();
     // The serials a scan listed, in its order.
