@@ -1,8 +1,10 @@
 #pragma once
-// What both parser fuzz targets share: a trap on a broken invariant, silence for the parsers'
-// log messages (they would only slow the run down), and the input as an unowned byte array.
+// What every parser fuzz target shares: a trap on a broken invariant, silence for the parsers'
+// log messages (they would only slow the run down), and the input as an unowned byte array or
+// as text.
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 #include <cstddef>
@@ -22,6 +24,11 @@ inline void quiet_messages() {
 // Not copied: a read past the input lands outside libFuzzer's exactly sized buffer.
 inline QByteArray unowned(const std::uint8_t* data, std::size_t size) {
     return QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<int>(size));
+}
+
+// Decoded as the product decodes dfu-util's output and the settings file.
+inline QString utf8(const std::uint8_t* data, std::size_t size) {
+    return QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<int>(size));
 }
 
 constexpr std::size_t max_input_size = 1 << 20;
