@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing the tool needs on Debian 12 (as root).
+# Usage: install_deps.sh [more packages...] (for tools that need more, such as the fuzzers).
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
     fonts-cantarell                     # the OpenType faces the program embeds
     util-linux                          # flock, which keeps simulator runs apart
     xvfb xauth                          # a display for machines without one
+    "$@"
 )
 
 missing=()

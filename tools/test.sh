@@ -14,3 +14,9 @@ echo "=== AddressSanitizer + UndefinedBehaviorSanitizer build ==="
 # The sanitizer build reuses the plain build's dfu-util cache: no second download.
 bash tools/build.sh build-sanitize -DORVANTA_SANITIZE=ON -DORVANTA_DFU_UTIL_CACHE="$top/build/dfu-util-0.9"
 (cd build-sanitize && ctest --output-on-failure -j 2)
+
+# --- fuzzing: every parser fuzz target, briefly ------------------------------------------------
+# About 10 s per target, in their own clang build tree. Any finding fails CI and leaves the
+# input in build-fuzz/fuzz-artifacts/<name>/; the README says how to run longer.
+echo "=== fuzz targets, 10 s each ==="
+ORVANTA_DFU_UTIL_CACHE="$top/build/dfu-util-0.9" bash tools/run_fuzzers.sh 10
