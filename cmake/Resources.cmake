@@ -7,7 +7,7 @@ set(GEN_DIR "${CMAKE_BINARY_DIR}/generated/resources")
 file(MAKE_DIRECTORY "${GEN_DIR}")
 
 # --- build-time tools ------------------------------------------------------------------------
-add_executable(make_firmware tools/make_firmware.cpp dfu/dfuse_file.cpp)
+add_executable(make_firmware tools/make_firmware.cpp dfu/dfuse_file.cpp device/record_writers.cpp)
 target_include_directories(make_firmware PRIVATE "${CMAKE_SOURCE_DIR}")
 target_link_libraries(make_firmware PRIVATE Qt5::Core)
 target_compile_options(make_firmware PRIVATE ${ORVANTA_WARNINGS})
