@@ -222,7 +222,8 @@ private slots:
         QVERIFY(QDir::setCurrent(work_->path()));
         const QString path = simulator::dfu_util_path(name);
         QVERIFY(QDir::setCurrent(before));
-        QCOMPARE(path, QStringLiteral(ORVANTA_SOURCE_DIR "/simulator/") + name);
+        // The script lies beside the simulator program, in the build tree.
+        QCOMPARE(path, QFileInfo(QStringLiteral(ORVANTA_DFU_SIMULATOR)).absolutePath() + "/" + name);
     }
 
     void script_can_be_started_directly() {
