@@ -1,29 +1,14 @@
 #include "simulator/program/fake_state.h"
 
+#include "files/support_misc.h"
 #include "simulator/program/memory_layout.h"
 #include "simulator/program/output.h"
+#include "simulator/program/state_file.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace simulator {
-
-namespace {
-
-QByteArray read_bytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Replaced in one step: a test may read it at any moment.
-void write_bytes(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
-        file.commit();
-}
-
-} // namespace
 
 FakeState::FakeState(const QString& dir) : dir_(dir) {
     if (dir.isEmpty() || !QFileInfo(dir).isDir()) {
@@ -43,21 +28,22 @@ bool FakeState::switch_on(const QString& name) {
     if (!QFileInfo::exists(path))
         return false;
     bool counted = false;
-    const int n = QString::fromUtf8(read_bytes(path)).trimmed().toInt(&counted);
+    const int n = QString::fromUtf8(support_misc::read_binary_file(path)).trimmed().toInt(&counted);
     if (!counted)
         return true;
     if (n <= 1) {
         QFile::remove(path);
         return n == 1;
     }
-    write_bytes(path, QByteArray::number(n - 1) + '\n');
+    replace_file(path, QByteArray::number(n - 1) + '\n');
     return true;
 }
 
 QStringList FakeState::serials() const {
     QStringList out;
     for (const QString& line :
-         QString::fromUtf8(read_bytes(dir_ + QStringLiteral("/units"))).split('\n'))
+         QString::fromUtf8(support_misc::read_binary_file(dir_ + QStringLiteral("/units")))
+             .split('\n'))
         if (!line.trimmed().isEmpty())
             out << line.trimmed();
     return out;
@@ -77,7 +63,7 @@ std::optional<QByteArray> FakeState::verbatim_listing() {
     const QString path = dir_ + QStringLiteral("/listing");
     if (!QFileInfo::exists(path))
         return std::nullopt;
-    return read_bytes(path);
+    return support_misc::read_binary_file(path);
 }
 
 bool FakeState::listing_fails() {
@@ -103,14 +89,14 @@ QString FakeState::image_path(const Unit& unit, const QString& name) const {
 
 QByteArray FakeState::memory(const Unit& unit, int alt) {
     if (alt == otp_alt)
-        return read_bytes(image_path(unit, QStringLiteral("otp.bin")));
+        return support_misc::read_binary_file(image_path(unit, QStringLiteral("otp.bin")));
     if (alt == flash_alt)
-        return read_bytes(image_path(unit, QStringLiteral("flash.bin")));
+        return support_misc::read_binary_file(image_path(unit, QStringLiteral("flash.bin")));
     return QByteArray();
 }
 
 void FakeState::store_flash(const Unit& unit, const QByteArray& image) {
-    write_bytes(image_path(unit, QStringLiteral("flash.bin")), image);
+    replace_file(image_path(unit, QStringLiteral("flash.bin")), image);
 }
 
 UploadFault FakeState::upload_fault(const Unit&, int alt, qint64 address, qint64 length) {
@@ -145,12 +131,14 @@ DownloadFault FakeState::download_fault(const Unit&) {
 void FakeState::lose(const Unit& unit, const QByteArray&) {
     QStringList left = serials();
     left.removeAll(unit.serial);
-    write_bytes(dir_ + QStringLiteral("/units"),
-                (left.join('\n') + (left.isEmpty() ? "" : "\n")).toUtf8());
+    replace_file(dir_ + QStringLiteral("/units"),
+                 (left.join('\n') + (left.isEmpty() ? "" : "\n")).toUtf8());
 }
 
 qint64 FakeState::seconds(const QString& name) const {
-    return QString::fromUtf8(read_bytes(dir_ + QLatin1Char('/') + name)).trimmed().toLongLong();
+    return QString::fromUtf8(support_misc::read_binary_file(dir_ + QLatin1Char('/') + name))
+        .trimmed()
+        .toLongLong();
 }
 
 qint64 FakeState::upload_ms(int alt, qint64 address, qint64 bytes) {

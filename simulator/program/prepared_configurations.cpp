@@ -4,9 +4,9 @@
 #include "device/record_writers.h"
 #include "simulator/program/memory_layout.h"
 #include "simulator/program/output.h"
+#include "simulator/program/state_file.h"
 
 #include <QDir>
-#include <QFile>
 
 #include <vector>
 

@@ -1,14 +1,15 @@
 #include "simulator/program/simulator_state.h"
 
 #include "dfu/dfuse_file.h"
+#include "files/support_misc.h"
 #include "simulator/program/memory_layout.h"
 #include "simulator/program/output.h"
 #include "simulator/program/prepared_configurations.h"
+#include "simulator/program/state_file.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <chrono>
@@ -35,25 +36,21 @@ QString state_dir() {
     return base + QStringLiteral("/orvanta-dfu-simulator");
 }
 
-QByteArray read_bytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The first line of a small file; empty when it is missing.
 QString read_value(const QString& path) {
-    return QString::fromUtf8(read_bytes(path)).section(QLatin1Char('\n'), 0, 0).trimmed();
+    return QString::fromUtf8(support_misc::read_binary_file(path))
+        .section(QLatin1Char('\n'), 0, 0)
+        .trimmed();
 }
 
 void write_bytes(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    if (!replace_file(path, bytes))
         usage_error(QStringLiteral("cannot write %1").arg(path));
 }
 
 // The desired firmware's flash image, or a null array.
 QByteArray desired_flash(const QString& source) {
-    const DFU::DfuSe::File file = DFU::DfuSe::parse(read_bytes(source));
+    const DFU::DfuSe::File file = DFU::DfuSe::parse(support_misc::read_binary_file(source));
     return file.valid ? DFU::DfuSe::element_at(file, flash_base) : QByteArray();
 }
 
@@ -155,9 +152,10 @@ bool SimulatorState::claimed(const Unit& unit) {
 
 QByteArray SimulatorState::memory(const Unit& unit, int alt) {
     switch (alt) {
-    case flash_alt: return read_bytes(unit_path(unit, unit_file::flash));
-    case option_bytes_alt: return read_bytes(unit_path(unit, unit_file::option_bytes));
-    case otp_alt: return read_bytes(unit_path(unit, unit_file::otp));
+    case flash_alt: return support_misc::read_binary_file(unit_path(unit, unit_file::flash));
+    case option_bytes_alt:
+        return support_misc::read_binary_file(unit_path(unit, unit_file::option_bytes));
+    case otp_alt: return support_misc::read_binary_file(unit_path(unit, unit_file::otp));
     default: return QByteArray();
     }
 }
