@@ -1,5 +1,7 @@
 #include "dfu/dfuse_file.h"
 
+#include "device/bytes.h"
+
 namespace DFU {
 namespace DfuSe {
 
@@ -15,12 +17,11 @@ void put_u32(QByteArray& out, quint32 v) {
     put_u16(out, static_cast<quint16>(v >> 16));
 }
 
-// Reads little-endian fields with a bounds check before every read.
-class Reader {
+// Little-endian fields from a start offset on. Reads check nothing themselves: every caller has
+// checked that the whole part lies in the bytes first.
+class Fields {
 public:
-    explicit Reader(const QByteArray& bytes, int end) : bytes_(bytes), end_(end) {}
-    bool has(qint64 n) const { return n >= 0 && pos_ + n <= end_; }
-    int pos() const { return pos_; }
+    Fields(const QByteArray& bytes, int at) : bytes_(bytes), pos_(at) {}
     quint8 u8() { return static_cast<quint8>(bytes_[pos_++]); }
     quint16 u16() {
         const quint16 lo = u8();
@@ -38,8 +39,7 @@ public:
 
 private:
     const QByteArray& bytes_;
-    int end_;
-    int pos_ = 0;
+    int pos_;
 };
 
 File reject(File f, const QString& why) {
@@ -71,7 +71,7 @@ QByteArray make_file(const std::vector<Target>& targets, quint16 vendor, quint16
             put_u32(elements, static_cast<quint32>(e.data.size()));
             elements.append(e.data);
         }
-        body.append("Target", 6);
+        body.append(target_signature);
         put_u8(body, t.alternate_setting);
         put_u32(body, t.name.isEmpty() ? 0u : 1u);
         QByteArray name = t.name.toUtf8().left(target_name_size - 1);
@@ -81,7 +81,7 @@ QByteArray make_file(const std::vector<Target>& targets, quint16 vendor, quint16
         put_u32(body, static_cast<quint32>(t.elements.size()));
         body.append(elements);
     }
-    QByteArray file("DfuSe", 5);
+    QByteArray file(prefix_signature);
     put_u8(file, 1);
     put_u32(file, static_cast<quint32>(prefix_size + body.size()));
     put_u8(file, static_cast<quint8>(targets.size()));
@@ -90,78 +90,138 @@ QByteArray make_file(const std::vector<Target>& targets, quint16 vendor, quint16
     put_u16(file, product);
     put_u16(file, vendor);
     put_u16(file, dfuse_bcd_dfu);
-    file.append("UFD", 3);
+    file.append(suffix_signature);
     put_u8(file, suffix_size);
     put_u32(file, suffix_crc(file));
     return file;
 }
+
+std::optional<Prefix> read_prefix(const QByteArray& bytes, int at) {
+    if (!Device::bytes::in_range(bytes, at, prefix_size))
+        return std::nullopt;
+    Fields r(bytes, at);
+    Prefix p;
+    p.signature = r.take(sizeof(prefix_signature) - 1);
+    p.format_version = r.u8();
+    p.image_size = r.u32();
+    p.targets = r.u8();
+    return p;
+}
+
+std::optional<TargetPrefix> read_target_prefix(const QByteArray& bytes, int at) {
+    if (!Device::bytes::in_range(bytes, at, target_prefix_size))
+        return std::nullopt;
+    Fields r(bytes, at);
+    TargetPrefix t;
+    t.signature = r.take(sizeof(target_signature) - 1);
+    t.alternate_setting = r.u8();
+    t.named = r.u32();
+    t.name = r.take(target_name_size);
+    t.size = r.u32();
+    t.elements = r.u32();
+    return t;
+}
+
+std::optional<ElementHeader> read_element_header(const QByteArray& bytes, int at) {
+    if (!Device::bytes::in_range(bytes, at, element_header_size))
+        return std::nullopt;
+    Fields r(bytes, at);
+    ElementHeader e;
+    e.address = r.u32();
+    e.size = r.u32();
+    return e;
+}
+
+std::optional<Suffix> read_suffix(const QByteArray& bytes) {
+    if (bytes.size() < suffix_size)
+        return std::nullopt;
+    Fields r(bytes, bytes.size() - suffix_size);
+    Suffix s;
+    s.device = r.u16();
+    s.product = r.u16();
+    s.vendor = r.u16();
+    s.dfu_version = r.u16();
+    s.signature = r.take(sizeof(suffix_signature) - 1);
+    s.length = r.u8();
+    s.crc = r.u32();
+    return s;
+}
+
+namespace {
+
+// Reads the target at `pos` of the body (the file without its suffix) into `f`, and moves `pos`
+// past it; returns why the target is rejected, or an empty string.
+QString parse_target(const QByteArray& body, int& pos, int index, File& f) {
+    const auto prefix = read_target_prefix(body, pos);
+    if (!prefix)
+        return QStringLiteral("target %1 cut short").arg(index);
+    if (prefix->signature != target_signature)
+        return QStringLiteral("target %1 has no signature").arg(index);
+    Target target;
+    target.alternate_setting = prefix->alternate_setting;
+    if (prefix->named != 0) {
+        const int nul = prefix->name.indexOf('\0');
+        target.name = QString::fromUtf8(nul < 0 ? prefix->name : prefix->name.left(nul));
+    }
+    pos += target_prefix_size;
+    if (prefix->size > static_cast<quint32>(body.size() - pos))
+        return QStringLiteral("target %1 larger than the file").arg(index);
+    const int target_end = pos + static_cast<int>(prefix->size);
+    for (quint32 e = 0; e < prefix->elements; ++e) {
+        const auto header = read_element_header(body, pos);
+        if (!header || pos + element_header_size > target_end)
+            return QStringLiteral("element %1 of target %2 cut short").arg(e).arg(index);
+        pos += element_header_size;
+        if (header->size > static_cast<quint32>(target_end - pos))
+            return QStringLiteral("element %1 of target %2 larger than its target")
+                .arg(e)
+                .arg(index);
+        target.elements.push_back({header->address, body.mid(pos, static_cast<int>(header->size))});
+        pos += static_cast<int>(header->size);
+    }
+    if (pos != target_end)
+        return QStringLiteral("target %1 size does not match its elements").arg(index);
+    f.targets.push_back(target);
+    return QString();
+}
+
+} // namespace
 
 File parse(const QByteArray& bytes) {
     File f;
     if (bytes.size() < prefix_size + suffix_size)
         return reject(f, QStringLiteral("file too short (%1 bytes)").arg(bytes.size()));
 
-    const int body_end = bytes.size() - suffix_size;
-    Reader suffix(bytes, bytes.size());
-    suffix.take(body_end);
-    f.device = suffix.u16();
-    f.product = suffix.u16();
-    f.vendor = suffix.u16();
-    f.dfu_version = suffix.u16();
-    const QByteArray signature = suffix.take(3);
-    const quint8 suffix_length = suffix.u8();
-    f.crc = suffix.u32();
-    if (signature != QByteArray("UFD", 3) || suffix_length != suffix_size)
+    const Suffix suffix = *read_suffix(bytes);
+    f.device = suffix.device;
+    f.product = suffix.product;
+    f.vendor = suffix.vendor;
+    f.dfu_version = suffix.dfu_version;
+    f.crc = suffix.crc;
+    if (suffix.signature != suffix_signature || suffix.length != suffix_size)
         return reject(f, QStringLiteral("no DFU suffix"));
     if (f.crc != suffix_crc(bytes.left(bytes.size() - 4)))
         return reject(f, QStringLiteral("suffix CRC does not match"));
 
-    Reader r(bytes, body_end);
-    if (r.take(5) != QByteArray("DfuSe", 5))
+    // Without its suffix, so that no target can reach into it.
+    const QByteArray body = bytes.left(bytes.size() - suffix_size);
+    const Prefix prefix = *read_prefix(body);
+    f.format_version = prefix.format_version;
+    if (prefix.signature != prefix_signature)
         return reject(f, QStringLiteral("no DfuSe signature"));
-    f.format_version = r.u8();
-    const quint32 image_size = r.u32();
-    const int nr_of_targets = r.u8();
     if (f.format_version != 1)
         return reject(f, QStringLiteral("unsupported DfuSe version %1").arg(f.format_version));
-    if (image_size != static_cast<quint32>(body_end))
-        return reject(f, QStringLiteral("image size %1 does not match the file").arg(image_size));
+    if (prefix.image_size != static_cast<quint32>(body.size()))
+        return reject(
+            f, QStringLiteral("image size %1 does not match the file").arg(prefix.image_size));
 
-    for (int t = 0; t < nr_of_targets; ++t) {
-        if (!r.has(target_prefix_size))
-            return reject(f, QStringLiteral("target %1 cut short").arg(t));
-        if (r.take(6) != QByteArray("Target", 6))
-            return reject(f, QStringLiteral("target %1 has no signature").arg(t));
-        Target target;
-        target.alternate_setting = r.u8();
-        const quint32 named = r.u32();
-        const QByteArray name = r.take(target_name_size);
-        if (named != 0)
-            target.name = QString::fromUtf8(name.left(name.indexOf('\0') < 0 ? name.size()
-                                                                             : name.indexOf('\0')));
-        const quint32 target_size = r.u32();
-        const quint32 nr_of_elements = r.u32();
-        if (!r.has(target_size))
-            return reject(f, QStringLiteral("target %1 larger than the file").arg(t));
-        const int target_end = r.pos() + static_cast<int>(target_size);
-        for (quint32 e = 0; e < nr_of_elements; ++e) {
-            if (r.pos() + element_header_size > target_end)
-                return reject(f, QStringLiteral("element %1 of target %2 cut short").arg(e).arg(t));
-            Element element;
-            element.address = r.u32();
-            const quint32 size = r.u32();
-            if (size > static_cast<quint32>(target_end - r.pos()))
-                return reject(f, QStringLiteral("element %1 of target %2 larger than its target")
-                                     .arg(e)
-                                     .arg(t));
-            element.data = r.take(static_cast<int>(size));
-            target.elements.push_back(element);
-        }
-        if (r.pos() != target_end)
-            return reject(f, QStringLiteral("target %1 size does not match its elements").arg(t));
-        f.targets.push_back(target);
+    int pos = prefix_size;
+    for (int t = 0; t < prefix.targets; ++t) {
+        const QString why = parse_target(body, pos, t, f);
+        if (!why.isEmpty())
+            return reject(f, why);
     }
-    if (r.pos() != body_end)
+    if (pos != body.size())
         return reject(f, QStringLiteral("unexpected bytes after the last target"));
     f.valid = true;
     return f;

@@ -1,12 +1,13 @@
 #pragma once
 // ST's DfuSe container: the file format that dfu-util -D writes into a unit in its ROM
-// bootloader. Written by the build (the desired firmware) and read back by tests and by the
-// simulator. No Qt GUI and no device access here.
+// bootloader. Written by the build (the desired firmware), read back by tests and read by the
+// simulator the way dfu-util reads it. No Qt GUI and no device access here.
 
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
+#include <optional>
 #include <vector>
 
 namespace DFU {
@@ -34,6 +35,44 @@ constexpr int target_name_size = 255;
 constexpr int element_header_size = 8;
 constexpr int suffix_size = 16;
 constexpr quint16 dfuse_bcd_dfu = 0x011A;
+constexpr char prefix_signature[] = "DfuSe";
+constexpr char target_signature[] = "Target";
+constexpr char suffix_signature[] = "UFD";
+
+// The fixed-size parts, each read from `at` only when all its bytes lie in `bytes`; a
+// signature is given as read, for the caller to judge.
+struct Prefix {
+    QByteArray signature;
+    quint8 format_version = 0;
+    quint32 image_size = 0;
+    quint8 targets = 0;
+};
+struct TargetPrefix {
+    QByteArray signature;
+    quint8 alternate_setting = 0;
+    quint32 named = 0;
+    QByteArray name; // all 255 bytes
+    quint32 size = 0;
+    quint32 elements = 0;
+};
+struct ElementHeader {
+    quint32 address = 0;
+    quint32 size = 0;
+};
+struct Suffix {
+    quint16 device = 0;
+    quint16 product = 0;
+    quint16 vendor = 0;
+    quint16 dfu_version = 0;
+    QByteArray signature;
+    quint8 length = 0;
+    quint32 crc = 0;
+};
+std::optional<Prefix> read_prefix(const QByteArray& bytes, int at = 0);
+std::optional<TargetPrefix> read_target_prefix(const QByteArray& bytes, int at);
+std::optional<ElementHeader> read_element_header(const QByteArray& bytes, int at);
+// The last suffix_size bytes of the file.
+std::optional<Suffix> read_suffix(const QByteArray& bytes);
 
 struct Element {
     quint32 address = 0;

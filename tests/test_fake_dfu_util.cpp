@@ -8,7 +8,9 @@
 #include "dfu/scan.h"
 #include "fake_dfu_util.h"
 #include "message_log.h"
+#include "program_run.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -16,8 +18,12 @@ namespace {
 
 const QString A = QStringLiteral("3776367B3036");
 const QString B = QStringLiteral("2052327A4B31");
+const QByteArray cannot_open = "dfu-util: Cannot open DFU device 0483:df11\n";
+const QByteArray no_unit = "dfu-util: No DFU capable USB device available\n";
 
 } // namespace
+
+Q_DECLARE_METATYPE(FakeDfuUtil::Switch)
 
 class TestFakeDfuUtil : public QObject {
     Q_OBJECT
@@ -98,6 +104,80 @@ private slots:
         fake.set_listing("Found Runtime: [0483:df11] ver=2200, devnum=5, cfg=1, intf=0, "
                          "path=\"1-1\", alt=0, name=\"UNKNOWN\", serial=\"3776367B3036\"\n");
         QVERIFY(DFU::make_scan().devices.empty());
+    }
+
+    void a_switch_fails_as_dfu_util_would_data() {
+        using S = FakeDfuUtil::Switch;
+        using DFU::CmdID;
+        QTest::addColumn<S>("what");
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("code"); // -1: crashed
+        QTest::addColumn<QByteArray>("err");
+        const auto row = [](const char* name, S what, CmdID id, int code, const QByteArray& err) {
+            QTest::newRow(name) << what << static_cast<int>(id) << code << err;
+        };
+        const QByteArray claimed = "dfu-util: Cannot claim interface\n";
+        const QByteArray error = "dfu-util: Error during download\n";
+        const QByteArray transfer = "dfu-util: dfuse_download: libusb_control_transfer returned ";
+        row("denied: listing", S::deny_access, CmdID::list, 0, cannot_open);
+        row("denied: upload", S::deny_access, CmdID::upload_OTP, 74, cannot_open + no_unit);
+        row("denied: download", S::deny_access, CmdID::download_FW, 74, cannot_open + no_unit);
+        row("busy: listing", S::busy, CmdID::list, 0, "");
+        row("busy: upload", S::busy, CmdID::upload_OTP, 74, claimed);
+        row("busy: download", S::busy, CmdID::download_FW, 74, claimed);
+        row("listing fails", S::fail_list, CmdID::list, 74, "dfu-util: error get_status\n");
+        row("upload fails", S::fail_upload_OTP, CmdID::upload_OTP, 74, "dfu-util: Error during upload\n");
+        row("download fails", S::fail_download, CmdID::download_FW, 74, error);
+        row("download refused", S::refuse_download, CmdID::download_FW, 74, transfer + "-9\n");
+        row("unit lost", S::lose_unit_on_download, CmdID::download_FW, 74, error + transfer + "-4\n");
+        row("crash during the download", S::crash_download, CmdID::download_FW, -1, "");
+    }
+
+    // Standard error and exit code as the real tool's; every run starts with the banner, a
+    // listing without complaint lists the unit, no failed upload leaves a file and no failed
+    // download changes the flash.
+    void a_switch_fails_as_dfu_util_would() {
+        QFETCH(FakeDfuUtil::Switch, what);
+        QFETCH(int, id);
+        QFETCH(int, code);
+        QFETCH(QByteArray, err);
+        FakeDfuUtil fake;
+        fake.set_units({A});
+        const QByteArray flash = FakeDfuUtil::flash_image({Device::VELK}, "B7");
+        fake.set_flash(flash);
+        fake.fail(what);
+        QTemporaryDir dir;
+        QVERIFY(QFile::copy(":resources/firmware.dfu", dir.filePath("firmware.dfu")));
+        const auto cmd = static_cast<DFU::CmdID>(id);
+        const QStringList extra{dir.filePath(cmd == DFU::CmdID::upload_OTP ? "otp.bin" : "firmware.dfu")};
+
+        const ProgramRun r = run_program(cmd, cmd == DFU::CmdID::list ? QStringList() : extra);
+
+        QCOMPARE(r.exit_code, code);
+        if (code >= 0)
+            QCOMPARE(r.err, err);
+        QVERIFY(r.out.startsWith(DFU::dfu_util::expected_output_of_execution_test.toUtf8()));
+        QCOMPARE(r.out.contains("Found DFU"), cmd == DFU::CmdID::list && code == 0 && err.isEmpty());
+        QVERIFY(!QFile::exists(dir.filePath("otp.bin")));
+        QVERIFY(fake.flash() == flash);
+    }
+
+    // The OTP area and the information block are read at once; the read-back takes its time.
+    void upload_seconds_slow_down_only_the_read_back() {
+        FakeDfuUtil fake;
+        fake.set_units({A});
+        fake.set_upload_seconds(1000);
+        QTemporaryDir dir;
+        QCOMPARE(DFU::run_command(DFU::CmdID::upload_OTP, {dir.filePath("otp")}).exit_code, 0);
+        QCOMPARE(DFU::run_command(DFU::CmdID::upload_FW_info, {dir.filePath("info")}).exit_code, 0);
+        QProcess read_back;
+        read_back.start(FakeDfuUtil::script_path(),
+                        DFU::commands[DFU::CmdID::upload_FW].args +
+                            QStringList{"-s", "0x08000000:4096", "-U", dir.filePath("flash")});
+        QVERIFY(read_back.waitForStarted(60000));
+        QVERIFY(!read_back.waitForFinished(500)); // 40 s a mark
+        read_back.kill();
+        read_back.waitForFinished(60000);
     }
 
     void the_table_is_restored_afterwards() {

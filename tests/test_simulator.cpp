@@ -8,6 +8,7 @@
 #include "message_log.h"
 #include "simulator/simulator.h"
 #include "file_contents.h"
+#include "program_run.h"
 
 #include <QDir>
 #include <QFile>
@@ -222,7 +223,8 @@ private slots:
         QVERIFY(QDir::setCurrent(work_->path()));
         const QString path = simulator::dfu_util_path(name);
         QVERIFY(QDir::setCurrent(before));
-        QCOMPARE(path, QStringLiteral(ORVANTA_SOURCE_DIR "/simulator/") + name);
+        // The script lies beside the simulator program, in the build tree.
+        QCOMPARE(path, QFileInfo(QStringLiteral(ORVANTA_DFU_SIMULATOR)).absolutePath() + "/" + name);
     }
 
     void script_can_be_started_directly() {
@@ -527,6 +529,55 @@ private slots:
 
         QCOMPARE(upload_flash(image_size, &upload_code), before);
         QCOMPARE(upload_code, 0);
+    }
+
+    void prepared_failures_say_what_dfu_util_says_data() {
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("err");
+        const auto row = [](const char* name, const char* config, CmdID id, int code, const QByteArray& err) {
+            QTest::newRow(name) << config << static_cast<int>(id) << code << err;
+        };
+        const QByteArray denied = "dfu-util: Cannot open DFU device 0483:df11\n";
+        const QByteArray no_unit = "dfu-util: No DFU capable USB device available\n";
+        const QByteArray claimed = "dfu-util: Cannot claim interface\n";
+        row("no access: listing", "no_access", CmdID::list, 0, denied);
+        row("no access: upload", "no_access", CmdID::upload_OTP, 74, denied + no_unit);
+        row("no access: download", "no_access", CmdID::download_FW, 74, denied + no_unit);
+        row("busy: listing", "unit_busy", CmdID::list, 0, "");
+        row("busy: upload", "unit_busy", CmdID::upload_OTP, 74, claimed);
+        row("busy: download", "unit_busy", CmdID::download_FW, 74, claimed);
+        row("erase refused", "download_fails", CmdID::download_FW, 74,
+            "dfu-util: Wrong state after command \"ERASE_PAGE\" download\n");
+        row("unit lost", "lost_during_download", CmdID::download_FW, 74,
+            "dfu-util: Error during download\n"
+            "dfu-util: dfuse_download: libusb_control_transfer returned -4\n");
+    }
+
+    // Standard error and exit code as dfu-util's for the same trouble; a listing without
+    // complaint lists the unit; a failed upload leaves no file.
+    void prepared_failures_say_what_dfu_util_says() {
+        QFETCH(QString, config);
+        QFETCH(int, id);
+        QFETCH(int, code);
+        QFETCH(QByteArray, err);
+        QVERIFY(put_firmware_dfu());
+        QCOMPARE(configure(config), 0);
+        const auto cmd = static_cast<CmdID>(id);
+        const QString otp = work_path("otp.bin");
+        const QStringList extra{cmd == CmdID::upload_OTP ? otp : work_path("firmware.dfu")};
+
+        const ProgramRun r = run_program(cmd, cmd == CmdID::list ? QStringList() : extra);
+
+        QCOMPARE(r.exit_code, code);
+        QCOMPARE(r.err, err);
+        if (cmd == CmdID::list) {
+            bool ok = false;
+            QCOMPARE(listing_lines(QString::fromUtf8(r.out), &ok).size(), size_t(err.isEmpty() ? 4 : 0));
+            QVERIFY(ok);
+        }
+        QVERIFY(!QFile::exists(otp));
     }
 
     void unit_lost_during_download_comes_back_with_a_partial_image() {

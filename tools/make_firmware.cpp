@@ -4,6 +4,8 @@
 //
 // Usage: make_firmware <output-dir>
 
+#include "device/bytes.h"
+#include "device/record_writers.h"
 #include "dfu/dfuse_file.h"
 
 #include <QByteArray>
@@ -11,25 +13,15 @@
 #include <QString>
 
 #include <cstdio>
-#include <utility>
-#include <vector>
 
 namespace {
 
 constexpr int image_size = 400308;
-constexpr int info_offset = 428; // the firmware information block
+constexpr int info_offset = 428; // where this firmware keeps its information block
 constexpr quint32 flash_base = 0x08000000;
-constexpr int field_size = 32;
 
 void put_u32(QByteArray& image, int offset, quint32 v) {
-    for (int i = 0; i < 4; ++i)
-        image[offset + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-void put_text(QByteArray& image, int offset, const char* text) {
-    const QByteArray t(text);
-    for (int i = 0; i < field_size; ++i)
-        image[offset + i] = i < t.size() && i < field_size - 1 ? t[i] : '\0';
+    image.replace(offset, 4, Device::bytes::le32_bytes(v));
 }
 
 // Firmware-like filler: Thumb-2 looking half-words from a fixed linear congruential generator.
@@ -45,6 +37,24 @@ QByteArray code_bytes(int size) {
     return out;
 }
 
+const QByteArray& info_block() {
+    static const QByteArray block = Device::make_FW_Info_block(
+        {Device::VELK}, QStringLiteral("LUMO7"), QStringLiteral("B8"),
+        {
+            {QStringLiteral("Creation date"), QStringLiteral("2026-11-23")},
+            {QStringLiteral("Creation time"), QStringLiteral("14:32:07")},
+            {QStringLiteral("Git hash of FW"), QStringLiteral("a3f9c41e7d2b")},
+            {QStringLiteral("Git hash of PL"), QStringLiteral("5be2907c11fa")},
+            {QStringLiteral("Git hash of IG"), QStringLiteral("0d7c3a9e4418")},
+            {QStringLiteral("Git hash of PL/IG"), QStringLiteral("77a1e6d03c52")},
+            {QStringLiteral("Git hash of L3"), QStringLiteral("c94b2f18e6a0")},
+            {QStringLiteral("Git tag"), QStringLiteral("LUMO7-B8")},
+            {QStringLiteral("Firmware compiler version"),
+             QStringLiteral("arm-none-eabi-gcc 10.3.1")},
+        });
+    return block;
+}
+
 QByteArray make_image() {
     QByteArray image = code_bytes(image_size);
 
@@ -52,31 +62,7 @@ QByteArray make_image() {
     put_u32(image, 0, 0x20020000);
     for (int i = 1; i < info_offset / 4; ++i)
         put_u32(image, 4 * i, flash_base + 0x800 + 0x10 * static_cast<quint32>(i) + 1);
-
-    const std::vector<std::pair<const char*, const char*>> details = {
-        {"Creation date", "2026-11-23"},
-        {"Creation time", "14:32:07"},
-        {"Git hash of FW", "a3f9c41e7d2b"},
-        {"Git hash of PL", "5be2907c11fa"},
-        {"Git hash of IG", "0d7c3a9e4418"},
-        {"Git hash of PL/IG", "77a1e6d03c52"},
-        {"Git hash of L3", "c94b2f18e6a0"},
-        {"Git tag", "LUMO7-B8"},
-        {"Firmware compiler version", "arm-none-eabi-gcc 10.3.1"},
-    };
-    int at = info_offset;
-    put_u32(image, at, 0x01234712); // begin marker
-    image[at + 4] = 0x03;           // product: VELK, bytes 1 to 3 unprogrammed
-    image[at + 5] = image[at + 6] = image[at + 7] = static_cast<char>(0xFF);
-    put_text(image, at + 8, "LUMO7");
-    put_text(image, at + 40, "B8");
-    at += 72;
-    for (const auto& [name, value] : details) {
-        put_text(image, at, name);
-        put_text(image, at + field_size, value);
-        at += 2 * field_size;
-    }
-    put_u32(image, at, 0x01234713); // end marker, at 1076
+    image.replace(info_offset, info_block().size(), info_block());
 
     // Unused flash at the end of the image reads erased.
     for (int i = image_size - 308; i < image_size; ++i)
@@ -104,9 +90,9 @@ int main(int argc, char** argv) {
     const QByteArray image = make_image();
 
     // The information block's markers must be the first ones in the image.
-    const QByteArray begin("\x12\x47\x23\x01", 4);
-    const QByteArray end("\x13\x47\x23\x01", 4);
-    if (image.indexOf(begin) != info_offset || image.indexOf(end) != 1076) {
+    const int end = info_offset + info_block().size() - 4;
+    if (image.indexOf(Device::bytes::le32_bytes(Device::fw_layout::begin_marker)) != info_offset ||
+        image.indexOf(Device::bytes::le32_bytes(Device::fw_layout::end_marker)) != end) {
         std::fprintf(stderr, "make_firmware: filler contains a marker; change the seed\n");
         return 1;
     }
@@ -117,5 +103,6 @@ int main(int argc, char** argv) {
     target.elements.push_back({flash_base, image});
     const QByteArray dfu = DFU::DfuSe::make_file({target}, 0x0483, 0xdf11);
 
-    return write_file(dir + "/firmware.bin", image) && write_file(dir + "/firmware.dfu", dfu) ? 0 : 1;
+    return write_file(dir + "/firmware.bin", image) && write_file(dir + "/firmware.dfu", dfu) ? 0
+                                                                                              : 1;
 }

@@ -2,6 +2,8 @@
 
 #include "file_contents.h"
 
+#include "device/record_writers.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -23,36 +25,24 @@ QString switch_name(FakeDfuUtil::Switch what) {
     case FakeDfuUtil::Switch::fail_download: return QStringLiteral("fail_download");
     case FakeDfuUtil::Switch::lose_unit_on_download: return QStringLiteral("lose_unit_on_download");
     case FakeDfuUtil::Switch::download_keeps_flash: return QStringLiteral("download_keeps_flash");
+    case FakeDfuUtil::Switch::deny_access: return QStringLiteral("deny_access");
+    case FakeDfuUtil::Switch::busy: return QStringLiteral("busy");
+    case FakeDfuUtil::Switch::crash_download: return QStringLiteral("crash_download");
+    case FakeDfuUtil::Switch::refuse_download: return QStringLiteral("refuse_download");
     }
     return QString();
 }
 
+// Only what fits: a record may run past the end of a short image.
 void put_bytes(QByteArray& image, int offset, const QByteArray& bytes) {
     for (int i = 0; i < bytes.size() && offset + i < image.size(); ++i)
         image[offset + i] = bytes[i];
 }
 
-// A 32-byte NUL-padded text field.
-QByteArray text_field(const QString& text) {
-    QByteArray field = text.toUtf8().left(31);
-    field.append(QByteArray(32 - field.size(), '\0'));
-    return field;
-}
-
-QByteArray product_bytes(Device::ProductInfoRaw p) {
-    QByteArray b(4, '\0');
-    b[0] = static_cast<char>(p.type_code);
-    b[1] = static_cast<char>(p.byte1);
-    b[2] = static_cast<char>(p.byte2);
-    b[3] = static_cast<char>(p.byte3);
-    return b;
-}
-
 } // namespace
 
 FakeDfuUtil::FakeDfuUtil()
-    : saved_commands_(DFU::commands),
-      saved_path_(DFU::Command::path),
+    : saved_commands_(DFU::commands), saved_path_(DFU::Command::path),
       had_state_variable_(qEnvironmentVariableIsSet(state_variable)),
       saved_state_variable_(qgetenv(state_variable)) {
     qputenv(state_variable, QFile::encodeName(state_.path()));
@@ -71,7 +61,7 @@ FakeDfuUtil::~FakeDfuUtil() {
 }
 
 QString FakeDfuUtil::script_path() {
-    return QDir(QStringLiteral(ORVANTA_TEST_FAKES_DIR)).absoluteFilePath("fake_dfu_util.sh");
+    return QStringLiteral(ORVANTA_DFU_SIMULATOR);
 }
 
 void FakeDfuUtil::write_state_file(const QString& name, const QByteArray& bytes) const {
@@ -116,10 +106,16 @@ void FakeDfuUtil::fail(Switch what, int times) {
     write_state_file(switch_name(what), times > 0 ? QByteArray::number(times) : QByteArray());
 }
 
-void FakeDfuUtil::clear(Switch what) { QFile::remove(state_.filePath(switch_name(what))); }
+void FakeDfuUtil::clear(Switch what) {
+    QFile::remove(state_.filePath(switch_name(what)));
+}
 
 void FakeDfuUtil::set_download_seconds(int seconds) {
     write_state_file(QStringLiteral("download_seconds"), QByteArray::number(seconds));
+}
+
+void FakeDfuUtil::set_upload_seconds(int seconds) {
+    write_state_file(QStringLiteral("upload_seconds"), QByteArray::number(seconds));
 }
 
 QList<QStringList> FakeDfuUtil::recorded_runs() const {
@@ -137,11 +133,9 @@ QList<QStringList> FakeDfuUtil::recorded_runs() const {
 }
 
 QByteArray FakeDfuUtil::otp_image(Device::ProductInfoRaw product, int slot) {
-    QByteArray image(512, '\xFF');
-    const int at = 16 * slot;
-    put_bytes(image, at, QByteArray::fromHex("11472301"));
-    put_bytes(image, at + 4, product_bytes(product));
-    put_bytes(image, at + 8, QByteArray::fromHex("0001020304050607"));
+    QByteArray image(Device::otp_layout::area_size, '\xFF');
+    put_bytes(image, Device::otp_layout::slot_size * slot,
+              Device::make_OTP_record(product, {0, 1, 2, 3, 4, 5, 6, 7}));
     return image;
 }
 
@@ -152,12 +146,7 @@ QByteArray FakeDfuUtil::flash_image(Device::ProductInfoRaw product, const QStrin
     QByteArray image(size, '\0');
     for (int i = 0; i < size; ++i)
         image[i] = static_cast<char>((i * 7) & 0xFF);
-    QByteArray block = QByteArray::fromHex("12472301") + product_bytes(product) +
-                       text_field(name) + text_field(revision);
-    for (const auto& pair : details)
-        block += text_field(pair.first) + text_field(pair.second);
-    block += QByteArray::fromHex("13472301");
-    put_bytes(image, offset, block);
+    put_bytes(image, offset, Device::make_FW_Info_block(product, name, revision, details));
     return image;
 }
 

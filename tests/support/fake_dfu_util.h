@@ -1,7 +1,8 @@
 #pragma once
-// Runs every dfu-util command of the program through tests/fakes/fake_dfu_util.sh, with a
-// private state directory: attached units, their OTP and flash images, failure switches and
-// the record of every argument vector. The command table is restored on destruction.
+// Runs every dfu-util command of the program through the simulator program in its test mode
+// (simulator/program/fake_state.h), with a private state directory: attached units, their OTP
+// and flash images, failure switches and the record of every argument vector. The command
+// table is restored on destruction.
 
 #include "device/product.h"
 #include "dfu/command.h"
@@ -28,8 +29,12 @@ public:
         upload_leaves_empty_file, // a failing upload leaves an empty file behind
         upload_writes_nothing,    // an upload exits 0 without writing its file
         fail_download,            // -D exits 74, flash unchanged
-        lose_unit_on_download,    // -D unplugs the unit and exits 74
+        lose_unit_on_download,    // -D unplugs the unit part-way ("returned -4") and exits 74
         download_keeps_flash,     // -D succeeds without changing flash
+        deny_access,              // "Cannot open DFU device": -l lists nothing, -U and -D exit 74
+        busy,                     // "Cannot claim interface": -U and -D exit 74
+        crash_download,           // -D dies of SIGSEGV part-way, flash unchanged
+        refuse_download,          // -D: "libusb_control_transfer returned -9", exit 74
     };
 
     FakeDfuUtil();
@@ -37,6 +42,7 @@ public:
     FakeDfuUtil(const FakeDfuUtil&) = delete;
     FakeDfuUtil& operator=(const FakeDfuUtil&) = delete;
 
+    // The fake's executable: the simulator program.
     static QString script_path();
     bool is_valid() const { return state_.isValid(); }
 
@@ -51,7 +57,9 @@ public:
     // times == 0: every run the switch concerns; otherwise the next `times` of them.
     void fail(Switch what, int times = 0);
     void clear(Switch what);
+    // How long a -D takes, and an upload other than the OTP area and the information block.
     void set_download_seconds(int seconds);
+    void set_upload_seconds(int seconds);
 
     // One entry per run of the fake, oldest first.
     QList<QStringList> recorded_runs() const;
