@@ -12,16 +12,33 @@ namespace runner {
 
 namespace {
 std::atomic<int> first_wait{30000};
-std::atomic<bool> give_up_requested{false};
+enum GiveUp : int { nothing, short_runs, everything };
+std::atomic<int> give_up_level{nothing};
 // How often a waiting runner looks at the give-up request.
 constexpr int poll_ms = 50;
+
+void raise_give_up(GiveUp level) {
+    int current = give_up_level;
+    while (current < level && !give_up_level.compare_exchange_weak(current, level)) {
+    }
+}
 } // namespace
 
 void set_first_wait_ms(int ms) { first_wait = ms; }
 int first_wait_ms() { return first_wait; }
-void give_up() { give_up_requested = true; }
-void reset_give_up() { give_up_requested = false; }
-bool giving_up() { return give_up_requested; }
+bool is_transfer(CmdID id) { return id == CmdID::download_FW || id == CmdID::upload_FW; }
+void give_up_short_runs() { raise_give_up(short_runs); }
+void give_up() { raise_give_up(everything); }
+void reset_give_up() { give_up_level = nothing; }
+bool giving_up() { return give_up_level == everything; }
+
+namespace {
+// Whether the run of `id` is to be given up now.
+bool gives_up(CmdID id) {
+    const int level = give_up_level;
+    return level == everything || (level == short_runs && !is_transfer(id));
+}
+} // namespace
 
 } // namespace runner
 
@@ -31,11 +48,11 @@ enum class Wait { finished, timed_out, given_up };
 
 // Waits until the child ends, the bound passes (bound < 0: no bound) or the runner is told to
 // give up. A child that failed to start counts as not finished, as waitForFinished reports it.
-Wait wait_for(QProcess& process, int bound_ms) {
+Wait wait_for(QProcess& process, CmdID id, int bound_ms) {
     QElapsedTimer clock;
     clock.start();
     for (;;) {
-        if (runner::giving_up())
+        if (runner::gives_up(id))
             return Wait::given_up;
         int slice = runner::poll_ms;
         if (bound_ms >= 0)
@@ -65,13 +82,13 @@ CmdResult run_command(CmdID id, const QStringList& extra) {
     process.start(program, arguments, QIODevice::ReadWrite);
 
     QByteArray output;
-    Wait wait = wait_for(process, runner::first_wait_ms());
+    Wait wait = wait_for(process, id, runner::first_wait_ms());
     if (wait == Wait::timed_out) {
         output = process.readAllStandardOutput();
         qInfo() << "waitForFinished(): Process did not finish in time, exit status:"
                 << process.exitStatus() << "and output:" << QString::fromUtf8(output);
         qInfo() << "will wait again, forever";
-        wait = wait_for(process, -1);
+        wait = wait_for(process, id, -1);
     }
     if (wait == Wait::given_up && process.state() != QProcess::NotRunning) {
         qInfo() << "Giving up on" << program << arguments << ": killing it";

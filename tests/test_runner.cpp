@@ -176,6 +176,34 @@ private slots:
         QCOMPARE(texts.value(timeout_at + 1), QString("will wait again, forever"));
     }
 
+    // A stop gives up every run but the two transfers, which run to their end.
+    void a_stop_gives_up_short_runs_never_a_transfer_data() {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<bool>("given_up");
+        QTest::newRow("version") << int(DFU::CmdID::version) << QStringList() << true;
+        QTest::newRow("list") << int(DFU::CmdID::list) << QStringList() << true;
+        QTest::newRow("OTP read") << int(DFU::CmdID::upload_OTP) << QStringList{"o"} << true;
+        QTest::newRow("information read") << int(DFU::CmdID::upload_FW_info) << QStringList{"i"} << true;
+        QTest::newRow("read-back")
+            << int(DFU::CmdID::upload_FW) << QStringList{"-s", "0x08000000:400308", "-U", "p"} << false;
+        QTest::newRow("download") << int(DFU::CmdID::download_FW) << QStringList{"f"} << false;
+    }
+    void a_stop_gives_up_short_runs_never_a_transfer() {
+        QFETCH(int, id);
+        QFETCH(QStringList, extra);
+        QFETCH(bool, given_up);
+        FakeTable table;
+        qputenv("FAKE_TOOL_MODE", "sleep:1");
+        DFU::runner::give_up_short_runs(); // stands for every run started from now on
+        MessageLog log;
+        const DFU::CmdResult r = DFU::run_command(DFU::CmdID(id), extra);
+        QCOMPARE(r.exit_code, given_up ? -1 : 0);
+        QCOMPARE(r.output.endsWith("late\n"), !given_up);
+        QCOMPARE(log.count("Giving up on"), given_up ? 1 : 0);
+        QVERIFY(!DFU::runner::giving_up()); // the last resort is another request
+    }
+
     void giving_up_kills_and_reaps_a_child_that_never_ends() {
         FakeTable table;
         DFU::runner::set_first_wait_ms(100);
