@@ -32,6 +32,11 @@ SM_A::~SM_A() {
                                         .arg(give_up_after_ms));
 }
 
+bool SM_A::stop_and_wait(int bound_ms) {
+    do_stop();
+    return wait(static_cast<unsigned long>(qMax(0, bound_ms)));
+}
+
 bool SM_A::stop_and_join(int bound_ms, const QString& warning) {
     do_stop();
     if (wait(static_cast<unsigned long>(qMax(0, bound_ms))))
@@ -57,18 +62,36 @@ void SM_A::set_command_for(Command c, quint64 unit) {
 }
 
 // Takes the pending command off; one given for a unit that is no longer the connected one is
-// dropped.
+// dropped. The stop is looked at in the same critical section: once a stop has been asked
+// for, no transfer starts, and one that starts is on record for the stop to wait for.
 SM_A::Command SM_A::take_command() {
     QMutexLocker lock(&mutex);
     const Command c = command;
     const bool for_this_unit = command_unit == 0 || command_unit == connected_unit;
     command = none;
     command_unit = 0;
+    if (stopping)
+        return none;
     if (c != none && !for_this_unit) {
         qInfo() << "SM_A: order" << int(c) << "was given for a unit that is gone; dropped";
         return none;
     }
+    if (c == download_FW)
+        transfer.running = Transfer::download;
+    else if (c == upload_and_compare_FW)
+        transfer.running = Transfer::read_back;
     return c;
+}
+
+void SM_A::end_transfer(Outcome outcome) {
+    QMutexLocker lock(&mutex);
+    transfer.running = Transfer::none;
+    transfer.last = outcome;
+}
+
+SM_A::TransferReport SM_A::transfer_report() {
+    QMutexLocker lock(&mutex);
+    return transfer;
 }
 
 SM_A::Command SM_A::get_command() {
@@ -77,9 +100,12 @@ SM_A::Command SM_A::get_command() {
 }
 
 void SM_A::do_stop() {
-    QMutexLocker lock(&mutex);
-    stopping = true;
-    stop_requested.wakeAll();
+    {
+        QMutexLocker lock(&mutex);
+        stopping = true;
+        stop_requested.wakeAll();
+    }
+    DFU::runner::give_up_short_runs();
 }
 
 bool SM_A::pause(int ms) {
@@ -193,14 +219,16 @@ SM_A::State SM_A::state_A4() {
     case download_FW: return State::A5;
     case none: break;
     }
-    return State::A2;
+    return is_stopping() ? State::stopped : State::A2;
 }
 
 // Download.
 SM_A::State SM_A::state_A5() {
     emit sig_A5_entered();
     emit sig_FwDownloading();
-    DFU::download_FW_to_device(desired_FW_dfu); // success shows in the re-read that follows
+    // The loop itself goes by the re-read that follows; a stop reports the exit code.
+    const int exit_code = DFU::download_FW_to_device(desired_FW_dfu);
+    end_transfer(exit_code == 0 ? Outcome::written : Outcome::write_failed);
     emit sig_FwDownloaded();
     return State::A0; // read the unit again from scratch, even if it keeps its serial
 }
@@ -209,14 +237,18 @@ SM_A::State SM_A::state_A5() {
 SM_A::State SM_A::state_A6() {
     emit sig_A6_entered();
     emit sig_FwUploading();
-    if (DFU::upload_and_compare_FW_bin(desired_FW_bin, uploaded_FW_bin)) {
+    const bool matches = DFU::upload_and_compare_FW_bin(desired_FW_bin, uploaded_FW_bin);
+    end_transfer(matches ? Outcome::matches : Outcome::differs);
+    if (matches) {
         qDebug() << "Uploaded FW matches";
         emit sig_FwUploadedMatches();
     } else {
         qDebug() << "Uploaded FW does not match";
         emit sig_FwUploadedDiffers();
     }
-    return State::A2; // the unit stays taken as connected
+    // The unit stays taken as connected; a stop asked for during the read-back ends the loop
+    // here rather than in a listing that would only be given up.
+    return is_stopping() ? State::stopped : State::A2;
 }
 
 void SM_A::enable_debug_output() {
