@@ -39,9 +39,48 @@ void stop_progress(int value, const QString& format) {
     bar->setFormat(format);
 }
 
+// Stopping (Escape, Q) happens between dfu-util runs, never in one. Never interrupted:
+//  - a download (-D): a cut write leaves the unit with a partial image;
+//  - the read-back (-U of the whole image): it is what "Firmware is upgraded" rests on.
+// The GUI thread waits at most 1 s and kills nothing. A listing or one of the two short reads
+// (OTP, information block) under way is given up by the runner at the stop, which is harmless:
+// they only read. A transfer under way runs to its end; the window says so, and says what
+// came of it once the worker has ended. Only the end of the process kills a transfer, as a
+// last resort after a long bound (SM_A's destructor).
+bool stop_waits_for_transfer = false;
+
+// The stop texts; the status line shows them for now.
+void show_stop_text(const char* id) { set_status(settings.gui.text(QLatin1String(id))); }
+
 void stop_worker() {
     qInfo() << "Trying to stop sm_A";
-    sm_A->stop_and_join(1000, QStringLiteral("Oops, SM_A not dead yet"));
+    if (sm_A->stop_and_wait(1000))
+        return;
+    if (sm_A->transfer_report().running == SM_A::Transfer::none)
+        return; // a short run: it is being given up, the worker ends at once
+    qInfo() << "SM_A not dead yet: it stops once the running transfer has finished";
+    stop_waits_for_transfer = true;
+    show_stop_text("status_stopAfterTransfer");
+}
+
+// The worker has ended after a stop that waited for its transfer: what came of it.
+void show_stop_outcome() {
+    if (!stop_waits_for_transfer)
+        return;
+    ProgressBar* bar = mainWindow->progressBar;
+    switch (sm_A->transfer_report().last) {
+    case SM_A::Outcome::matches:
+        // The byte-for-byte comparison passed, as in the state that shows this normally.
+        stop_progress(bar->maximum(), "Firmware is upgraded");
+        show_stop_text("status_stoppedVerified");
+        return;
+    case SM_A::Outcome::written: show_stop_text("status_stoppedWritten"); break;
+    case SM_A::Outcome::write_failed: show_stop_text("status_stoppedWriteFailed"); break;
+    case SM_A::Outcome::differs: show_stop_text("status_stoppedDiffers"); break;
+    case SM_A::Outcome::none: return; // every transfer records its end: cannot happen
+    }
+    stop_progress(bar->minimum(), QString());
+    bar->hide();
 }
 
 } // namespace
@@ -49,6 +88,7 @@ void stop_worker() {
 void add_connections(QApplication* app) {
     MainWindow* window = mainWindow.data();
     const auto direct = Qt::DirectConnection;
+    stop_waits_for_transfer = false;
 
     // 1-3: Escape or Q stops the workflow; the window stays open. The log window's handler
     // goes first, so that the stop messages reach standard error.
@@ -58,6 +98,8 @@ void add_connections(QApplication* app) {
     }, direct);
     QObject::connect(window, &MainWindow::finished, sm_B, &QStateMachine::stop);
     QObject::connect(window, &MainWindow::finished, window, &stop_worker, direct);
+    // The worker emits finished() in its own thread: queued to the window.
+    QObject::connect(sm_A, &QThread::finished, window, &show_stop_outcome, Qt::QueuedConnection);
     // 4: the machine has no final state; kept so that one added later ends the program.
     QObject::connect(sm_B, &QState::finished, app, &QCoreApplication::quit);
 

@@ -35,7 +35,12 @@
 #   lose_unit_on_download      -D removes the unit from `units` and fails with exit 74
 #                        (the unit was unplugged mid-download)
 #   download_keeps_flash -D succeeds but leaves flash unchanged (only the run is recorded)
-#   download_seconds     -D sleeps this many seconds before it finishes
+#   download_seconds     -D spreads its progress updates over this many seconds
+#   upload_seconds       the read-back (every upload but the OTP area and the 2048-byte
+#                        information block) spreads its progress updates over this many seconds
+# Every -D and -U prints dfu-util 0.9's progress on standard output: an update per 4 %,
+# "\r<Label>\t[<25 marks>] <percent, width 3>% <bytes, width 12> bytes", a line feed after the
+# 100 % update, then "<Label> done.".
 # A successful -D stores the data of the DfuSe file's element at 0x08000000 as the unit's new
 # flash image (the file named by <serial>/flash.bin if that exists, else flash.bin).
 
@@ -171,6 +176,22 @@ one_unit() {
     printf '%s' "$list"
 }
 
+seconds_of() { # state file -> its number of seconds, 0 when missing
+    local n=0
+    [ -f "$state/$1" ] && n=$(tr -d ' \t\r\n' <"$state/$1")
+    echo "${n:-0}"
+}
+
+progress() { # label bytes seconds
+    local k pause full='=========================' none='                         '
+    printf -v pause '%d.%03d' $(($3 * 40 / 1000)) $(($3 * 40 % 1000)) # a 25th of the time
+    for ((k = 0; k <= 25; k++)); do
+        [ "$k" -gt 0 ] && [ "$3" -gt 0 ] && sleep "$pause"
+        printf '\r%s\t[%s] %3d%% %12d bytes' "$1" "${full:0:k}${none:0:25-k}" $((4 * k)) $(($2 * k / 25))
+    done
+    printf '\n%s done.\n' "$1"
+}
+
 opening() { # alt interface-name
     printf 'Opening DFU capable USB device...\nID 0483:df11\nRun-time device DFU version 011a\n'
     printf 'Claiming USB DFU Interface...\nSetting Alternate Setting #%s ...\n' "$1"
@@ -232,7 +253,9 @@ case "$mode" in
         if ! switch_on upload_writes_nothing; then
             read_image "$image" "$offset" "$length" >"$file" || die 74 "Error during upload"
         fi
-        printf 'Upload\t[=========================] 100%% %12d bytes\nUpload done.\n' "$length"
+        seconds=0
+        [ "$switch" = fail_upload_FW ] && seconds=$(seconds_of upload_seconds)
+        progress Upload "$length" "$seconds"
         exit 0
         ;;
     download)
@@ -246,16 +269,15 @@ case "$mode" in
         serial=$(one_unit) || exit $?
         [ "$alt" = 0 ] || die 74 "Cannot set alternate interface"
         opening 0 "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg"
-        if [ -f "$state/download_seconds" ]; then
-            sleep "$(tr -d ' \r\n' <"$state/download_seconds")"
-        fi
+        seconds=$(seconds_of download_seconds)
         if switch_on lose_unit_on_download; then
+            sleep "$seconds"
             grep -vxF "$serial" "$state/units" >"$state/units.new" || true
             mv "$state/units.new" "$state/units"
             printf 'Download\t['
             die 74 "Error during download"
         fi
-        switch_on fail_download && { printf 'Download\t['; die 74 "Error during download"; }
+        switch_on fail_download && { sleep "$seconds"; printf 'Download\t['; die 74 "Error during download"; }
         element=$(mktemp "$state/element.XXXXXX")
         if ! extract_flash_element "$file" "$element"; then
             rm -f "$element"
@@ -265,7 +287,7 @@ case "$mode" in
         printf 'file contains 1 DFU images\nparsing DFU image 1\n'
         printf 'image for alternate setting 0, (1 elements, total size = %d)\n' $((size + 8))
         printf 'parsing element 1, address = 0x08000000, size = %d\n' "$size"
-        printf 'Download\t[=========================] 100%% %12d bytes\nDownload done.\n' "$size"
+        progress Download "$size" "$seconds"
         printf 'done parsing DfuSe file\n'
         if switch_on download_keeps_flash; then
             rm -f "$element"

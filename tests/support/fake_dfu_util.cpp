@@ -122,6 +122,10 @@ void FakeDfuUtil::set_download_seconds(int seconds) {
     write_state_file(QStringLiteral("download_seconds"), QByteArray::number(seconds));
 }
 
+void FakeDfuUtil::set_upload_seconds(int seconds) {
+    write_state_file(QStringLiteral("upload_seconds"), QByteArray::number(seconds));
+}
+
 QList<QStringList> FakeDfuUtil::recorded_runs() const {
     QList<QStringList> runs;
     QFile file(state_.filePath(QStringLiteral("runs")));
