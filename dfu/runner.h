@@ -6,15 +6,27 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace DFU {
 
 struct CmdResult {
-    int exit_code = -1; // the child's exit code; -1 after a crash or a kill
-    QString output;     // standard output as UTF-8, cut at the first NUL byte
+    int exit_code = -1;           // the child's exit code; -1 after a crash or a kill
+    QString output;               // standard output as UTF-8, cut at the first NUL byte
+    QString error_output;         // dfu-util's standard error (UTF-8), kept beside the output
+    bool failed_to_start = false; // the program never ran (QProcess::FailedToStart)
+    QString start_error;          // QProcess::errorString() when it failed to start
 };
 
+// Called on the running thread for every progress update that dfu-util prints
+// ("\rDownload\t[====  ]  20%   81920 bytes", also "Upload"); percent 0..100.
+using ProgressCallback = std::function<void(int percent)>;
+
 // Blocks the calling thread until the child has exited (or was given up on); never throws.
-CmdResult run_command(CmdID id, const QStringList& extra);
+// Standard output is read while the child runs, so that its progress reaches on_progress as
+// it is printed; the output returned is the whole text all the same.
+CmdResult run_command(CmdID id, const QStringList& extra,
+                      const ProgressCallback& on_progress = {});
 
 namespace runner {
 
