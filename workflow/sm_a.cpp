@@ -49,16 +49,20 @@ bool SM_A::stop_and_join(int bound_ms, const QString& warning) {
     return false;
 }
 
+// An order wakes the pause in A4 at once, as a stop does, so that it is carried out within
+// milliseconds rather than after the rest of the pause.
 void SM_A::set_command(Command c) {
     QMutexLocker lock(&mutex);
     command = c;
     command_unit = 0;
+    woken.wakeAll();
 }
 
 void SM_A::set_command_for(Command c, quint64 unit) {
     QMutexLocker lock(&mutex);
     command = c;
     command_unit = unit;
+    woken.wakeAll();
 }
 
 // Takes the pending command off; one given for a unit that is no longer the connected one is
@@ -103,17 +107,22 @@ void SM_A::do_stop() {
     {
         QMutexLocker lock(&mutex);
         stopping = true;
-        stop_requested.wakeAll();
+        woken.wakeAll();
     }
     DFU::runner::give_up_short_runs();
 }
 
-bool SM_A::pause(int ms) {
+bool SM_A::pause(int ms, bool until_order) {
     QDeadlineTimer deadline(qMax(0, ms));
     QMutexLocker lock(&mutex);
-    while (!stopping && !deadline.hasExpired())
-        stop_requested.wait(&mutex, deadline);
+    while (!stopping && !(until_order && command != none) && !deadline.hasExpired())
+        woken.wait(&mutex, deadline);
     return stopping;
+}
+
+void SM_A::publish_percent(int value) {
+    percent = value;
+    emit sig_FwProgress();
 }
 
 bool SM_A::is_stopping() {
@@ -179,7 +188,8 @@ SM_A::State SM_A::state_A1() {
         return State::stopped;
     device_info = DFU::DeviceInfo();
     emit sig_NoDevConn();
-    if (first_pass_done.exchange(true) && pause(no_device_delay_ms))
+    // Orders need a unit: they do not end this pause, so the scans keep their cadence.
+    if (first_pass_done.exchange(true) && pause(no_device_delay_ms, false))
         return State::stopped;
     return State::A2;
 }
@@ -212,7 +222,7 @@ SM_A::State SM_A::state_A4() {
     emit sig_A4_entered();
     if (is_stopping())
         return State::stopped;
-    if (pause(connected_delay_ms))
+    if (pause(connected_delay_ms, true))
         return State::stopped;
     switch (take_command()) {
     case upload_and_compare_FW: return State::A6;
@@ -227,7 +237,9 @@ SM_A::State SM_A::state_A5() {
     emit sig_A5_entered();
     emit sig_FwDownloading();
     // The loop itself goes by the re-read that follows; a stop reports the exit code.
-    const int exit_code = DFU::download_FW_to_device(desired_FW_dfu);
+    percent = 0;
+    const int exit_code = DFU::download_FW_to_device(desired_FW_dfu,
+                                                     [this](int p) { publish_percent(p); });
     end_transfer(exit_code == 0 ? Outcome::written : Outcome::write_failed);
     emit sig_FwDownloaded();
     return State::A0; // read the unit again from scratch, even if it keeps its serial
@@ -237,7 +249,9 @@ SM_A::State SM_A::state_A5() {
 SM_A::State SM_A::state_A6() {
     emit sig_A6_entered();
     emit sig_FwUploading();
-    const bool matches = DFU::upload_and_compare_FW_bin(desired_FW_bin, uploaded_FW_bin);
+    percent = 0;
+    const bool matches = DFU::upload_and_compare_FW_bin(desired_FW_bin, uploaded_FW_bin,
+                                                        [this](int p) { publish_percent(p); });
     end_transfer(matches ? Outcome::matches : Outcome::differs);
     if (matches) {
         qDebug() << "Uploaded FW matches";

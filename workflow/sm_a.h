@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QWaitCondition>
 
+#include <atomic>
 #include <deque>
 
 class SM_A : public QThread {
@@ -65,6 +66,10 @@ public:
         Outcome last = Outcome::none;      // how the last one ended
     };
     TransferReport transfer_report();
+
+    // The latest percent dfu-util printed for the download or read-back under way (0 when one
+    // starts). The worker stores it, then emits sig_FwProgress; the GUI thread reads it then.
+    int transfer_percent() const { return percent; }
     void enable_debug_output();
 
     // The records announced by sig_DevConn, one per emission, in emission order: the worker
@@ -96,6 +101,7 @@ signals:
     void sig_FwUploading();
     void sig_FwUploadedDiffers();
     void sig_FwUploadedMatches();
+    void sig_FwProgress(); // a new transfer_percent()
     void sig_A0_entered();
     void sig_A1_entered();
     void sig_A2_entered();
@@ -118,7 +124,10 @@ private:
     void announce(const DFU::DeviceInfo& info);
     Command take_command();
     void end_transfer(Outcome outcome);
-    bool pause(int ms); // true: a stop was asked for
+    void publish_percent(int value);
+    // Sleeps up to ms; a stop ends it at once, and so does an order when until_order is set.
+    // Returns whether a stop was asked for.
+    bool pause(int ms, bool until_order);
 
     // Worker thread only.
     DFU::DeviceInfo device_info;
@@ -135,5 +144,7 @@ private:
     std::deque<Announcement> announced;
     quint64 connected_unit = 0; // number of the unit in device_info
     QMutex mutex;
-    QWaitCondition stop_requested;
+    QWaitCondition woken; // by a stop or an order
+
+    std::atomic<int> percent{0};
 };
