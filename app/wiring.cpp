@@ -33,10 +33,7 @@ void show_revision_status() {
 
 // Ends a fill at once, without the bar's own end-of-progress handling (no finished()).
 void stop_progress(int value, const QString& format) {
-    ProgressBar* bar = mainWindow->progressBar;
-    bar->timer->stop();
-    bar->setValue(value);
-    bar->setFormat(format);
+    mainWindow->progressBar->stop_at(value, format);
 }
 
 // Stopping (Escape, Q) happens between dfu-util runs, never in one. Never interrupted:
@@ -121,13 +118,19 @@ void add_connections(QApplication* app) {
     // 10: the click asks the machine for the download; it acts only in B2 and B7.
     QObject::connect(window->installButton, &QAbstractButton::clicked, sm_B, &SM_B::do_download);
 
-    // 11-14: the progress bar shows download and verification, and their outcome.
-    QObject::connect(sm_B, &SM_B::sig_DoDownload, sm_B, [] {
-        mainWindow->progressBar->startAutoProgress("Upgrading firmware", 60.0);
+    // 11-14: the progress bar shows download and verification, and their outcome. The download
+    // phase starts when the machine has taken the click (B3), not on the click itself.
+    QObject::connect(sm_B, &SM_B::sig_Upgrading, sm_B, [] {
+        mainWindow->progressBar->start_phase("Upgrading firmware", 60.0);
     }, direct);
     QObject::connect(sm_B, &SM_B::sig_UploadingVerifying, sm_B, [] {
-        mainWindow->progressBar->startAutoProgress("Uploading & verifying", 0.5);
+        mainWindow->progressBar->start_phase("Uploading & verifying", 0.5);
     }, direct);
+    // The worker publishes each percent, then signals from its thread: queued to the window,
+    // which reads the latest percent when it handles the signal.
+    QObject::connect(sm_A, &SM_A::sig_FwProgress, window, [] {
+        mainWindow->progressBar->follow(sm_A->transfer_percent());
+    });
     QObject::connect(sm_B, &SM_B::sig_FwMatches, sm_B, [] {
         stop_progress(mainWindow->progressBar->maximum(), "Firmware is upgraded");
         show_revision_status();

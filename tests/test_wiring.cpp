@@ -1,5 +1,6 @@
 // The window and the workflow wired together as start-up wires them, against the fake dfu-util:
-// a stop (Escape, Q) while a transfer runs lets it finish and says so.
+// the bar follows the transfer's own progress, and a stop (Escape, Q) while a transfer runs lets
+// it finish and says so.
 
 #include "app/globals.h"
 #include "app/log_message_handler.h"
@@ -20,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -81,6 +83,42 @@ class TestWiring : public QObject {
 
 private slots:
     void init() { DFU::runner::reset_give_up(); }
+
+    void the_bar_follows_the_transfer() {
+        FakeDfuUtil fake;
+        attach(fake, FakeDfuUtil::flash_image({3}, "B7"));
+        fake.set_download_seconds(3); // against the bar's 60 s for a download
+        fake.set_upload_seconds(3);   // against its 0.5 s for the read-back
+        Program program;
+        ProgressBar* bar = mainWindow->progressBar;
+        QMap<QString, QVector<int>> shown; // caption: the values the visible bar took
+        QObject::connect(bar, &QProgressBar::valueChanged, bar, [&](int v) {
+            if (bar->isVisible())
+                shown[bar->format()] << v;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B2) && mainWindow->installButton->isEnabled(), generous_ms);
+        QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
+
+        QVERIFY2(shown.keys() == QStringList({"Firmware is upgraded", "Upgrading firmware",
+                                               "Uploading & verifying"}),
+                 qPrintable(shown.keys().join('|')));
+        for (const QString phase : {"Upgrading firmware", "Uploading & verifying"}) {
+            const QVector<int>& values = shown[phase];
+            for (int i = 1; i < values.size(); ++i)
+                QVERIFY2(values[i] >= values[i - 1], qPrintable(phase + ": the bar went back"));
+            QVERIFY2(*std::max_element(values.begin(), values.end()) < bar->maximum(),
+                     qPrintable(phase + ": full before the outcome"));
+        }
+        // The download's bar moved with the fake's updates (one per 4 %), which the 60 s
+        // time-driven fill could not have done in the 3 s the download took.
+        const QVector<int>& download = shown["Upgrading firmware"];
+        QCOMPARE(download.last(), bar->maximum() - 1);
+        QVERIFY2(QSet<int>(download.begin(), download.end()).size() >= 20,
+                 qPrintable(QString::number(download.size())));
+        QCOMPARE(bar->value(), bar->maximum());
+        QCOMPARE(bar->format(), QString("Firmware is upgraded"));
+    }
 
     void a_stop_lets_the_running_transfer_finish_data() {
         QTest::addColumn<int>("key");
