@@ -1,5 +1,5 @@
 #pragma once
-// The process-wide message handler that feeds the log window.
+// The process-wide message handler of the log window.
 
 #include "gui/log_window.h"
 
@@ -9,7 +9,8 @@
 // The one log window; null before it is created.
 extern QPointer<LogWindow> logWindow;
 
-// Hands every message to logWindow, from whichever thread raised it; does nothing while
-// logWindow is null. Never calls the previously installed handler.
+// While logWindow exists: writes the message to standard error at once, in the thread that
+// raised it, and has the log window's view show it (see LogWindow::show_message). Does nothing
+// while logWindow is null. Never calls the previously installed handler.
 void logWindowMessageHandler(QtMsgType type, const QMessageLogContext& context,
                              const QString& msg);

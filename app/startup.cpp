@@ -86,8 +86,11 @@ int GUI_cleanup(int exec_result) {
     qInfo() << "app.exec() returns: " << exec_result;
     if (sm_B)
         sm_B->stop();
-    if (sm_A)
+    if (sm_A) {
         sm_A->do_stop();
+        if (sm_A->transfer_report().running != SM_A::Transfer::none)
+            qInfo() << "A download or read-back is running: shut-down waits for it to finish";
+    }
     qInfo() << "Waiting 2 s before deleting objects";
     QThread::sleep(2);
     delete sm_A; // waits for the worker thread

@@ -33,15 +33,51 @@ void show_revision_status() {
 
 // Ends a fill at once, without the bar's own end-of-progress handling (no finished()).
 void stop_progress(int value, const QString& format) {
-    ProgressBar* bar = mainWindow->progressBar;
-    bar->timer->stop();
-    bar->setValue(value);
-    bar->setFormat(format);
+    mainWindow->progressBar->stop_at(value, format);
 }
+
+// Stopping (Escape, Q) happens between dfu-util runs, never in one. Never interrupted:
+//  - a download (-D): a cut write leaves the unit with a partial image;
+//  - the read-back (-U of the whole image): it is what "Firmware is upgraded" rests on.
+// The GUI thread waits at most 1 s and kills nothing. A listing or one of the two short reads
+// (OTP, information block) under way is given up by the runner at the stop, which is harmless:
+// they only read. A transfer under way runs to its end; the window says so, and says what
+// came of it once the worker has ended. Only the end of the process kills a transfer, as a
+// last resort after a long bound (SM_A's destructor).
+bool stop_waits_for_transfer = false;
+
+// The stop texts; the status line shows them for now.
+void show_stop_text(const char* id) { set_status(settings.gui.text(QLatin1String(id))); }
 
 void stop_worker() {
     qInfo() << "Trying to stop sm_A";
-    sm_A->stop_and_join(1000, QStringLiteral("Oops, SM_A not dead yet"));
+    if (sm_A->stop_and_wait(1000))
+        return;
+    if (sm_A->transfer_report().running == SM_A::Transfer::none)
+        return; // a short run: it is being given up, the worker ends at once
+    qInfo() << "SM_A not dead yet: it stops once the running transfer has finished";
+    stop_waits_for_transfer = true;
+    show_stop_text("status_stopAfterTransfer");
+}
+
+// The worker has ended after a stop that waited for its transfer: what came of it.
+void show_stop_outcome() {
+    if (!stop_waits_for_transfer)
+        return;
+    ProgressBar* bar = mainWindow->progressBar;
+    switch (sm_A->transfer_report().last) {
+    case SM_A::Outcome::matches:
+        // The byte-for-byte comparison passed, as in the state that shows this normally.
+        stop_progress(bar->maximum(), "Firmware is upgraded");
+        show_stop_text("status_stoppedVerified");
+        return;
+    case SM_A::Outcome::written: show_stop_text("status_stoppedWritten"); break;
+    case SM_A::Outcome::write_failed: show_stop_text("status_stoppedWriteFailed"); break;
+    case SM_A::Outcome::differs: show_stop_text("status_stoppedDiffers"); break;
+    case SM_A::Outcome::none: return; // every transfer records its end: cannot happen
+    }
+    stop_progress(bar->minimum(), QString());
+    bar->hide();
 }
 
 } // namespace
@@ -49,6 +85,7 @@ void stop_worker() {
 void add_connections(QApplication* app) {
     MainWindow* window = mainWindow.data();
     const auto direct = Qt::DirectConnection;
+    stop_waits_for_transfer = false;
 
     // 1-3: Escape or Q stops the workflow; the window stays open. The log window's handler
     // goes first, so that the stop messages reach standard error.
@@ -58,6 +95,8 @@ void add_connections(QApplication* app) {
     }, direct);
     QObject::connect(window, &MainWindow::finished, sm_B, &QStateMachine::stop);
     QObject::connect(window, &MainWindow::finished, window, &stop_worker, direct);
+    // The worker emits finished() in its own thread: queued to the window.
+    QObject::connect(sm_A, &QThread::finished, window, &show_stop_outcome, Qt::QueuedConnection);
     // 4: the machine has no final state; kept so that one added later ends the program.
     QObject::connect(sm_B, &QState::finished, app, &QCoreApplication::quit);
 
@@ -79,13 +118,19 @@ void add_connections(QApplication* app) {
     // 10: the click asks the machine for the download; it acts only in B2 and B7.
     QObject::connect(window->installButton, &QAbstractButton::clicked, sm_B, &SM_B::do_download);
 
-    // 11-14: the progress bar shows download and verification, and their outcome.
-    QObject::connect(sm_B, &SM_B::sig_DoDownload, sm_B, [] {
-        mainWindow->progressBar->startAutoProgress("Upgrading firmware", 60.0);
+    // 11-14: the progress bar shows download and verification, and their outcome. The download
+    // phase starts when the machine has taken the click (B3), not on the click itself.
+    QObject::connect(sm_B, &SM_B::sig_Upgrading, sm_B, [] {
+        mainWindow->progressBar->start_phase("Upgrading firmware", 60.0);
     }, direct);
     QObject::connect(sm_B, &SM_B::sig_UploadingVerifying, sm_B, [] {
-        mainWindow->progressBar->startAutoProgress("Uploading & verifying", 0.5);
+        mainWindow->progressBar->start_phase("Uploading & verifying", 0.5);
     }, direct);
+    // The worker publishes each percent, then signals from its thread: queued to the window,
+    // which reads the latest percent when it handles the signal.
+    QObject::connect(sm_A, &SM_A::sig_FwProgress, window, [] {
+        mainWindow->progressBar->follow(sm_A->transfer_percent());
+    });
     QObject::connect(sm_B, &SM_B::sig_FwMatches, sm_B, [] {
         stop_progress(mainWindow->progressBar->maximum(), "Firmware is upgraded");
         show_revision_status();

@@ -3,5 +3,5 @@
 
 class QApplication;
 
-// Makes the sixteen connections between SM_B, SM_A, the main window and the log window.
+// Makes the connections between SM_B, SM_A, the main window and the log window.
 void add_connections(QApplication* app);

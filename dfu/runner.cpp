@@ -1,5 +1,7 @@
 #include "dfu/runner.h"
 
+#include "dfu/progress_parser.h"
+
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -12,16 +14,33 @@ namespace runner {
 
 namespace {
 std::atomic<int> first_wait{30000};
-std::atomic<bool> give_up_requested{false};
+enum GiveUp : int { nothing, short_runs, everything };
+std::atomic<int> give_up_level{nothing};
 // How often a waiting runner looks at the give-up request.
 constexpr int poll_ms = 50;
+
+void raise_give_up(GiveUp level) {
+    int current = give_up_level;
+    while (current < level && !give_up_level.compare_exchange_weak(current, level)) {
+    }
+}
 } // namespace
 
 void set_first_wait_ms(int ms) { first_wait = ms; }
 int first_wait_ms() { return first_wait; }
-void give_up() { give_up_requested = true; }
-void reset_give_up() { give_up_requested = false; }
-bool giving_up() { return give_up_requested; }
+bool is_transfer(CmdID id) { return id == CmdID::download_FW || id == CmdID::upload_FW; }
+void give_up_short_runs() { raise_give_up(short_runs); }
+void give_up() { raise_give_up(everything); }
+void reset_give_up() { give_up_level = nothing; }
+bool giving_up() { return give_up_level == everything; }
+
+namespace {
+// Whether the run of `id` is to be given up now.
+bool gives_up(CmdID id) {
+    const int level = give_up_level;
+    return level == everything || (level == short_runs && !is_transfer(id));
+}
+} // namespace
 
 } // namespace runner
 
@@ -29,18 +48,42 @@ namespace {
 
 enum class Wait { finished, timed_out, given_up };
 
+// Standard output as it arrives, taken on the running thread, with its progress updates.
+class Output {
+public:
+    explicit Output(const ProgressCallback& on_progress) : on_progress_(on_progress) {}
+    void take(QProcess& process) {
+        const QByteArray bytes = process.readAllStandardOutput();
+        if (bytes.isEmpty())
+            return;
+        text_ += bytes;
+        if (on_progress_)
+            for (const int percent : progress_.feed(bytes))
+                on_progress_(percent);
+    }
+    const QByteArray& text() const { return text_; }
+
+private:
+    const ProgressCallback& on_progress_;
+    ProgressParser progress_;
+    QByteArray text_;
+};
+
 // Waits until the child ends, the bound passes (bound < 0: no bound) or the runner is told to
-// give up. A child that failed to start counts as not finished, as waitForFinished reports it.
-Wait wait_for(QProcess& process, int bound_ms) {
+// give up, taking standard output as it comes. A child that failed to start counts as not
+// finished, as waitForFinished reports it.
+Wait wait_for(QProcess& process, CmdID id, int bound_ms, Output& output) {
     QElapsedTimer clock;
     clock.start();
     for (;;) {
-        if (runner::giving_up())
+        if (runner::gives_up(id))
             return Wait::given_up;
         int slice = runner::poll_ms;
         if (bound_ms >= 0)
             slice = static_cast<int>(qMin<qint64>(slice, qMax<qint64>(0, bound_ms - clock.elapsed())));
-        if (process.waitForFinished(slice))
+        const bool finished = process.waitForFinished(slice);
+        output.take(process);
+        if (finished)
             return Wait::finished;
         if (process.state() == QProcess::NotRunning)
             return Wait::timed_out; // never started, or already reaped
@@ -51,7 +94,7 @@ Wait wait_for(QProcess& process, int bound_ms) {
 
 } // namespace
 
-CmdResult run_command(CmdID id, const QStringList& extra) {
+CmdResult run_command(CmdID id, const QStringList& extra, const ProgressCallback& on_progress) {
     QProcess process;
     const Command& command = commands[id];
     const QString program =
@@ -64,28 +107,30 @@ CmdResult run_command(CmdID id, const QStringList& extra) {
 
     process.start(program, arguments, QIODevice::ReadWrite);
 
-    QByteArray output;
-    Wait wait = wait_for(process, runner::first_wait_ms());
+    Output output(on_progress);
+    Wait wait = wait_for(process, id, runner::first_wait_ms(), output);
     if (wait == Wait::timed_out) {
-        output = process.readAllStandardOutput();
         qInfo() << "waitForFinished(): Process did not finish in time, exit status:"
-                << process.exitStatus() << "and output:" << QString::fromUtf8(output);
+                << process.exitStatus() << "and output:" << QString::fromUtf8(output.text());
         qInfo() << "will wait again, forever";
-        wait = wait_for(process, -1);
+        wait = wait_for(process, id, -1, output);
     }
     if (wait == Wait::given_up && process.state() != QProcess::NotRunning) {
         qInfo() << "Giving up on" << program << arguments << ": killing it";
         process.kill();
         process.waitForFinished(-1); // reap it
     }
-    output += process.readAllStandardOutput();
+    output.take(process);
 
     CmdResult result;
-    result.output = QString::fromUtf8(output);
+    result.output = QString::fromUtf8(output.text());
+    result.error_output = QString::fromUtf8(process.readAllStandardError());
+    result.failed_to_start = process.error() == QProcess::FailedToStart;
+    if (result.failed_to_start)
+        result.start_error = process.errorString();
     // A program that could not be started is a failure, not an exit code 0.
     const bool exited_normally = process.exitStatus() == QProcess::NormalExit &&
-                                 process.error() != QProcess::FailedToStart &&
-                                 wait != Wait::given_up;
+                                 !result.failed_to_start && wait != Wait::given_up;
     result.exit_code = exited_normally ? process.exitCode() : -1;
     if (result.exit_code != 0)
         qInfo() << "Exit with" << result.exit_code << "from" << program << arguments

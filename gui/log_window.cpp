@@ -3,26 +3,7 @@
 #include "gui/log_window_dialog.h"
 
 #include <QScreen>
-
-#include <QByteArray>
 #include <QThread>
-
-#include <cstdio>
-
-namespace {
-
-// A message as it crosses threads: the context's strings may not outlive the call that
-// raised it, and QtMsgType and QMessageLogContext are not registered meta-types.
-struct MessageRecord {
-    QtMsgType type;
-    QString msg;
-    QByteArray file;
-    int line;
-    QByteArray function;
-    QByteArray category;
-};
-
-} // namespace
 
 LogWindow::LogWindow(QObject* parent) : QObject(parent), dialog_(new LogWindowDialog) {
     connect(this, &LogWindow::sendMessage, dialog_, &LogWindowDialog::outputMessage);
@@ -32,32 +13,15 @@ LogWindow::~LogWindow() {
     delete dialog_;
 }
 
-void LogWindow::post_message(QtMsgType type, const QMessageLogContext& context,
-                             const QString& msg) {
+void LogWindow::show_message(QtMsgType type, const QString& msg) {
     if (QThread::currentThread() == thread()) {
-        emit sendMessage(type, context, msg);
+        dialog_->append_message(type, msg);
         return;
     }
-    if (type == QtFatalMsg) {
-        // Qt aborts the process as soon as the handler returns: a queued line would never be
-        // written, so standard error gets it now.
-        const QByteArray line = LogWindowDialog::stderr_line(type, context, msg);
-        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
-        std::fflush(stderr);
-        return;
-    }
-    // Hand-over to the GUI thread: a copy by queued call, delivered in posting order.
-    MessageRecord record{type,         msg, QByteArray(context.file), context.line,
-                         QByteArray(context.function), QByteArray(context.category)};
+    // Hand-over to the GUI thread: a copy of the text by queued call, delivered in posting
+    // order. The dialog is deleted only with this object, which is the call's context.
     QMetaObject::invokeMethod(
-        this,
-        [this, record] {
-            const QMessageLogContext copy(record.file.constData(), record.line,
-                                          record.function.constData(),
-                                          record.category.constData());
-            emit sendMessage(record.type, copy, record.msg);
-        },
-        Qt::QueuedConnection);
+        this, [this, type, msg] { dialog_->append_message(type, msg); }, Qt::QueuedConnection);
 }
 
 void LogWindow::outputMessage(QtMsgType type, const QMessageLogContext& context,

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QTextStream>
 #include <QVBoxLayout>
 
@@ -19,6 +20,7 @@ LogWindowDialog::LogWindowDialog(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout;
     setLayout(layout);
     view_ = new QTextBrowser(this);
+    view_->document()->setMaximumBlockCount(max_lines); // one block per line
     layout->addWidget(view_);
 
     auto* buttons = new QHBoxLayout;
@@ -84,9 +86,13 @@ QByteArray LogWindowDialog::stderr_line(QtMsgType type, const QMessageLogContext
            QByteArray(context.function ? context.function : "") + ")\n";
 }
 
+void LogWindowDialog::append_message(QtMsgType type, const QString& msg) {
+    view_->append(view_line(type, msg));
+}
+
 void LogWindowDialog::outputMessage(QtMsgType type, const QMessageLogContext& context,
                                     const QString& msg) {
-    view_->append(view_line(type, msg));
+    append_message(type, msg);
     const QByteArray line = stderr_line(type, context, msg);
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
     if (type == QtFatalMsg) {

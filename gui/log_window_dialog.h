@@ -13,6 +13,13 @@ public:
 
     QTextBrowser* view() const { return view_; }
 
+    // The view keeps the last lines only, so that a long session does not grow without limit;
+    // "save output" writes what it holds.
+    static constexpr int max_lines = 20000;
+
+    // Appends the message's view line (see view_line) and nothing else.
+    void append_message(QtMsgType type, const QString& msg);
+
     // The line the view shows for a message, e.g. "Warning: text"; info messages have no prefix.
     static QString view_line(QtMsgType type, const QString& msg);
     // The line written to standard error, e.g. "Info: text (file.cpp:12, function)\n".

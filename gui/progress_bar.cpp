@@ -23,7 +23,28 @@ void ProgressBar::setup_GUI() {
                                  "}\n"));
 }
 
+void ProgressBar::start_phase(const QString& format, double seconds) {
+    startAutoProgress(format, seconds);
+    in_phase_ = true;
+}
+
+void ProgressBar::follow(int percent) {
+    if (!in_phase_)
+        return;
+    timer->stop(); // dfu-util tells from now on
+    const int target = minimum() + (maximum() - minimum()) * qBound(0, percent, 100) / 100;
+    setValue(qMax(value(), qMin(target, top())));
+}
+
+void ProgressBar::stop_at(int value, const QString& format) {
+    in_phase_ = false;
+    timer->stop();
+    setFormat(format); // first: the value belongs to this caption
+    setValue(value);
+}
+
 void ProgressBar::startAutoProgress(QString format, double duration) {
+    in_phase_ = false;
     timer->stop();
     setValue(minimum());
     setFormat(format);
@@ -45,10 +66,10 @@ void ProgressBar::startAutoProgress() {
 void ProgressBar::increase() {
     const double fraction = static_cast<double>(elapsed.elapsed()) / duration_ms;
     // Clamped: a late tick must not ask for a value outside the range, which the bar ignores.
-    setValue(minimum() + qMin(steps, static_cast<int>(steps * fraction)));
+    setValue(qMin(top(), minimum() + qMin(steps, static_cast<int>(steps * fraction))));
     if (elapsed.elapsed() > duration_ms) {
         timer->stop();
-        setValue(maximum());
+        setValue(top());
         emit finished();
     }
 }

@@ -100,7 +100,8 @@ private slots:
         const auto hook = connect(sm_B, &SM_B::sig_UploadingVerifying, this,
                                   [&] { verifying_caption = mainWindow->progressBar->format(); });
         QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
-        QCOMPARE(mainWindow->progressBar->format(), QString("Upgrading firmware"));
+        // The bar starts once the machine has taken the click (B3).
+        QTRY_COMPARE(mainWindow->progressBar->format(), QString("Upgrading firmware"));
         QVERIFY(mainWindow->progressBar->isVisible());
 
         QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);

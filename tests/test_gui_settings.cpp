@@ -255,6 +255,20 @@ void TestGuiSettings::shipped_file() {
          status_prefix + QStringLiteral("Connected to a %1 with firmware version %2</span>")},
         {"status_devRevUnknown", -1, -1, false,
          status_prefix + QStringLiteral("Connected to a %1 with unknown firmware version.</span>")},
+        {"status_stopAfterTransfer", -1, -1, false,
+         status_prefix + QStringLiteral("Stopping once the running transfer has finished. Keep "
+                                        "the unit connected.</span>")},
+        {"status_stoppedWritten", -1, -1, false,
+         status_prefix + QStringLiteral("Stopped. The firmware was written but not verified: "
+                                        "start the program again to verify it.</span>")},
+        {"status_stoppedWriteFailed", -1, -1, false,
+         status_prefix + QStringLiteral("Stopped. Writing the firmware failed: start the program "
+                                        "again to install it.</span>")},
+        {"status_stoppedVerified", -1, -1, false,
+         status_prefix + QStringLiteral("Stopped. The firmware in the unit is verified.</span>")},
+        {"status_stoppedDiffers", -1, -1, false,
+         status_prefix + QStringLiteral("Stopped. The firmware read back differs or could not be "
+                                        "read: start the program again to install it.</span>")},
         {"app_name", 480, 387, false, QString()},
         {"sim_mode", 480, 407, false, QStringLiteral("Simulator mode")},
         {"debug_mode", 480, 427, false, QStringLiteral("Debug mode")},

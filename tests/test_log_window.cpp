@@ -94,6 +94,7 @@ private slots:
     void html_message_is_rich_text();
     void handler_feeds_window_and_nothing_else();
     void messages_from_other_threads_arrive_in_order();
+    void view_keeps_the_last_lines();
     void fatal_message_aborts_after_writing();
     void dialog_layout_and_buttons();
     void toggle_places_beside_main_window();
@@ -187,6 +188,12 @@ void TestLogWindow::messages_from_other_threads_arrive_in_order() {
             function->fill('X');
         });
         worker.join();
+        // Standard error has every line before any event is processed, as it must once the
+        // event loop has ended; the view gets them by queued call.
+        const QByteArray text = err.text();
+        QCOMPARE(text.count("Info: worker "), count);
+        QVERIFY(text.startsWith("Info: worker 0 ("));
+        QVERIFY(text.endsWith("Warning: with context (worker.cpp:77, void run())\n"));
         QVERIFY(view->toPlainText().isEmpty()); // queued, not appended from the worker
         QTRY_COMPARE_WITH_TIMEOUT(view->document()->blockCount(), count + 1, 20000);
     }
@@ -195,9 +202,28 @@ void TestLogWindow::messages_from_other_threads_arrive_in_order() {
         expected << QStringLiteral("worker %1").arg(i);
     expected << QStringLiteral("Warning: with context");
     QCOMPARE(view->toPlainText().split('\n'), expected);
-    const QByteArray text = err.text();
-    QVERIFY(text.contains("Info: worker 0 ("));
-    QVERIFY(text.endsWith("Warning: with context (worker.cpp:77, void run())\n"));
+}
+
+void TestLogWindow::view_keeps_the_last_lines() {
+    LogWindow window;
+    LogWindowDialog* dialog = window.dialog();
+    HandlerGuard guard(&window);
+    StderrCapture err;
+    constexpr int extra = 5;
+    for (int i = 0; i < LogWindowDialog::max_lines + extra; ++i)
+        qInfo("line %d", i);
+    QCOMPARE(dialog->view()->document()->blockCount(), LogWindowDialog::max_lines);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.txt"));
+    QVERIFY(dialog->write_log(path));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> saved = f.readAll().split('\n');
+    QCOMPARE(saved.size(), LogWindowDialog::max_lines);
+    QCOMPARE(saved.first(), QByteArray("line 5"));
+    QCOMPARE(saved.last(), "line " + QByteArray::number(LogWindowDialog::max_lines + extra - 1));
+    // Standard error keeps everything.
+    QCOMPARE(err.text().count("Info: line "), LogWindowDialog::max_lines + extra);
 }
 
 void TestLogWindow::fatal_message_aborts_after_writing() {

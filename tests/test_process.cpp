@@ -3,6 +3,7 @@
 // unit, and ends cleanly on SIGTERM or SIGINT; unknown switches stop it before start-up.
 
 #include "file_contents.h"
+#include "simulator/simulator.h"
 
 #include <QDir>
 #include <QFile>
@@ -149,6 +150,7 @@ private slots:
     void unknownSwitchesAreRefused_data();
     void unknownSwitchesAreRefused();
     void twoInstancesHaveTheirOwnExtractionDirectories();
+    void workerMessagesAfterTheEventLoopReachStandardError();
 };
 
 void TestProcess::logsInLogWindowFormatAndReadsTheUnit() {
@@ -287,6 +289,34 @@ void TestProcess::twoInstancesHaveTheirOwnExtractionDirectories() {
     QVERIFY2(second.wait_for_end(), second.err.constData());
     QCOMPARE(second.process.exitCode(), 0);
     QVERIFY(extraction_dirs(shared_tmp.path()).isEmpty());
+}
+
+// The event loop ends (the window closed, or here SIGTERM, which takes the same way out) while
+// the worker reads the unit back: shut-down waits for the read-back, and what the worker logs
+// after the event loop has ended reaches standard error in the log window's format.
+void TestProcess::workerMessagesAfterTheEventLoopReachStandardError() {
+    Run run;
+    QProcess setup; // a unit that holds the desired firmware is read back at once
+    QProcessEnvironment env = run.process.processEnvironment();
+    setup.setProcessEnvironment(env);
+    setup.start(simulator::dfu_util_path("dfu-util_simulator.sh"),
+                {"--dfu-util-command", "setup_prepared_config", "desired_firmware"});
+    QVERIFY(setup.waitForFinished(start_up_ms));
+    QCOMPARE(setup.exitCode(), 0);
+
+    QVERIFY(run.start(simulator_with_log));
+    // At its normal pace the simulator takes more than a second for the read-back.
+    QVERIFY2(run.wait_for("\"0x08000000:400308\""), run.err.constData());
+    run.send(SIGTERM);
+    QVERIFY2(run.wait_for_end(), run.err.constData());
+    QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.process.exitCode(), 0);
+
+    const int loop_ended = run.err.indexOf("Info: app.exec() returns:  0 (");
+    const int matched = run.err.indexOf("Debug: Uploaded FW matches (");
+    QVERIFY2(loop_ended >= 0 && matched > loop_ended, run.err.constData());
+    QVERIFY(run.err.indexOf("Debug: \"SM_A: /sig_FwUploadedMatches\" (") > loop_ended);
+    QVERIFY(!run.err.contains("Giving up"));
 }
 
 QTEST_GUILESS_MAIN(TestProcess)

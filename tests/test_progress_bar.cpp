@@ -1,4 +1,5 @@
-// The time-driven progress bar: periods, values and exactly one finished() per full fill.
+// The progress bar: the time-driven fill (periods, values, exactly one finished() per full fill)
+// and the transfer phase that follows dfu-util's percent.
 
 #include "gui/progress_bar.h"
 
@@ -14,7 +15,10 @@ private slots:
     void value_follows_elapsed_time();
     void fill_runs_to_full_and_finishes_once();
     void restart_abandons_running_fill();
-    void stopping_the_timer_ends_without_finished();
+    void stopping_ends_without_finished();
+    void a_phase_follows_the_percent_forward_and_never_to_full_data();
+    void a_phase_follows_the_percent_forward_and_never_to_full();
+    void a_phase_without_percent_fills_by_time_short_of_full();
 };
 
 void TestProgressBar::fresh_bar() {
@@ -133,15 +137,57 @@ void TestProgressBar::restart_abandons_running_fill() {
     QCOMPARE(finished.count(), 1);
 }
 
-void TestProgressBar::stopping_the_timer_ends_without_finished() {
+void TestProgressBar::stopping_ends_without_finished() {
     ProgressBar bar;
     QSignalSpy finished(&bar, &ProgressBar::finished);
     bar.startAutoProgress(QStringLiteral("Uploading & verifying"), 0.1);
-    bar.timer->stop();
-    bar.setValue(bar.maximum());
+    bar.stop_at(bar.maximum(), QStringLiteral("Firmware is upgraded"));
     QTest::qWait(300);
     QCOMPARE(finished.count(), 0);
     QCOMPARE(bar.value(), 100);
+    QCOMPARE(bar.format(), QStringLiteral("Firmware is upgraded"));
+}
+
+void TestProgressBar::a_phase_follows_the_percent_forward_and_never_to_full_data() {
+    QTest::addColumn<QVector<int>>("percents");
+    QTest::addColumn<QVector<int>>("values"); // the bar after each
+    QTest::newRow("dfu-util's updates") << QVector<int>{0, 4, 8, 52, 96, 100}
+                                        << QVector<int>{0, 4, 8, 52, 96, 99};
+    QTest::newRow("a lower percent does not take it back") << QVector<int>{50, 20, 60}
+                                                           << QVector<int>{50, 50, 60};
+    QTest::newRow("out of range") << QVector<int>{-5, 150} << QVector<int>{0, 99};
+}
+
+void TestProgressBar::a_phase_follows_the_percent_forward_and_never_to_full() {
+    QFETCH(QVector<int>, percents);
+    QFETCH(QVector<int>, values);
+    ProgressBar bar;
+    bar.follow(30); // outside a phase: nothing
+    QCOMPARE(bar.value(), -1);
+    bar.start_phase(QStringLiteral("Upgrading firmware"), 60.0);
+    QVERIFY(bar.timer->isActive());
+    QVector<int> seen;
+    for (int p : percents) {
+        bar.follow(p);
+        seen << bar.value();
+    }
+    QCOMPARE(seen, values);
+    QVERIFY(!bar.timer->isActive()); // dfu-util's percent replaced the time-driven fill
+    QCOMPARE(bar.format(), QStringLiteral("Upgrading firmware"));
+    bar.stop_at(bar.maximum(), QStringLiteral("Firmware is upgraded"));
+    bar.follow(10); // the phase is over
+    QCOMPARE(bar.value(), 100);
+}
+
+void TestProgressBar::a_phase_without_percent_fills_by_time_short_of_full() {
+    ProgressBar bar;
+    QSignalSpy finished(&bar, &ProgressBar::finished);
+    bar.start_phase(QStringLiteral("Uploading & verifying"), 0.2);
+    QCOMPARE(bar.timer->interval(), 50);
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(bar.value(), 99); // full is the outcome's
+    bar.follow(50); // a late percent below the time-driven value
+    QCOMPARE(bar.value(), 99);
 }
 
 QTEST_MAIN(TestProgressBar)

@@ -122,11 +122,13 @@ private slots:
         QTest::addColumn<QByteArray>("mode");
         QTest::addColumn<int>("exit_code");
         QTest::addColumn<QString>("output");
-        QTest::newRow("success") << QByteArray("ok") << 0 << "out:-V\n";
-        QTest::newRow("I/O failure") << QByteArray("exit:74") << 74 << "out:-V\n";
-        QTest::newRow("killed by a signal") << QByteArray("crash") << -1 << "out:-V\n";
-        QTest::newRow("output cut at a NUL byte") << QByteArray("nul") << 0 << "out:-V\nbefore";
-        QTest::newRow("standard error is not read") << QByteArray("stderr") << 0 << "out:-V\n";
+        QTest::addColumn<QString>("error_output");
+        QTest::newRow("success") << QByteArray("ok") << 0 << "out:-V\n" << "";
+        QTest::newRow("I/O failure") << QByteArray("exit:74") << 74 << "out:-V\n" << "";
+        QTest::newRow("killed by a signal") << QByteArray("crash") << -1 << "out:-V\n" << "";
+        QTest::newRow("output cut at a NUL byte") << QByteArray("nul") << 0 << "out:-V\nbefore" << "";
+        QTest::newRow("standard error kept apart") << QByteArray("stderr") << 0 << "out:-V\n"
+                                                   << "dfu-util: only on stderr\n";
     }
     void exit_codes_and_output() {
         QFETCH(QByteArray, mode);
@@ -138,6 +140,9 @@ private slots:
         const DFU::CmdResult r = DFU::run_command(DFU::CmdID::version, {});
         QCOMPARE(r.exit_code, exit_code);
         QCOMPARE(r.output, output);
+        QTEST(r.error_output, "error_output");
+        QVERIFY(!r.failed_to_start);
+        QVERIFY(r.start_error.isEmpty());
         QCOMPARE(log.count("Exit with"), exit_code == 0 ? 0 : 1);
         if (exit_code != 0) {
             const QString exit_line = log.texts().last();
@@ -154,6 +159,8 @@ private slots:
         const DFU::CmdResult r = DFU::run_command(DFU::CmdID::version, {});
         QCOMPARE(r.exit_code, -1);
         QVERIFY(r.output.isEmpty());
+        QVERIFY(r.failed_to_start);
+        QVERIFY(!r.start_error.isEmpty()); // Qt's words, e.g. "execvp: No such file or directory"
         QCOMPARE(log.count("waitForFinished(): Process did not finish in time"), 1);
         QCOMPARE(log.count("will wait again, forever"), 1);
         QCOMPARE(log.count("Exit with -1"), 1);
@@ -174,6 +181,53 @@ private slots:
             "QProcess::NormalExit and output: \"out:.*"));
         QVERIFY2(timeout_at >= 0, qPrintable(texts.join('|')));
         QCOMPARE(texts.value(timeout_at + 1), QString("will wait again, forever"));
+    }
+
+    // Each update reaches the callback while the child still runs; the output is the same.
+    void progress_is_handed_on_as_it_is_printed() {
+        FakeTable table;
+        qputenv("FAKE_TOOL_MODE", "progress");
+        const QString ended = table.record_path() + ".ended";
+        std::vector<int> percents;
+        bool first_while_running = false;
+        const DFU::CmdResult r = DFU::run_command(DFU::CmdID::download_FW, {"f"}, [&](int p) {
+            if (percents.empty())
+                first_while_running = !QFile::exists(ended);
+            percents.push_back(p);
+        });
+        QCOMPARE(r.exit_code, 0);
+        QCOMPARE(percents, (std::vector<int>{0, 52, 100}));
+        QVERIFY(first_while_running);
+        QVERIFY(r.output.startsWith("out:-d 0483 -a 0 -D f\n\rDownload\t[ "));
+        QVERIFY(r.output.endsWith("100%       400308 bytes\nDownload done.\n"));
+    }
+
+    // A stop gives up every run but the two transfers, which run to their end.
+    void a_stop_gives_up_short_runs_never_a_transfer_data() {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<bool>("given_up");
+        QTest::newRow("version") << int(DFU::CmdID::version) << QStringList() << true;
+        QTest::newRow("list") << int(DFU::CmdID::list) << QStringList() << true;
+        QTest::newRow("OTP read") << int(DFU::CmdID::upload_OTP) << QStringList{"o"} << true;
+        QTest::newRow("information read") << int(DFU::CmdID::upload_FW_info) << QStringList{"i"} << true;
+        QTest::newRow("read-back")
+            << int(DFU::CmdID::upload_FW) << QStringList{"-s", "0x08000000:400308", "-U", "p"} << false;
+        QTest::newRow("download") << int(DFU::CmdID::download_FW) << QStringList{"f"} << false;
+    }
+    void a_stop_gives_up_short_runs_never_a_transfer() {
+        QFETCH(int, id);
+        QFETCH(QStringList, extra);
+        QFETCH(bool, given_up);
+        FakeTable table;
+        qputenv("FAKE_TOOL_MODE", "sleep:1");
+        DFU::runner::give_up_short_runs(); // stands for every run started from now on
+        MessageLog log;
+        const DFU::CmdResult r = DFU::run_command(DFU::CmdID(id), extra);
+        QCOMPARE(r.exit_code, given_up ? -1 : 0);
+        QCOMPARE(r.output.endsWith("late\n"), !given_up);
+        QCOMPARE(log.count("Giving up on"), given_up ? 1 : 0);
+        QVERIFY(!DFU::runner::giving_up()); // the last resort is another request
     }
 
     void giving_up_kills_and_reaps_a_child_that_never_ends() {

@@ -402,10 +402,34 @@ private slots:
         a.start();
         // A4 pauses on every entry; A1 from its second entry on.
         QTRY_VERIFY_WITH_TIMEOUT(pauses.count() >= (with_unit ? 1 : 2), generous_ms);
-        MessageLog log;
-        QVERIFY(a.stop_and_join(generous_ms, QStringLiteral("worker still paused")));
-        QCOMPARE(log.count("worker still paused"), 0);
+        QVERIFY(a.stop_and_wait(generous_ms));
         QVERIFY(a.isFinished());
+    }
+
+    // An order ends the pause in A4 at once: carried out although the pause is far longer
+    // than the wait for it.
+    void an_order_wakes_the_pause_data() {
+        QTest::addColumn<int>("order");
+        QTest::addColumn<QString>("argument"); // of the run the order starts
+        QTest::newRow("download") << int(SM_A::download_FW) << "-D";
+        QTest::newRow("read-back") << int(SM_A::upload_and_compare_FW) << "0x08000000:400308";
+    }
+    void an_order_wakes_the_pause() {
+        QFETCH(int, order);
+        QFETCH(QString, argument);
+        FakeDfuUtil fake;
+        attach(fake, serial_A, 3, flash_of(3, "B7"));
+        QTemporaryDir dir;
+        QFile::copy(":resources/firmware.dfu", dir.filePath("f.dfu"));
+        QFile::copy(":resources/firmware.bin", dir.filePath("f.bin"));
+        SM_A a(dir.filePath("f.dfu"), dir.filePath("f.bin"), dir.filePath("up.bin"));
+        a.connected_delay_ms = 4 * generous_ms;
+        SignalCounter pauses(&a, &SM_A::sig_A4_entered);
+        a.start();
+        QTRY_VERIFY_WITH_TIMEOUT(pauses.count() == 1, generous_ms);
+        a.set_command(SM_A::Command(order));
+        QTRY_VERIFY_WITH_TIMEOUT(runs_with(fake, argument) == 1, generous_ms);
+        QVERIFY(a.stop_and_wait(generous_ms));
     }
 
     void a_stop_request_lets_a_running_download_finish() {

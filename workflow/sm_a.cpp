@@ -32,6 +32,11 @@ SM_A::~SM_A() {
                                         .arg(give_up_after_ms));
 }
 
+bool SM_A::stop_and_wait(int bound_ms) {
+    do_stop();
+    return wait(static_cast<unsigned long>(qMax(0, bound_ms)));
+}
+
 bool SM_A::stop_and_join(int bound_ms, const QString& warning) {
     do_stop();
     if (wait(static_cast<unsigned long>(qMax(0, bound_ms))))
@@ -44,31 +49,53 @@ bool SM_A::stop_and_join(int bound_ms, const QString& warning) {
     return false;
 }
 
+// An order wakes the pause in A4 at once, as a stop does, so that it is carried out within
+// milliseconds rather than after the rest of the pause.
 void SM_A::set_command(Command c) {
     QMutexLocker lock(&mutex);
     command = c;
     command_unit = 0;
+    woken.wakeAll();
 }
 
 void SM_A::set_command_for(Command c, quint64 unit) {
     QMutexLocker lock(&mutex);
     command = c;
     command_unit = unit;
+    woken.wakeAll();
 }
 
 // Takes the pending command off; one given for a unit that is no longer the connected one is
-// dropped.
+// dropped. The stop is looked at in the same critical section: once a stop has been asked
+// for, no transfer starts, and one that starts is on record for the stop to wait for.
 SM_A::Command SM_A::take_command() {
     QMutexLocker lock(&mutex);
     const Command c = command;
     const bool for_this_unit = command_unit == 0 || command_unit == connected_unit;
     command = none;
     command_unit = 0;
+    if (stopping)
+        return none;
     if (c != none && !for_this_unit) {
         qInfo() << "SM_A: order" << int(c) << "was given for a unit that is gone; dropped";
         return none;
     }
+    if (c == download_FW)
+        transfer.running = Transfer::download;
+    else if (c == upload_and_compare_FW)
+        transfer.running = Transfer::read_back;
     return c;
+}
+
+void SM_A::end_transfer(Outcome outcome) {
+    QMutexLocker lock(&mutex);
+    transfer.running = Transfer::none;
+    transfer.last = outcome;
+}
+
+SM_A::TransferReport SM_A::transfer_report() {
+    QMutexLocker lock(&mutex);
+    return transfer;
 }
 
 SM_A::Command SM_A::get_command() {
@@ -77,17 +104,25 @@ SM_A::Command SM_A::get_command() {
 }
 
 void SM_A::do_stop() {
-    QMutexLocker lock(&mutex);
-    stopping = true;
-    stop_requested.wakeAll();
+    {
+        QMutexLocker lock(&mutex);
+        stopping = true;
+        woken.wakeAll();
+    }
+    DFU::runner::give_up_short_runs();
 }
 
-bool SM_A::pause(int ms) {
+bool SM_A::pause(int ms, bool until_order) {
     QDeadlineTimer deadline(qMax(0, ms));
     QMutexLocker lock(&mutex);
-    while (!stopping && !deadline.hasExpired())
-        stop_requested.wait(&mutex, deadline);
+    while (!stopping && !(until_order && command != none) && !deadline.hasExpired())
+        woken.wait(&mutex, deadline);
     return stopping;
+}
+
+void SM_A::publish_percent(int value) {
+    percent = value;
+    emit sig_FwProgress();
 }
 
 bool SM_A::is_stopping() {
@@ -153,7 +188,8 @@ SM_A::State SM_A::state_A1() {
         return State::stopped;
     device_info = DFU::DeviceInfo();
     emit sig_NoDevConn();
-    if (first_pass_done.exchange(true) && pause(no_device_delay_ms))
+    // Orders need a unit: they do not end this pause, so the scans keep their cadence.
+    if (first_pass_done.exchange(true) && pause(no_device_delay_ms, false))
         return State::stopped;
     return State::A2;
 }
@@ -186,21 +222,25 @@ SM_A::State SM_A::state_A4() {
     emit sig_A4_entered();
     if (is_stopping())
         return State::stopped;
-    if (pause(connected_delay_ms))
+    if (pause(connected_delay_ms, true))
         return State::stopped;
     switch (take_command()) {
     case upload_and_compare_FW: return State::A6;
     case download_FW: return State::A5;
     case none: break;
     }
-    return State::A2;
+    return is_stopping() ? State::stopped : State::A2;
 }
 
 // Download.
 SM_A::State SM_A::state_A5() {
     emit sig_A5_entered();
     emit sig_FwDownloading();
-    DFU::download_FW_to_device(desired_FW_dfu); // success shows in the re-read that follows
+    // The loop itself goes by the re-read that follows; a stop reports the exit code.
+    percent = 0;
+    const int exit_code = DFU::download_FW_to_device(desired_FW_dfu,
+                                                     [this](int p) { publish_percent(p); });
+    end_transfer(exit_code == 0 ? Outcome::written : Outcome::write_failed);
     emit sig_FwDownloaded();
     return State::A0; // read the unit again from scratch, even if it keeps its serial
 }
@@ -209,14 +249,20 @@ SM_A::State SM_A::state_A5() {
 SM_A::State SM_A::state_A6() {
     emit sig_A6_entered();
     emit sig_FwUploading();
-    if (DFU::upload_and_compare_FW_bin(desired_FW_bin, uploaded_FW_bin)) {
+    percent = 0;
+    const bool matches = DFU::upload_and_compare_FW_bin(desired_FW_bin, uploaded_FW_bin,
+                                                        [this](int p) { publish_percent(p); });
+    end_transfer(matches ? Outcome::matches : Outcome::differs);
+    if (matches) {
         qDebug() << "Uploaded FW matches";
         emit sig_FwUploadedMatches();
     } else {
         qDebug() << "Uploaded FW does not match";
         emit sig_FwUploadedDiffers();
     }
-    return State::A2; // the unit stays taken as connected
+    // The unit stays taken as connected; a stop asked for during the read-back ends the loop
+    // here rather than in a listing that would only be given up.
+    return is_stopping() ? State::stopped : State::A2;
 }
 
 void SM_A::enable_debug_output() {

@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QWaitCondition>
 
+#include <atomic>
 #include <deque>
 
 class SM_A : public QThread {
@@ -28,10 +29,15 @@ public:
     // killed and reaped through the runner, so the program always ends.
     ~SM_A() override;
 
-    // Asks the loop to stop (waking it from its pause between scans) and joins the thread. If
-    // it has not ended within bound_ms it can only be in a dfu-util run: the warning is
-    // logged, the runner gives up on that child, and the join waits for the loop to notice.
-    // Returns whether the loop ended within the bound.
+    // Asks the loop to stop and waits at most bound_ms for it; never kills a transfer. Returns
+    // whether the loop has ended. If not, it is in a dfu-util run: a download or read-back
+    // (see transfer_report) ends the loop once it has finished.
+    bool stop_and_wait(int bound_ms);
+
+    // The last resort, for the end of the process: asks the loop to stop and joins the thread.
+    // If it has not ended within bound_ms, the warning is logged, the runner gives up on every
+    // child (transfers too), and the join waits for the loop to notice. Returns whether the
+    // loop ended within the bound.
     bool stop_and_join(int bound_ms, const QString& warning);
 
     void set_command(Command c);
@@ -39,8 +45,31 @@ public:
     // unit is still the connected one, never on a unit read later.
     void set_command_for(Command c, quint64 unit);
     Command get_command();
+    // Asks the loop to stop between dfu-util runs: it wakes the pause between scans, and the
+    // runner gives up a listing or short read under way (harmless: see DFU::runner). A
+    // download or read-back under way runs to its end, and no new one starts.
     void do_stop();
     bool is_stopping();
+
+    // What a stop has to wait for, and what came of it. The worker writes it under the mutex;
+    // transfer_report() hands out a copy.
+    enum class Transfer { none, download, read_back };
+    enum class Outcome {
+        none,         // no transfer has ended yet
+        written,      // the download ended with exit code 0 (not yet verified)
+        write_failed, // the download failed
+        matches,      // the read-back equals the desired image byte for byte
+        differs,      // the read-back differs, or could not be made
+    };
+    struct TransferReport {
+        Transfer running = Transfer::none; // the download or read-back under way
+        Outcome last = Outcome::none;      // how the last one ended
+    };
+    TransferReport transfer_report();
+
+    // The latest percent dfu-util printed for the download or read-back under way (0 when one
+    // starts). The worker stores it, then emits sig_FwProgress; the GUI thread reads it then.
+    int transfer_percent() const { return percent; }
     void enable_debug_output();
 
     // The records announced by sig_DevConn, one per emission, in emission order: the worker
@@ -72,6 +101,7 @@ signals:
     void sig_FwUploading();
     void sig_FwUploadedDiffers();
     void sig_FwUploadedMatches();
+    void sig_FwProgress(); // a new transfer_percent()
     void sig_A0_entered();
     void sig_A1_entered();
     void sig_A2_entered();
@@ -93,7 +123,11 @@ private:
     State state_A6();
     void announce(const DFU::DeviceInfo& info);
     Command take_command();
-    bool pause(int ms); // true: a stop was asked for
+    void end_transfer(Outcome outcome);
+    void publish_percent(int value);
+    // Sleeps up to ms; a stop ends it at once, and so does an order when until_order is set.
+    // Returns whether a stop was asked for.
+    bool pause(int ms, bool until_order);
 
     // Worker thread only.
     DFU::DeviceInfo device_info;
@@ -106,8 +140,11 @@ private:
     Command command = none;
     quint64 command_unit = 0; // the unit the command is for; 0: whichever is connected
     bool stopping = false;
+    TransferReport transfer;
     std::deque<Announcement> announced;
     quint64 connected_unit = 0; // number of the unit in device_info
     QMutex mutex;
-    QWaitCondition stop_requested;
+    QWaitCondition woken; // by a stop or an order
+
+    std::atomic<int> percent{0};
 };

@@ -91,6 +91,7 @@ void SM_B::add_connections() {
         emit sig_DifferingRevision();
     }, direct);
     connect(B3, &QState::entered, B3, [this] {
+        emit sig_Upgrading();
         sm_A->set_command_for(SM_A::download_FW, device_unit);
     }, direct);
     connect(B4, &QState::entered, B4, [this] {
@@ -122,6 +123,7 @@ void SM_B::enable_debug_output() {
     log_signal(&SM_B::sig_FwDiffers, "FwDiffers");
     log_signal(&SM_B::sig_DeviceConnected, "DeviceConnected");
     log_signal(&SM_B::sig_InvalidProduct, "InvalidProduct");
+    log_signal(&SM_B::sig_Upgrading, "Upgrading");
     for (QState* state : {B1, B2, B3, B4, B6, B7, B8}) {
         const QString text = QStringLiteral("SM_B: entered %1").arg(state->objectName());
         connect(state, &QState::entered, state, [text] { qDebug() << text; }, Qt::DirectConnection);

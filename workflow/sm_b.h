@@ -48,6 +48,7 @@ signals:
     void sig_FwDiffers();
     void sig_DeviceConnected();
     void sig_InvalidProduct();
+    void sig_Upgrading(); // on entry of B3: the download is ordered (the bar starts here)
 
 private:
     void take_announcement();

@@ -57,7 +57,9 @@ public:
     // times == 0: every run the switch concerns; otherwise the next `times` of them.
     void fail(Switch what, int times = 0);
     void clear(Switch what);
-    // How long a -D takes, and an upload other than the OTP area and the information block.
+    // Every -D and -U prints dfu-util 0.9's progress, an update per 4 %: the download's spread
+    // over these seconds, and the read-back's (every upload but the OTP area and the 2048-byte
+    // information block) over those.
     void set_download_seconds(int seconds);
     void set_upload_seconds(int seconds);
 

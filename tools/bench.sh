@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# A benchmark, not a test: measures the program against yardsticks and prints one
+# "name value unit" line per figure, then the ratios with their targets. It fails only when a
+# measurement cannot be made; figures off target are reported, never fatal (machines are noisy).
+#
+#   bash tools/bench.sh [build-dir] [idle-seconds]     (defaults: build, 30)
+#
+# - start-up: from starting the program (simulator mode) to its "Starting sm_A", against a
+#   minimal Qt widgets program showing one 665x517 window (tools/bench_window.cpp); median of 3
+# - peak RSS (VmHWM) of the same runs
+# - idle: CPU of the program and its dfu-util runs over idle-seconds with no unit attached
+#   (simulator configuration no_unit), as a share of one core
+# - upgrade: from the click on the install button to "Firmware is upgraded" with the simulator
+#   in fast mode, against the same dfu-util runs made one after the other
+# Everything the programs log goes to build-dir/bench.log.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$top/build}" && pwd)
+idle=${2:-30}
+bench=$build/orvanta_bench
+log=$build/bench.log
+for program in "$bench" "$build/orvanta_bench_window" "$build/OrvantaFirmwareUpgradeTool"; do
+    [ -x "$program" ] || { echo "bench.sh: $program is not built" >&2; exit 1; }
+done
+
+export QT_QPA_PLATFORM=offscreen
+unset QT_LOGGING_RULES QT_MESSAGE_PATTERN
+state=$(mktemp -d)
+trap 'rm -rf "$state"' EXIT
+export ORVANTA_SIMULATOR_STATE_DIR=$state
+: >"$log"
+
+figures=$(
+    "$bench" process min_window 0 "window shown" "$build/orvanta_bench_window" 2>>"$log"
+    "$bench" config no_unit 2>>"$log" >>"$log"
+    "$bench" process program "$idle" "Starting sm_A" "$build/OrvantaFirmwareUpgradeTool" -s 2>>"$log"
+    "$bench" upgrade 2>>"$log"
+) || { echo "bench.sh: a measurement failed; see $log" >&2; exit 1; }
+echo "$figures"
+
+value() { awk -v n="$1" '$1 == n { print $2 }' <<<"$figures"; }
+for name in startup_program startup_min_window rss_program rss_min_window idle_cpu_program \
+    upgrade_overhead; do
+    [ -n "$(value "$name")" ] || { echo "bench.sh: no figure $name; see $log" >&2; exit 1; }
+done
+ratio() { # name value target unit
+    awk -v n="$1" -v v="$2" -v t="$3" -v u="$4" \
+        'BEGIN { printf "%s %.2f %s target<=%s %s\n", n, v, u, t, (v <= t ? "ok" : "OFF TARGET") }'
+}
+ratio startup_ratio "$(awk -v a="$(value startup_program)" -v b="$(value startup_min_window)" 'BEGIN { print a / b }')" 1.8 x
+ratio rss_ratio "$(awk -v a="$(value rss_program)" -v b="$(value rss_min_window)" 'BEGIN { print a / b }')" 1.2 x
+ratio idle_cpu "$(value idle_cpu_program)" 1 "%core"
+ratio upgrade_overhead "$(awk -v a="$(value upgrade_overhead)" 'BEGIN { print a / 1000 }')" 0.8 s
