@@ -82,6 +82,10 @@ CmdResult run_command(CmdID id, const QStringList& extra) {
 
     CmdResult result;
     result.output = QString::fromUtf8(output);
+    result.error_output = QString::fromUtf8(process.readAllStandardError());
+    result.failed_to_start = process.error() == QProcess::FailedToStart;
+    if (result.failed_to_start)
+        result.start_error = process.errorString();
     // A program that could not be started is a failure, not an exit code 0.
     const bool exited_normally = process.exitStatus() == QProcess::NormalExit &&
                                  process.error() != QProcess::FailedToStart &&

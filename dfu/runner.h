@@ -9,8 +9,11 @@
 namespace DFU {
 
 struct CmdResult {
-    int exit_code = -1; // the child's exit code; -1 after a crash or a kill
-    QString output;     // standard output as UTF-8, cut at the first NUL byte
+    int exit_code = -1;           // the child's exit code; -1 after a crash or a kill
+    QString output;               // standard output as UTF-8, cut at the first NUL byte
+    QString error_output;         // dfu-util's standard error (UTF-8), kept beside the output
+    bool failed_to_start = false; // QProcess::FailedToStart: the program never ran
+    QString start_error;          // QProcess::errorString() when it failed to start
 };
 
 // Blocks the calling thread until the child has exited (or was given up on); never throws.

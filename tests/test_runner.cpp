@@ -126,7 +126,7 @@ private slots:
         QTest::newRow("I/O failure") << QByteArray("exit:74") << 74 << "out:-V\n";
         QTest::newRow("killed by a signal") << QByteArray("crash") << -1 << "out:-V\n";
         QTest::newRow("output cut at a NUL byte") << QByteArray("nul") << 0 << "out:-V\nbefore";
-        QTest::newRow("standard error is not read") << QByteArray("stderr") << 0 << "out:-V\n";
+        QTest::newRow("standard error is kept apart") << QByteArray("stderr") << 0 << "out:-V\n";
     }
     void exit_codes_and_output() {
         QFETCH(QByteArray, mode);
@@ -138,6 +138,8 @@ private slots:
         const DFU::CmdResult r = DFU::run_command(DFU::CmdID::version, {});
         QCOMPARE(r.exit_code, exit_code);
         QCOMPARE(r.output, output);
+        QCOMPARE(r.error_output, QString(mode == "stderr" ? "dfu-util: only on stderr\n" : ""));
+        QVERIFY(!r.failed_to_start);
         QCOMPARE(log.count("Exit with"), exit_code == 0 ? 0 : 1);
         if (exit_code != 0) {
             const QString exit_line = log.texts().last();
@@ -154,6 +156,8 @@ private slots:
         const DFU::CmdResult r = DFU::run_command(DFU::CmdID::version, {});
         QCOMPARE(r.exit_code, -1);
         QVERIFY(r.output.isEmpty());
+        QVERIFY(r.failed_to_start);
+        QVERIFY2(r.start_error.contains("No such file"), qPrintable(r.start_error));
         QCOMPARE(log.count("waitForFinished(): Process did not finish in time"), 1);
         QCOMPARE(log.count("will wait again, forever"), 1);
         QCOMPARE(log.count("Exit with -1"), 1);
