@@ -1,5 +1,7 @@
 #include "dfu/runner.h"
 
+#include "dfu/run_watch.h"
+
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -59,7 +61,8 @@ CmdResult run_command(CmdID id, const QStringList& extra) {
     const QStringList arguments = command.args + extra;
 
     // The polled listing runs every cycle: it is not announced.
-    if (id != CmdID::list)
+    const bool quiet = RunWatch::quiet_here();
+    if (id != CmdID::list && !quiet)
         qInfo() << "Start " << program << arguments;
 
     process.start(program, arguments, QIODevice::ReadWrite);
@@ -91,9 +94,10 @@ CmdResult run_command(CmdID id, const QStringList& extra) {
                                  process.error() != QProcess::FailedToStart &&
                                  wait != Wait::given_up;
     result.exit_code = exited_normally ? process.exitCode() : -1;
-    if (result.exit_code != 0)
+    if (result.exit_code != 0 && !quiet)
         qInfo() << "Exit with" << result.exit_code << "from" << program << arguments
                 << "returned:" << result.output;
+    RunWatch::record(result);
     return result;
 }
 
