@@ -27,6 +27,9 @@
 #   units/<id>/fail_download     every download fails before anything is erased
 #   units/<id>/lost_during_download   the next download stops part-way and the unit goes
 #   units/<id>/absent_scans      the unit is gone for this many more listings
+#   units/<id>/deny_access       this user may not open the unit: it is not listed, and
+#                       "Cannot open DFU device 0483:df11" goes to standard error
+#   units/<id>/busy     another program has claimed the unit: -U and -D cannot claim it
 #   lock                held (flock) by the run that uses the state
 #
 # The desired firmware is learnt, the first time a unit that should hold it is read or
@@ -46,7 +49,7 @@ readonly DEFAULT_CONFIG=older_revision
 readonly LOCK_WAIT_S=120 # longer than the slowest simulated download
 readonly CONFIGURATIONS="no_unit older_revision desired_firmware desired_revision_differs
 other_product blank_otp unknown_product foreign_firmware two_units download_fails
-lost_during_download"
+lost_during_download no_access unit_busy"
 
 STATE_DIR=${ORVANTA_SIMULATOR_STATE_DIR:-${XDG_STATE_HOME:-$HOME/.local/state}/orvanta-dfu-simulator}
 readonly UNITS_DIR=$STATE_DIR/units
@@ -325,6 +328,14 @@ build_configuration() {
         make_unit a 3776367B3742 5 1-1 && lumo7_older a
         : >"$new/lost_during_download"
         ;;
+    no_access)
+        make_unit a 3776367B3843 5 1-1 && lumo7_older a
+        : >"$new/deny_access"
+        ;;
+    unit_busy)
+        make_unit a 3776367B3944 5 1-1 && lumo7_older a
+        : >"$new/busy"
+        ;;
     *)
         rm -rf "$UNITS_DIR.new"
         return 1
@@ -388,6 +399,10 @@ find_units() { # counting (1 for a listing)
         if [ -n "$MATCH_SERIAL" ]; then
             read_value "$dir/serial"
             [ "$REPLY" = "$MATCH_SERIAL" ] || continue
+        fi
+        if [ -f "$dir/deny_access" ]; then
+            warnx "Cannot open DFU device 0483:df11"
+            continue
         fi
         UNITS+=("$dir")
     done
@@ -571,6 +586,7 @@ open_unit() { # -> UNIT (its directory); dies as dfu-util does without exactly o
     say "ID 0483:df11"
     say "Run-time device DFU version 011a"
     say "Claiming USB DFU Interface..."
+    [ -f "$UNIT/busy" ] && die "$EX_IOERR" "Cannot claim interface"
     say "Setting Alternate Setting #$ALT ..."
     say "Determining device status: state = dfuIDLE, status = 0"
     say "dfuIDLE, continuing"
@@ -701,7 +717,7 @@ download_element() { # file pos address size
                 $((first_page - FLASH_BASE)) $((erased_to - FLASH_BASE))
             rm -f "$UNIT/lost_during_download"
             echo "$ABSENT_SCANS" >"$UNIT/absent_scans"
-            die "$EX_IOERR" "Error during download"
+            die "$EX_IOERR" "dfuse_download: libusb_control_transfer returned -4"
         fi
     done
     progress Download "$size" "$size"

@@ -33,7 +33,11 @@
 #   upload_writes_nothing      an upload exits 0 without writing its file
 #   fail_download        -D fails with exit 74 after the banner; flash is unchanged
 #   lose_unit_on_download      -D removes the unit from `units` and fails with exit 74
-#                        (the unit was unplugged mid-download)
+#                        (the unit was unplugged mid-download: libusb_control_transfer returned -4)
+#   deny_access          the unit cannot be opened by this user: every run writes "Cannot open
+#                        DFU device 0483:df11"; -l lists nothing and exits 0, -U and -D go on
+#                        to find no unit (exit 74)
+#   busy                 another program has claimed the unit: -U and -D cannot claim it (exit 74)
 #   download_keeps_flash -D succeeds but leaves flash unchanged (only the run is recorded)
 #   download_seconds     -D sleeps this many seconds before it finishes
 # A successful -D stores the data of the DfuSe file's element at 0x08000000 as the unit's new
@@ -68,6 +72,20 @@ printf 'Please report bugs to http://sourceforge.net/p/dfu-util/tickets/\n\n'
 die() { # code message
     echo "dfu-util: $2" >&2
     exit "$1"
+}
+
+# The unit's state before the transfer: no access, or claimed by another program.
+refuse_transfer() {
+    if switch_on deny_access; then
+        echo "dfu-util: Cannot open DFU device 0483:df11" >&2
+        die 74 "No DFU capable USB device available"
+    fi
+    if switch_on busy; then
+        printf 'Opening DFU capable USB device...\nID 0483:df11\nRun-time device DFU version 011a\n'
+        printf 'Claiming USB DFU Interface...\n'
+        die 74 "Cannot claim interface"
+    fi
+    return 0
 }
 
 # True when the switch applies to this run; consumes one use of a counted switch.
@@ -185,6 +203,10 @@ case "$mode" in
         ;;
     list)
         switch_on fail_list && die 74 "error get_status"
+        if switch_on deny_access; then
+            echo "dfu-util: Cannot open DFU device 0483:df11" >&2
+            exit 0
+        fi
         if [ -f "$state/listing" ]; then
             cat "$state/listing"
             exit 0
@@ -201,6 +223,7 @@ case "$mode" in
         exit 0
         ;;
     upload)
+        refuse_transfer
         serial=$(one_unit) || exit $?
         case "$alt" in
             2) image=$(image_of "$serial" otp.bin); base=$((0x1FFF7800)); limit=528
@@ -243,6 +266,7 @@ case "$mode" in
             printf 'Match product ID from file: %04x\n' \
                 "$(od -An -tu2 --endian=little -j $((fsize - 14)) -N2 "$file" | tr -d ' ')"
         fi
+        refuse_transfer
         serial=$(one_unit) || exit $?
         [ "$alt" = 0 ] || die 74 "Cannot set alternate interface"
         opening 0 "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg"
@@ -253,7 +277,7 @@ case "$mode" in
             grep -vxF "$serial" "$state/units" >"$state/units.new" || true
             mv "$state/units.new" "$state/units"
             printf 'Download\t['
-            die 74 "Error during download"
+            die 74 "dfuse_download: libusb_control_transfer returned -4"
         fi
         switch_on fail_download && { printf 'Download\t['; die 74 "Error during download"; }
         element=$(mktemp "$state/element.XXXXXX")

@@ -23,6 +23,8 @@ QString switch_name(FakeDfuUtil::Switch what) {
     case FakeDfuUtil::Switch::fail_download: return QStringLiteral("fail_download");
     case FakeDfuUtil::Switch::lose_unit_on_download: return QStringLiteral("lose_unit_on_download");
     case FakeDfuUtil::Switch::download_keeps_flash: return QStringLiteral("download_keeps_flash");
+    case FakeDfuUtil::Switch::deny_access: return QStringLiteral("deny_access");
+    case FakeDfuUtil::Switch::busy: return QStringLiteral("busy");
     }
     return QString();
 }

@@ -30,6 +30,8 @@ public:
         fail_download,            // -D exits 74, flash unchanged
         lose_unit_on_download,    // -D unplugs the unit and exits 74
         download_keeps_flash,     // -D succeeds without changing flash
+        deny_access,              // the unit cannot be opened: -l lists nothing, -U/-D exit 74
+        busy,                     // another program has claimed the unit: -U/-D exit 74
     };
 
     FakeDfuUtil();
