@@ -27,7 +27,8 @@ const std::vector<Marker>& markers() {
                                            "No DFU capable USB device available")),
          Cause::lost},
         // LIBUSB_ERROR_PIPE (-9): the unit stalled the request.
-        {QRegularExpression(QStringLiteral("returned -9(?!\\d)|LIBUSB_ERROR_PIPE")), Cause::refused},
+        {QRegularExpression(QStringLiteral("returned -9(?!\\d)|LIBUSB_ERROR_PIPE")),
+         Cause::refused},
     };
     return table;
 }
@@ -62,14 +63,22 @@ Failure classify(const CmdResult& result) {
 
 QString to_QString(Cause cause) {
     switch (cause) {
-    case Cause::none: return QStringLiteral("none");
-    case Cause::no_access: return QStringLiteral("no_access");
-    case Cause::busy: return QStringLiteral("busy");
-    case Cause::lost: return QStringLiteral("lost");
-    case Cause::refused: return QStringLiteral("refused");
-    case Cause::crashed: return QStringLiteral("crashed");
-    case Cause::not_started: return QStringLiteral("not_started");
-    case Cause::other: return QStringLiteral("other");
+    case Cause::none:
+        return QStringLiteral("none");
+    case Cause::no_access:
+        return QStringLiteral("no_access");
+    case Cause::busy:
+        return QStringLiteral("busy");
+    case Cause::lost:
+        return QStringLiteral("lost");
+    case Cause::refused:
+        return QStringLiteral("refused");
+    case Cause::crashed:
+        return QStringLiteral("crashed");
+    case Cause::not_started:
+        return QStringLiteral("not_started");
+    case Cause::other:
+        return QStringLiteral("other");
     }
     return QString();
 }

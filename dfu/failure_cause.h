@@ -13,7 +13,7 @@ enum class Cause {
     none,        // the run succeeded
     no_access,   // "Cannot open DFU device 0483:df11" (also in a listing that exits 0)
     busy,        // "Cannot claim interface": another program has the unit
-    lost,        // "returned -4", LIBUSB_ERROR_NO_DEVICE, "No DFU capable USB device" after the run started
+    lost,        // "returned -4", LIBUSB_ERROR_NO_DEVICE, or no unit found when the run began
     refused,     // "returned -9" (LIBUSB_ERROR_PIPE): the unit refused a request
     crashed,     // exit code -1
     not_started, // failed_to_start

@@ -7,9 +7,13 @@ namespace {
 thread_local RunWatch* innermost = nullptr;
 } // namespace
 
-RunWatch::RunWatch(Logging logging) : outer_(innermost), logging_(logging) { innermost = this; }
+RunWatch::RunWatch(Logging logging) : outer_(innermost), logging_(logging) {
+    innermost = this;
+}
 
-RunWatch::~RunWatch() { innermost = outer_; }
+RunWatch::~RunWatch() {
+    innermost = outer_;
+}
 
 bool RunWatch::quiet_here() {
     for (const RunWatch* w = innermost; w; w = w->outer_)

@@ -30,9 +30,15 @@ constexpr int generous_ms = 60000; // bounds waits; nothing here measures speed
 constexpr char bin_variable[] = "ORVANTA_TEST_PATH_BIN";
 const QString no_directory = QStringLiteral("/dev/null"); // never a directory
 
-QString bin_dir() { return QFile::decodeName(qgetenv(bin_variable)); }
-QString runs_path() { return bin_dir() + "/runs"; }
-QString stderr_path() { return bin_dir() + "/stderr.txt"; }
+QString bin_dir() {
+    return QFile::decodeName(qgetenv(bin_variable));
+}
+QString runs_path() {
+    return bin_dir() + "/runs";
+}
+QString stderr_path() {
+    return bin_dir() + "/stderr.txt";
+}
 
 QString stderr_text() {
     std::fflush(stderr);

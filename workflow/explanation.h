@@ -9,16 +9,16 @@
 
 struct Explanation {
     enum class Kind {
-        none,                       // nothing to add to the status line
-        several_units,              // connect only one unit
-        no_access,                  // install the USB rule and reconnect the unit
-        busy,                       // close the other program that uses the unit
-        unreadable,                 // `failure`: reconnect the unit
-        listing_failed,             // `failure`: reconnect the unit
-        no_record,                  // this program upgrades only units of the desired product
-        other_product,              // likewise
-        upgrade_incomplete,         // `failure`: reconnect the unit and click install again
-        firmware_differs,           // the read-back differs from the desired revision; install offered
+        none,               // nothing to add to the status line
+        several_units,      // connect only one unit
+        no_access,          // install the USB rule and reconnect the unit
+        busy,               // close the other program that uses the unit
+        unreadable,         // `failure`: reconnect the unit
+        listing_failed,     // `failure`: reconnect the unit
+        no_record,          // this program upgrades only units of the desired product
+        other_product,      // likewise
+        upgrade_incomplete, // `failure`: reconnect the unit and click install again
+        firmware_differs,   // the read-back differs from the desired revision; install offered
         upgrade_incomplete_differs, // both of the last two; `failure` as for the first
         read_back_failed,           // `failure`: the firmware could not be read back
         no_working_files,           // `where`, `why`: nothing runs

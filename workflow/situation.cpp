@@ -4,13 +4,20 @@ namespace {
 
 QString kind_name(Situation::Kind kind) {
     switch (kind) {
-    case Situation::Kind::no_unit: return QStringLiteral("no unit");
-    case Situation::Kind::several_units: return QStringLiteral("several units");
-    case Situation::Kind::listing_failed: return QStringLiteral("listing failed");
-    case Situation::Kind::unreadable: return QStringLiteral("unit unreadable");
-    case Situation::Kind::no_record: return QStringLiteral("unit without product record");
-    case Situation::Kind::connected: return QStringLiteral("unit connected");
-    case Situation::Kind::no_working_files: return QStringLiteral("no working files");
+    case Situation::Kind::no_unit:
+        return QStringLiteral("no unit");
+    case Situation::Kind::several_units:
+        return QStringLiteral("several units");
+    case Situation::Kind::listing_failed:
+        return QStringLiteral("listing failed");
+    case Situation::Kind::unreadable:
+        return QStringLiteral("unit unreadable");
+    case Situation::Kind::no_record:
+        return QStringLiteral("unit without product record");
+    case Situation::Kind::connected:
+        return QStringLiteral("unit connected");
+    case Situation::Kind::no_working_files:
+        return QStringLiteral("no working files");
     }
     return QString();
 }
