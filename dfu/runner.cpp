@@ -71,9 +71,12 @@ CmdResult run_command(CmdID id, const QStringList& extra) {
     Wait wait = wait_for(process, runner::first_wait_ms());
     if (wait == Wait::timed_out) {
         output = process.readAllStandardOutput();
-        qInfo() << "waitForFinished(): Process did not finish in time, exit status:"
-                << process.exitStatus() << "and output:" << QString::fromUtf8(output);
-        qInfo() << "will wait again, forever";
+        // A quiet run that never started is a repeated poll: its caller logs the failure.
+        if (!quiet || process.error() != QProcess::FailedToStart) {
+            qInfo() << "waitForFinished(): Process did not finish in time, exit status:"
+                    << process.exitStatus() << "and output:" << QString::fromUtf8(output);
+            qInfo() << "will wait again, forever";
+        }
         wait = wait_for(process, -1);
     }
     if (wait == Wait::given_up && process.state() != QProcess::NotRunning) {

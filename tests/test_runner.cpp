@@ -213,9 +213,12 @@ private slots:
             DFU::run_command(DFU::CmdID::upload_OTP, {"otp.bin"});
             QVERIFY(quiet.last());
             QCOMPARE(quiet.last()->exit_code, 74);
+            DFU::commands[DFU::CmdID::version].program = "no-such-program";
+            DFU::run_command(DFU::CmdID::version, {});
+            QVERIFY(quiet.last()->failed_to_start);
             QCOMPARE(log.texts(), QStringList());
         }
-        QCOMPARE(outer.last()->exit_code, 74); // an outer watch sees the inner runs too
+        QVERIFY(outer.last()->failed_to_start); // an outer watch sees the inner runs too
         DFU::run_command(DFU::CmdID::upload_OTP, {"otp.bin"});
         QCOMPARE(log.count("Start "), 1);
         QCOMPARE(log.count("Exit with 74"), 1);
