@@ -35,18 +35,24 @@ void GUI_init() {
         simulator::setup_for_simulated_dfu_util(simulator::Setup::normal);
     } else {
         qInfo() << "Will use real device (i.e. no option 'use_simulator'.)";
-        DFU::Command::path = Files::external_dir.path();
+        // Only the extracted dfu-util: without the directory, none from PATH is ever run.
+        if (Files::external_dir.isValid())
+            DFU::Command::path = Files::external_dir.path();
     }
 
     qInfo() << "Compiled for platform (OS):" << support_misc::compiled_for_platform()
             << "with 'DEBUG'" << (support_misc::compiled_w_DEBUG ? "defined" : "not defined");
 
     // Also in simulator mode: the workflow's files always lie in the extraction directory.
+    // Without them nothing is run at all (the failure is logged here, once).
+    Files::Problem problem;
     Files::extract_resources({Files::ID::firmware_dfu, Files::ID::firmware_bin,
                               Files::ID::dfu_util_executable, Files::ID::libusb_library},
-                             true);
-    support_misc::mark_file_executable(DFU::dfu_util::full_path());
-    DFU::dfu_util::execution_test();
+                             true, &problem);
+    if (problem.why.isEmpty()) {
+        support_misc::mark_file_executable(DFU::dfu_util::full_path());
+        DFU::dfu_util::execution_test();
+    }
     const Device::FW_Info& desired = DFU::desired_FW_Info();
     qInfo().noquote() << "Desired (embedded)" << desired;
 
@@ -66,6 +72,8 @@ void GUI_init() {
                     Files::path_of(Files::uploaded_FW_fileName_bin), nullptr);
     sm_A->no_device_delay_ms = 500;
     sm_A->connected_delay_ms = 1000;
+    if (!problem.why.isEmpty())
+        sm_A->run_nothing(problem.where, problem.why);
     sm_A->enable_debug_output();
 
     sm_B = new SM_B(sm_A, settings.desired_type, settings.desired_revision);

@@ -1,5 +1,6 @@
 #include "app/wiring.h"
 
+#include "app/explanation_words.h"
 #include "app/globals.h"
 #include "app/log_message_handler.h"
 #include "gui/install_button.h"
@@ -29,6 +30,30 @@ void show_revision_status() {
         set_status(settings.gui.text("status_devRev").arg(product_name()).arg(revision));
     else
         set_status(settings.gui.text("status_devRevUnknown").arg(product_name()));
+}
+
+// The explanation under the status line. dfu-util's words and paths may be of any length, and
+// the line has no room to wrap: the longest of them is shortened ("…") until the line fits.
+// The whole text stays in the line's tooltip.
+void show_explanation() {
+    QLabel* line = mainWindow ? mainWindow->hintLabel : nullptr;
+    if (!line)
+        return;
+    Explanation e = sm_B->explanation;
+    line->setToolTip(explanation_words(e, settings));
+    for (;;) {
+        const QString words = explanation_words(e, settings);
+        line->setText(words.isEmpty()
+                          ? QString()
+                          : settings.gui.text(QStringLiteral("status_hint")).arg(words.toHtmlEscaped()));
+        QString* longest = &e.failure.detail;
+        for (QString* s : {&e.where, &e.why})
+            if (s->size() > longest->size())
+                longest = s;
+        if (mainWindow->hintFits() || longest->size() <= 1)
+            return;
+        *longest = longest->left(longest->size() - 2) + QChar(0x2026);
+    }
 }
 
 // Ends a fill at once, without the bar's own end-of-progress handling (no finished()).
@@ -114,6 +139,9 @@ void add_connections(QApplication* app) {
         mainWindow->progressBar->setFormat("This text should not be visible!");
         mainWindow->progressBar->hide();
     });
+
+    // The explanation line under the status line follows the machine and the worker.
+    QObject::connect(sm_B, &SM_B::sig_ExplanationChanged, sm_B, &show_explanation, direct);
 
     // 10: the click asks the machine for the download; it acts only in B2 and B7.
     QObject::connect(window->installButton, &QAbstractButton::clicked, sm_B, &SM_B::do_download);

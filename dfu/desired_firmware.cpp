@@ -3,11 +3,14 @@
 #include "files/files.h"
 
 #include <QDebug>
+#include <QFileInfo>
 
 namespace DFU {
 
 Device::FW_Info read_FW_Info_from_desired_FW() {
-    const QString path = Files::path_of(Files::desired_FW_fileName_bin);
+    QString path = Files::path_of(Files::desired_FW_fileName_bin);
+    if (!QFileInfo::exists(path))
+        path = QStringLiteral(":resources/") + Files::desired_FW_fileName_bin;
     qDebug() << "Reading desired FW_Info from " << path;
     return Device::make_FW_Info(path);
 }

@@ -6,7 +6,8 @@
 
 namespace DFU {
 
-// Parses "firmware.bin" in the extraction directory (invalid record if it is missing).
+// Parses "firmware.bin" in the extraction directory; when that could not be extracted, the
+// embedded image itself, so that the window still names the product and revision it installs.
 Device::FW_Info read_FW_Info_from_desired_FW();
 
 // Read once, on first use, and kept for the life of the process, even when invalid. Start-up

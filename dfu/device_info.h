@@ -5,6 +5,7 @@
 #include "device/fw_info.h"
 #include "device/otp_info.h"
 #include "device/product.h"
+#include "dfu/failure_cause.h"
 
 #include <QDebug>
 #include <QString>
@@ -18,6 +19,9 @@ struct DeviceInfo {
     Device::OTP_Info OTP_info;    // as read from the unit
     Device::FW_Info FW_info;      // its validity is cleared when its product differs from the OTP's
     Device::Type type = Device::invalid; // the OTP's product type byte, even when not valid
+    // Why the OTP area could not be read. With cause none it was read, whatever it holds: a
+    // record that is not valid then means a unit without a usable product record.
+    Failure read_failure;
 
     // "DeviceInfo:", a line feed, then either "Invalid" or the type and revision lines.
     operator QString() const;

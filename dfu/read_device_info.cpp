@@ -5,36 +5,42 @@
 #include "files/support_misc.h"
 
 #include <QDebug>
+#include <QFileInfo>
 
 namespace DFU {
 
 namespace {
 
-// Deletes the result file, uploads into it, and reports whether dfu-util succeeded.
-bool upload_into(CmdID id, const QString& path) {
+// Deletes the result file, uploads into it, and says why that failed (cause none: it did not).
+Failure upload_into(CmdID id, const QString& path, Failure* failure) {
     support_misc::ensure_file_is_deleted(path);
-    return run_command(id, {path}).exit_code == 0;
+    Failure f = classify(run_command(id, {path}));
+    if (f.cause == Cause::none && !QFileInfo::exists(path))
+        f.cause = Cause::other;
+    if (failure)
+        *failure = f;
+    return f;
 }
 
 } // namespace
 
-Device::OTP_Info read_OTP_Info_from_device(const DeviceItem* /*item*/) {
+Device::OTP_Info read_OTP_Info_from_device(const DeviceItem* /*item*/, Failure* failure) {
     const QString path = Files::path_of(Files::uploaded_OTP_fileName_bin);
-    if (!upload_into(CmdID::upload_OTP, path))
+    if (upload_into(CmdID::upload_OTP, path, failure).cause != Cause::none)
         return Device::OTP_Info();
     return Device::make_OTP_Info(path);
 }
 
-Device::FW_Info read_FW_Info(const DeviceItem* /*item*/) {
+Device::FW_Info read_FW_Info(const DeviceItem* /*item*/, Failure* failure) {
     const QString path = Files::path_of(Files::uploaded_FW_info_fileName_bin);
-    if (!upload_into(CmdID::upload_FW_info, path))
+    if (upload_into(CmdID::upload_FW_info, path, failure).cause != Cause::none)
         return Device::FW_Info();
     return Device::make_FW_Info(path);
 }
 
 DeviceInfo read_device_info(const DeviceItem* item) {
     DeviceInfo info;
-    info.OTP_info = read_OTP_Info_from_device(item);
+    info.OTP_info = read_OTP_Info_from_device(item, &info.read_failure);
     info.type = info.OTP_info.product.type;
     // The OTP parser has already said why it rejected the record.
     if (!Device::is_valid(info.type))

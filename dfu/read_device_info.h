@@ -13,10 +13,11 @@ namespace DFU {
 // lines and may be null. Each upload deletes its result file first, so a failed upload can
 // never hand back an earlier unit's data.
 
-// The default (invalid) record when the upload fails.
-Device::OTP_Info read_OTP_Info_from_device(const DeviceItem* item);
-// The default (invalid) record when the upload fails.
-Device::FW_Info read_FW_Info(const DeviceItem* item);
+// The default (invalid) record when the upload fails; `failure` (when given) then says why.
+// An upload that reports success but writes no file has read nothing: a failure too.
+Device::OTP_Info read_OTP_Info_from_device(const DeviceItem* item, Failure* failure = nullptr);
+// The default (invalid) record when the upload fails; `failure` as for the OTP.
+Device::FW_Info read_FW_Info(const DeviceItem* item, Failure* failure = nullptr);
 
 // Reads the OTP first; the firmware only when the OTP names a valid product. Firmware of
 // another product than the OTP's is marked invalid.

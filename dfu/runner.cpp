@@ -1,6 +1,7 @@
 #include "dfu/runner.h"
 
 #include "dfu/progress_parser.h"
+#include "dfu/run_watch.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -102,7 +103,8 @@ CmdResult run_command(CmdID id, const QStringList& extra, const ProgressCallback
     const QStringList arguments = command.args + extra;
 
     // The polled listing runs every cycle: it is not announced.
-    if (id != CmdID::list)
+    const bool quiet = RunWatch::quiet_here();
+    if (id != CmdID::list && !quiet)
         qInfo() << "Start " << program << arguments;
 
     process.start(program, arguments, QIODevice::ReadWrite);
@@ -110,9 +112,12 @@ CmdResult run_command(CmdID id, const QStringList& extra, const ProgressCallback
     Output output(on_progress);
     Wait wait = wait_for(process, id, runner::first_wait_ms(), output);
     if (wait == Wait::timed_out) {
-        qInfo() << "waitForFinished(): Process did not finish in time, exit status:"
-                << process.exitStatus() << "and output:" << QString::fromUtf8(output.text());
-        qInfo() << "will wait again, forever";
+        // A quiet run that never started is a repeated poll: its caller logs the failure.
+        if (!quiet || process.error() != QProcess::FailedToStart) {
+            qInfo() << "waitForFinished(): Process did not finish in time, exit status:"
+                    << process.exitStatus() << "and output:" << QString::fromUtf8(output.text());
+            qInfo() << "will wait again, forever";
+        }
         wait = wait_for(process, id, -1, output);
     }
     if (wait == Wait::given_up && process.state() != QProcess::NotRunning) {
@@ -132,9 +137,10 @@ CmdResult run_command(CmdID id, const QStringList& extra, const ProgressCallback
     const bool exited_normally = process.exitStatus() == QProcess::NormalExit &&
                                  !result.failed_to_start && wait != Wait::given_up;
     result.exit_code = exited_normally ? process.exitCode() : -1;
-    if (result.exit_code != 0)
+    if (result.exit_code != 0 && !quiet)
         qInfo() << "Exit with" << result.exit_code << "from" << program << arguments
                 << "returned:" << result.output;
+    RunWatch::record(result);
     return result;
 }
 

@@ -8,9 +8,11 @@ namespace DFU {
 
 Scan make_scan() {
     const CmdResult result = run_command(CmdID::list, {});
-    if (result.exit_code != 0)
-        return Scan{}; // the runner has logged the failure
-    return scan_for_devices(result.output);
+    Scan scan;
+    if (result.exit_code == 0) // otherwise the runner has logged the failure
+        scan = scan_for_devices(result.output);
+    scan.failure = classify(result);
+    return scan;
 }
 
 } // namespace DFU

@@ -1,6 +1,8 @@
 #pragma once
 // Which units are attached: one run of the listing, parsed.
 
+#include "dfu/failure_cause.h"
+
 #include <QString>
 
 #include <vector>
@@ -16,12 +18,15 @@ struct DeviceItem {
 struct Scan {
     int status = 1;                  // 0 only for exactly one usable unit
     std::vector<DeviceItem> devices; // every listed unit, whatever the status
+    // Why the listing failed; no_access also when it exited 0 but could not open a unit, which
+    // it then leaves out.
+    Failure failure;
 };
 
 // Parses one listing's output.
 Scan scan_for_devices(const QString& output);
 
-// Runs the listing; a failing dfu-util gives status 1 and no devices.
+// Runs the listing; a failing dfu-util gives status 1, no devices and the failure.
 Scan make_scan();
 
 } // namespace DFU

@@ -6,7 +6,19 @@
 
 namespace Files {
 
-QTemporaryDir external_dir(QDir::tempPath() + QStringLiteral("/upgrade_XXXXXX"));
+namespace {
+
+// The directory that holds the extraction directory. Qt gives an empty temporary path when
+// TMPDIR names no directory; the extraction directory must then fail there, with the system's
+// reason, and never be made at the top of the file system instead.
+QString temp_base() {
+    const QString temp = QDir::tempPath();
+    return temp.isEmpty() ? QFile::decodeName(qgetenv("TMPDIR")) : temp;
+}
+
+} // namespace
+
+QTemporaryDir external_dir(temp_base() + QStringLiteral("/upgrade_XXXXXX"));
 
 const std::map<ID, QString> basename = {
     {ID::dfu_util_executable, QStringLiteral("dfu-util")},
@@ -27,9 +39,11 @@ const QString dfu_util_executable_fileName = QStringLiteral("dfu-util");
 
 QString path_of(const QString& base_name) { return external_dir.path() + "/" + base_name; }
 
-bool extract_resources(std::vector<ID> ids, bool must_succeed) {
+bool extract_resources(std::vector<ID> ids, bool must_succeed, Problem* problem) {
     if (!external_dir.isValid()) {
         qInfo() << "Failed to create temporary directory:" << external_dir.errorString();
+        if (problem)
+            *problem = {temp_base(), external_dir.errorString()};
         return false;
     }
     bool ok = true;
@@ -37,10 +51,13 @@ bool extract_resources(std::vector<ID> ids, bool must_succeed) {
     for (const ID id : ids) {
         const auto it = basename.find(id);
         const QString name = it == basename.end() ? QString() : it->second;
-        if (QFile::copy(prefix + name, path_of(name))) {
+        QFile source(prefix + name);
+        if (source.copy(path_of(name))) {
             qDebug() << "Extracted " << name;
         } else {
             qInfo() << "Failed to extract " << name;
+            if (ok && problem)
+                *problem = {path_of(name), source.errorString()};
             ok = false;
         }
     }

@@ -35,8 +35,16 @@ extern const QString dfu_util_executable_fileName;
 // The extraction directory's path, "/" and the base name.
 QString path_of(const QString& base_name);
 
+// Why the working files could not be prepared: where (the directory in which the extraction
+// directory was to be made, or the file that could not be written) and the system's reason.
+struct Problem {
+    QString where;
+    QString why; // empty: no problem
+};
+
 // Copies the listed files from ":resources/" into the extraction directory. False when the
 // directory is not valid; otherwise true when every copy succeeded or must_succeed is false.
-bool extract_resources(std::vector<ID> ids, bool must_succeed);
+// `problem` (when given) receives the first failure, whatever must_succeed says.
+bool extract_resources(std::vector<ID> ids, bool must_succeed, Problem* problem = nullptr);
 
 } // namespace Files

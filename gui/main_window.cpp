@@ -14,6 +14,8 @@
 #include <QScreen>
 #include <QStyle>
 
+#include <algorithm>
+
 namespace {
 
 // The window is laid out in pixels of this design, times the scale factor.
@@ -25,6 +27,12 @@ constexpr int design_firmware_label_width = 228;
 
 int trunc_scaled(int value, double s) {
     return static_cast<int>(value * s);
+}
+
+QString label_style(bool white) {
+    return white ? QStringLiteral("QLabel { background-color : rgba(0,0,0,0%); color : "
+                                  "rgba(175,175,175,100%); }")
+                 : QStringLiteral("QLabel { background-color : rgba(0,0,0,0%); color : black; }");
 }
 
 // Label text sizes are given for a 110 dpi screen; computed once per process.
@@ -100,6 +108,10 @@ void MainWindow::toggleDownload() {
     emit downloadModeChanged();
 }
 
+bool MainWindow::hintFits() const {
+    return !hintLabel || hintLabel->sizeHint().width() <= hintLabel->width();
+}
+
 void MainWindow::updateDownloadMode() {
     if (installButton) {
         qInfo() << "MainWindow downloadMode: setEnabled" << downloadMode;
@@ -133,6 +145,7 @@ MainWindow* MainWindow_factory(const Settings::Settings* settings, QWidget* pare
     auto* window = new MainWindow(settings, parent);
     window->installButton = new InstallButton(window);
     add_labels(settings, window, sim_mode);
+    add_hint_label(settings, window);
     window->updateDownloadMode();
     window->progressBar = new ProgressBar(window);
     window->setupGeometry();
@@ -202,13 +215,34 @@ void add_labels(const Settings::Settings* settings, MainWindow* window, bool sim
         }
         label->resize(width, metrics.height() * (lines + 1));
 
-        label->setStyleSheet(
-            entry.white
-                ? QStringLiteral("QLabel { background-color : rgba(0,0,0,0%); color : "
-                                 "rgba(175,175,175,100%); }")
-                : QStringLiteral("QLabel { background-color : rgba(0,0,0,0%); color : black; }"));
+        label->setStyleSheet(label_style(entry.white));
         if (entry.position.x > 0 && entry.position.y > 0)
             label->move(qRound(entry.position.x * s), qRound(entry.position.y * s));
         label->show();
     }
+}
+
+void add_hint_label(const Settings::Settings* settings, MainWindow* window) {
+    const auto& labels = settings->gui.labels;
+    const auto entry = std::find_if(labels.begin(), labels.end(), [](const Settings::LabelData& l) {
+        return l.id == QLatin1String("status_hint");
+    });
+    if (entry == labels.end() || entry->position.x <= 0 || entry->position.y <= 0)
+        return;
+    const double s = window->scaleFactor;
+    const QPoint at(qRound(entry->position.x * s), qRound(entry->position.y * s));
+    auto* label = new QLabel(window);
+    label->setObjectName(entry->id);
+    label->setTextFormat(Qt::RichText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    if (!entry->font.isEmpty())
+        label->setFont(QFont(entry->font));
+    label->setStyleSheet(label_style(entry->white));
+    label->setGeometry(at.x(), at.y(), window->width() - 2 * at.x(), window->height() - at.y());
+    label->show();
+    window->hintLabel = label;
+
+    QLabel* status = window->statusLabel;
+    if (status && status->y() < at.y() && status->geometry().bottom() >= at.y())
+        status->resize(status->width(), at.y() - status->y());
 }

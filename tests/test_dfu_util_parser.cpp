@@ -182,6 +182,7 @@ private slots:
 
         QCOMPARE(scan.status, status);
         QCOMPARE(FakeDfuUtil::serials(scan), serials);
+        QCOMPARE(DFU::to_QString(scan.failure.cause), QString(listing_fails ? "other" : "none"));
         QCOMPARE(fake.recorded_runs(), (QList<QStringList>{{"-d", "0483", "-l"}}));
         // The listing is polled: it announces nothing, and only a failure is logged.
         QCOMPARE(log.count("Start "), 0);

@@ -15,12 +15,14 @@
 #include "workflow/sm_a.h"
 #include "workflow/sm_b.h"
 #include "file_contents.h"
+#include "signal_counter.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QTextDocumentFragment>
 #include <QtTest>
 
 #include <cstdio>
@@ -32,6 +34,14 @@ constexpr int generous_ms = 60000; // bounds waits; nothing here measures speed
 QString stderr_path;                // the whole run's standard error goes here
 
 QString status_text() { return mainWindow->statusLabel->text(); }
+// The two lines as the user reads them.
+QString plain(const QString& rich) { return QTextDocumentFragment::fromHtml(rich).toPlainText().trimmed(); }
+QString status_line() { return plain(status_text()); }
+QString hint_line() { return plain(mainWindow->hintLabel->text()); }
+bool window_says(const QString& status, const QString& hint) {
+    return status_line() == status && hint_line() == hint;
+}
+const QString no_unit_text = QStringLiteral("The USB cable must have a 'Type B' plug and a 'Type A' plug.");
 bool in(QState* s) { return sm_B->configuration().contains(s); }
 
 QString stderr_text() {
@@ -116,10 +126,62 @@ private slots:
         QVERIFY(simulated_flash(400308) == read_all(":resources/firmware.bin"));
     }
 
+    // What the window says of each unit side it may meet, read as the user reads it.
+    void every_situation_reads_in_the_window_data() {
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("hint");
+        const QString only_lumo7 = QStringLiteral(
+            "This unit carries no valid product record: this program upgrades only Lumo-7 SyncX units.");
+        QTest::newRow("empty bus") << "no_unit" << no_unit_text << QString();
+        QTest::newRow("two units") << "two_units" << no_unit_text
+                                   << "More than one unit is attached: connect only one unit.";
+        QTest::newRow("blank OTP") << "blank_otp" << no_unit_text << only_lumo7;
+        QTest::newRow("unknown product") << "unknown_product" << no_unit_text << only_lumo7;
+        QTest::newRow("no access")
+            << "no_access" << no_unit_text
+            << "This user may not open the unit: install the USB rule (see README) and reconnect the unit.";
+        QTest::newRow("unit busy")
+            << "unit_busy" << no_unit_text
+            << "Another program is using the unit: close the other program that uses it.";
+    }
+    void every_situation_reads_in_the_window() {
+        QFETCH(QString, config);
+        QFETCH(QString, status);
+        QFETCH(QString, hint);
+        // From an empty bus each time, so that every row waits for its own unit.
+        QCOMPARE(simulator::sim_setup_prepared_config("no_unit"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(window_says(no_unit_text, QString()), generous_ms);
+        QCOMPARE(simulator::sim_setup_prepared_config(config), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(window_says(status, hint), generous_ms);
+        QVERIFY(in(sm_B->B1));
+        QVERIFY(mainWindow->hintLabel->isVisible());
+        QVERIFY(mainWindow->hintFits());
+        QVERIFY(!mainWindow->installButton->isEnabled());
+    }
+
+    // Read once while it stays attached: its log line is not repeated on every poll.
+    void a_unit_without_record_is_logged_once() {
+        const QString logged = QStringLiteral("Unknown device type according to OTP info, ");
+        const int before = stderr_text().count(logged);
+        QCOMPARE(simulator::sim_setup_prepared_config("no_unit"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(window_says(no_unit_text, QString()), generous_ms);
+        QCOMPARE(simulator::sim_setup_prepared_config("unknown_product"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(hint_line().startsWith("This unit carries no valid product record"),
+                                 generous_ms);
+        SignalCounter scans(sm_A, &SM_A::sig_scanning);
+        QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 10, generous_ms);
+        QCOMPARE(stderr_text().count(logged), before + 1);
+    }
+
     void another_product_is_refused() {
         QCOMPARE(simulator::sim_setup_prepared_config("other_product"), 0);
         QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B8), generous_ms);
         QVERIFY(status_text().contains("Connected to a K5."));
+        QTRY_COMPARE_WITH_TIMEOUT(hint_line(),
+                                  QString("This unit cannot be upgraded here: this program "
+                                          "upgrades only Lumo-7 SyncX units."),
+                                  generous_ms);
         QVERIFY(!mainWindow->installButton->isEnabled());
         QVERIFY(!mainWindow->progressBar->isVisible());
     }
@@ -131,6 +193,8 @@ private slots:
         QVERIFY(!mainWindow->progressBar->isVisible());
         QCOMPARE(mainWindow->progressBar->format(), QString("FW differs"));
         QVERIFY(status_text().contains("Connected to a Lumo-7 with firmware version B8"));
+        QCOMPARE(hint_line(), QString("The firmware read back differs from revision B8: installing "
+                                      "it again is offered."));
     }
 
     void failed_download_keeps_the_old_firmware_and_offers_it_again() {
@@ -144,6 +208,32 @@ private slots:
         QVERIFY(status_text().contains("Connected to a Lumo-7 with firmware version B7"));
         QVERIFY(mainWindow->installButton->isEnabled());
         QVERIFY(stderr_text().contains("Exit with 74"));
+        // dfu-util's own words are shortened to fit the line; the whole text is its tooltip.
+        QTRY_VERIFY_WITH_TIMEOUT(hint_line().startsWith("The last upgrade did not complete (dfu-util said: "),
+                                 generous_ms);
+        QVERIFY(hint_line().endsWith("): reconnect the unit and click install again."));
+        QVERIFY(mainWindow->hintFits());
+        QCOMPARE(mainWindow->hintLabel->toolTip(),
+                 QString("The last upgrade did not complete (dfu-util said: Wrong state after command "
+                         "\"ERASE_PAGE\" download): reconnect the unit and click install again."));
+    }
+
+    // Unplugged at 40 %: back with part of the new image, it is verified, differs, and the
+    // window says why, until an install makes it good.
+    void a_unit_lost_during_the_download_is_explained_until_made_good() {
+        QCOMPARE(simulator::sim_setup_prepared_config("lost_during_download"), 0);
+        // The unit before had a failed download of its own: this one is read when that is gone.
+        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B2) && mainWindow->installButton->isEnabled() &&
+                                     hint_line().isEmpty(),
+                                 generous_ms);
+        QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B7), generous_ms);
+        QCOMPARE(status_line(), QString("Connected to a Lumo-7 with firmware version B8"));
+        QCOMPARE(hint_line(), QString("The last upgrade did not complete (the unit was disconnected) "
+                                      "and the firmware differs from B8: install it again."));
+        QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
+        QVERIFY(window_says("Connected to a Lumo-7 with firmware version B8", QString()));
     }
 
     void firmware_of_another_product_shows_an_unknown_revision() {

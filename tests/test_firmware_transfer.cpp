@@ -263,7 +263,7 @@ private slots:
         const QString desired = Files::path_of(Files::desired_FW_fileName_bin);
         QVERIFY(!QFile::exists(desired));
         MessageLog log;
-        QVERIFY(!DFU::read_FW_Info_from_desired_FW().valid);
+        QVERIFY(DFU::read_FW_Info_from_desired_FW().valid); // the embedded image stands in
         QVERIFY(Files::extract_resources({Files::ID::firmware_bin}, true));
         log.clear();
 

@@ -142,13 +142,14 @@ void TestMainWindow::shipped_labels() {
     std::unique_ptr<MainWindow> window(MainWindow_factory(&s, nullptr, false));
 
     QCOMPARE(label_ids(window.get()),
-             QStringList({"2", "4", "5", "7a", "7b", "7c", "9", "status_noDev"}));
+             QStringList({"2", "4", "5", "7a", "7b", "7c", "9", "status_noDev", "status_hint"}));
     QCOMPARE(window->statusLabel, label_of(window.get(), QStringLiteral("status_noDev")));
+    QCOMPARE(window->hintLabel, label_of(window.get(), QStringLiteral("status_hint")));
     QCOMPARE(window->installButton->text(), QStringLiteral("5. Click here to start upgrade"));
 
     for (const Settings::LabelData& entry : s.gui.labels) {
         QLabel* label = label_of(window.get(), entry.id);
-        if (!label)
+        if (!label || label == window->statusLabel || label == window->hintLabel)
             continue;
         QCOMPARE(label->pos(), QPoint(qRound(entry.position.x * scale),
                                       qRound(entry.position.y * scale)));
@@ -158,6 +159,20 @@ void TestMainWindow::shipped_labels() {
         if (entry.id != QLatin1String("4"))
             QCOMPARE(label->width(), metrics.horizontalAdvance(label->text()));
     }
+
+    // The status line ends where the explanation line under it begins; that one reaches the
+    // window's bottom, keeps the status line's margin on both sides, and overlaps no other label.
+    const QRect status = window->statusLabel->geometry();
+    const QRect hint = window->hintLabel->geometry();
+    QCOMPARE(status.topLeft(), QPoint(qRound(37 * scale), qRound(483 * scale)));
+    QCOMPARE(hint.topLeft(), QPoint(qRound(37 * scale), qRound(500 * scale)));
+    QCOMPARE(status.bottom() + 1, hint.top());
+    QCOMPARE(hint.bottom() + 1, window->height());
+    QCOMPARE(hint.right() + 1, window->width() - hint.left());
+    QVERIFY(window->hintLabel->text().isEmpty());
+    for (const QLabel* other : window->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
+        QVERIFY2(other == window->hintLabel || !other->geometry().intersects(hint),
+                 qPrintable(other->objectName()));
 
     QLabel* title = label_of(window.get(), QStringLiteral("2"));
     QVERIFY(title->text().contains(QLatin1String(">Lumo-7 SyncX</span>")));

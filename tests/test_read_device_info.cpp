@@ -164,6 +164,10 @@ private slots:
         QCOMPARE(info.FW_revision, revision);
         QCOMPARE(info.FW_info.valid, fw_valid);
         QCOMPARE(info.OTP_info.product.type, static_cast<Device::Type>(type));
+        // A unit whose OTP area could not be read is told apart from one that holds no record.
+        const bool otp_read = !switches.contains(Switch::fail_upload_OTP) &&
+                              !switches.contains(Switch::upload_writes_nothing);
+        QCOMPARE(info.read_failure.cause == DFU::Cause::none, otp_read);
         const QList<QStringList> runs =
             fw_read ? QList<QStringList>{otp_run(), fw_info_run()} : QList<QStringList>{otp_run()};
         QCOMPARE(fake.recorded_runs(), runs);
@@ -238,6 +242,8 @@ private slots:
         const DFU::DeviceInfo info = DFU::read_device_info(nullptr);
 
         QVERIFY(!info.valid);
+        QCOMPARE(DFU::to_QString(info.read_failure.cause), QString("other"));
+        QVERIFY(info.read_failure.detail.startsWith("dfu-util: More than one DFU capable USB device found!"));
         QCOMPARE(log.count("Exit with 74"), 1);
         QCOMPARE(fake.recorded_runs(), QList<QStringList>{otp_run()});
     }

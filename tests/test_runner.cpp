@@ -1,6 +1,7 @@
 // The dfu-util runner: exact argument vectors, logging, exit codes, output handling, waits.
 
 #include "dfu/command.h"
+#include "dfu/run_watch.h"
 #include "dfu/runner.h"
 #include "file_contents.h"
 #include "message_log.h"
@@ -248,6 +249,29 @@ private slots:
         // While the request stands, a new child is killed as soon as it is started.
         QVERIFY(DFU::runner::giving_up());
         QCOMPARE(DFU::run_command(DFU::CmdID::download_FW, {"f"}).exit_code, -1);
+    }
+
+    // The worker's repeated polls: the watch sees the whole result, the log sees nothing.
+    void a_quiet_watch_keeps_the_result_and_the_log_quiet() {
+        FakeTable table;
+        qputenv("FAKE_TOOL_MODE", "exit:74");
+        MessageLog log;
+        DFU::RunWatch outer;
+        {
+            DFU::RunWatch quiet(DFU::RunWatch::Logging::quiet);
+            QVERIFY(!quiet.last());
+            DFU::run_command(DFU::CmdID::upload_OTP, {"otp.bin"});
+            QVERIFY(quiet.last());
+            QCOMPARE(quiet.last()->exit_code, 74);
+            DFU::commands[DFU::CmdID::version].program = "no-such-program";
+            DFU::run_command(DFU::CmdID::version, {});
+            QVERIFY(quiet.last()->failed_to_start);
+            QCOMPARE(log.texts(), QStringList());
+        }
+        QVERIFY(outer.last()->failed_to_start); // an outer watch sees the inner runs too
+        DFU::run_command(DFU::CmdID::upload_OTP, {"otp.bin"});
+        QCOMPARE(log.count("Start "), 1);
+        QCOMPARE(log.count("Exit with 74"), 1);
     }
 };
 

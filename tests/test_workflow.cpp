@@ -94,6 +94,9 @@ void attach(FakeDfuUtil& fake, const QString& serial, quint8 type, const QByteAr
 
 } // namespace
 
+Q_DECLARE_METATYPE(FakeDfuUtil::Switch)
+Q_DECLARE_METATYPE(Explanation::Kind)
+
 class TestWorkflow : public QObject {
     Q_OBJECT
 
@@ -175,11 +178,130 @@ private slots:
         QCOMPARE(w.emitted, QStringList({"UpgradeImpossible", "DeviceConnected",
                                          "UploadingVerifying", "UpgradePossible", "FwDiffers"}));
         QCOMPARE(w.count("FwMatches"), 0);
+        // Differing bytes and an unreadable unit are not explained alike.
+        QCOMPARE(w.b->explanation.kind, upload_fails ? Explanation::Kind::read_back_failed
+                                                     : Explanation::Kind::firmware_differs);
         // Install from B7 downloads; the re-read unit is verified again.
         fake.clear(FakeDfuUtil::Switch::fail_upload_FW);
         w.b->do_download();
         QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B6), generous_ms);
         QCOMPARE(w.downloads(), 1);
+    }
+
+    // The last upgrade that did not complete is told until a verification matches, and is not
+    // another unit's business.
+    void a_failed_download_is_explained_until_it_is_made_good_data() {
+        QTest::addColumn<bool>("swap_unit");
+        QTest::newRow("installed again") << false;
+        QTest::newRow("another unit connected") << true;
+    }
+    void a_failed_download_is_explained_until_it_is_made_good() {
+        QFETCH(bool, swap_unit);
+        FakeDfuUtil fake;
+        attach(fake, serial_A, 3, flash_of(3, "B7"));
+        fake.fail(FakeDfuUtil::Switch::fail_download, 1);
+        Workflow w(fake);
+        w.start();
+        QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B2), generous_ms);
+        QCOMPARE(w.b->explanation.kind, Explanation::Kind::none);
+        w.b->do_download();
+        QTRY_VERIFY_WITH_TIMEOUT(w.downloads() == 1 && w.in(w.b->B2) &&
+                                     w.b->explanation.kind == Explanation::Kind::upgrade_incomplete,
+                                 generous_ms);
+        QCOMPARE(w.b->explanation.failure.detail, QString("dfu-util: Error during download"));
+        if (swap_unit) {
+            attach(fake, serial_B, 3, flash_of(3, "B6"));
+            QTRY_VERIFY_WITH_TIMEOUT(w.b->device_info.FW_revision == "B6", generous_ms);
+            QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B2), generous_ms);
+        } else {
+            w.b->do_download();
+            QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B6), generous_ms);
+        }
+        QCOMPARE(w.b->explanation.kind, Explanation::Kind::none);
+    }
+
+    // A unit whose OTP area was read but holds no usable record is read once while it stays
+    // attached; plugged in again, it is read again.
+    void a_unit_without_record_is_read_once_data() {
+        QTest::addColumn<QByteArray>("otp");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no product") << otp_of(0) << "Device not used, has invalid info in its OTP info.";
+        QTest::newRow("unknown product") << otp_of(0x2A) << "Unknown device type according to OTP info, ";
+    }
+    void a_unit_without_record_is_read_once() {
+        QFETCH(QByteArray, otp);
+        QFETCH(QString, message);
+        FakeDfuUtil fake;
+        attach(fake, serial_A, 3, flash_of(3, "B7"));
+        fake.set_otp(otp, serial_A);
+        MessageLog log;
+        Workflow w(fake);
+        SignalCounter scans(w.a.get(), &SM_A::sig_scanning);
+        w.start();
+        QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 10, generous_ms);
+        QCOMPARE(runs_with(fake, "0x1FFF7800:512"), 1);
+        QCOMPARE(log.count(message), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(w.b->explanation.kind == Explanation::Kind::no_record, generous_ms);
+        QVERIFY(w.in(w.b->B1));
+
+        fake.set_units({});
+        QTRY_VERIFY_WITH_TIMEOUT(w.b->explanation.kind == Explanation::Kind::none, generous_ms);
+        fake.set_units({serial_A});
+        QTRY_VERIFY_WITH_TIMEOUT(runs_with(fake, "0x1FFF7800:512") == 2, generous_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(log.count(message), 2, generous_ms);
+    }
+
+    // A failure that repeats on every poll is logged once, and again when it changes; the window
+    // is told what to say about it.
+    void a_repeated_failure_is_logged_once_data() {
+        QTest::addColumn<FakeDfuUtil::Switch>("failure");
+        QTest::addColumn<int>("exit_lines"); // the runner's: only for the first attempt to read
+        QTest::addColumn<Explanation::Kind>("kind");
+        QTest::newRow("listing fails") << FakeDfuUtil::Switch::fail_list << 0
+                                       << Explanation::Kind::listing_failed;
+        QTest::newRow("no access") << FakeDfuUtil::Switch::deny_access << 0
+                                   << Explanation::Kind::no_access;
+        QTest::newRow("unit busy") << FakeDfuUtil::Switch::busy << 1 << Explanation::Kind::busy;
+        QTest::newRow("OTP unreadable") << FakeDfuUtil::Switch::fail_upload_OTP << 1
+                                        << Explanation::Kind::unreadable;
+    }
+    void a_repeated_failure_is_logged_once() {
+        QFETCH(FakeDfuUtil::Switch, failure);
+        QFETCH(int, exit_lines);
+        QFETCH(Explanation::Kind, kind);
+        FakeDfuUtil fake;
+        attach(fake, serial_A, 3, flash_of(3, "B7"));
+        fake.fail(failure);
+        MessageLog log;
+        Workflow w(fake);
+        SignalCounter scans(w.a.get(), &SM_A::sig_scanning);
+        w.start();
+        QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 10, generous_ms);
+        QCOMPARE(log.count("SM_A: situation:"), 1);
+        QCOMPARE(log.count("Exit with"), exit_lines);
+        QTRY_VERIFY_WITH_TIMEOUT(w.b->explanation.kind == kind, generous_ms);
+        QVERIFY(w.in(w.b->B1));
+
+        fake.clear(failure);
+        QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B2), generous_ms);
+        QCOMPARE(log.count("SM_A: situation: unit connected"), 1);
+        QCOMPARE(w.b->explanation.kind, Explanation::Kind::none);
+    }
+
+    void without_working_files_nothing_runs() {
+        FakeDfuUtil fake;
+        attach(fake, serial_A, 3, flash_of(3, "B7"));
+        Workflow w(fake);
+        w.a->run_nothing("/dev/null", "Not a directory");
+        w.start();
+        QTRY_VERIFY_WITH_TIMEOUT(w.b->explanation.kind == Explanation::Kind::no_working_files,
+                                 generous_ms);
+        QCOMPARE(w.b->explanation.where, QString("/dev/null"));
+        QCOMPARE(w.b->explanation.why, QString("Not a directory"));
+        w.a->do_stop();
+        QVERIFY(w.a->wait(generous_ms));
+        QCOMPARE(fake.recorded_runs(), QList<QStringList>());
+        QCOMPARE(w.emitted, QStringList{"UpgradeImpossible"});
     }
 
     void unplugging_returns_to_the_initial_state_data() {
@@ -329,8 +451,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(connected.count() == 1, generous_ms);
         const SM_A::Announcement first = a.take_announcement();
         QCOMPARE(first.device_info.FW_revision, QString("B7"));
+        // The worker must have seen the unit go (A0), not only scanned a few times: a scan
+        // that began before the unplugging still lists it.
+        SignalCounter lost(&a, &SM_A::sig_A0_entered);
         fake.set_units({});
-        QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 5 && a.take_announcement().unit == 0, generous_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(lost.count() >= 1 && a.take_announcement().unit == 0, generous_ms);
         // The user clicked for unit A just as it went away; then B is plugged in.
         a.set_command_for(SM_A::download_FW, first.unit);
         a.set_command(SM_A::download_FW); // plain order, also given while no unit is there

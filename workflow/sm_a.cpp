@@ -2,6 +2,7 @@
 
 #include "dfu/firmware_transfer.h"
 #include "dfu/read_device_info.h"
+#include "dfu/run_watch.h"
 #include "dfu/runner.h"
 #include "dfu/scan.h"
 
@@ -152,7 +153,50 @@ void SM_A::announce(const DFU::DeviceInfo& info) {
         announced.pop_front();
 }
 
+Situation SM_A::situation() {
+    QMutexLocker lock(&mutex);
+    return situation_;
+}
+
+void SM_A::run_nothing(const QString& where, const QString& why) {
+    no_files_where = where;
+    no_files_why = why;
+}
+
+void SM_A::see(Situation::Kind kind, const DFU::Failure& failure) {
+    seen.kind = kind;
+    seen.failure = failure;
+    publish();
+}
+
+// Hands the worker's view over when it changed, and logs it then only: a failure that repeats
+// on every poll is written once, and again when it changes.
+void SM_A::publish() {
+    {
+        QMutexLocker lock(&mutex);
+        if (situation_ == seen)
+            return;
+        situation_ = seen;
+    }
+    qInfo().noquote() << "SM_A: situation:" << QString(seen);
+    emit sig_SituationChanged();
+}
+
+void SM_A::idle_without_working_files() {
+    seen = Situation();
+    seen.kind = Situation::Kind::no_working_files;
+    seen.where = no_files_where;
+    seen.why = no_files_why;
+    publish();
+    while (!pause(60000, false)) {
+    }
+}
+
 void SM_A::run() {
+    if (!no_files_why.isEmpty()) {
+        idle_without_working_files();
+        return;
+    }
     State state = State::A0;
     while (state != State::stopped) {
         switch (state) {
@@ -171,6 +215,8 @@ void SM_A::run() {
 SM_A::State SM_A::state_A0() {
     emit sig_A0_entered();
     connected_serial = QLatin1String("");
+    no_record_serial.clear();
+    unreadable_serial.clear();
     {
         // An order given for the lost unit must never be carried out on a unit read later.
         QMutexLocker lock(&mutex);
@@ -198,21 +244,54 @@ SM_A::State SM_A::state_A1() {
 SM_A::State SM_A::state_A2() {
     emit sig_A2_entered();
     emit sig_scanning();
-    const DFU::Scan scan = DFU::make_scan();
-    if (scan.status != 0 || scan.devices.size() != 1)
+    DFU::Scan scan;
+    {
+        // Polled: its failures reach the log through the situation, once each.
+        DFU::RunWatch quiet(DFU::RunWatch::Logging::quiet);
+        scan = DFU::make_scan();
+    }
+    if (scan.status != 0 || scan.devices.size() != 1) {
+        if (scan.devices.size() > 1)
+            see(Situation::Kind::several_units);
+        else if (scan.devices.empty() && scan.failure.cause != DFU::Cause::none)
+            see(Situation::Kind::listing_failed, scan.failure);
+        else
+            see(Situation::Kind::no_unit);
         return State::A0;
+    }
     const DFU::DeviceItem& item = scan.devices.front();
     if (item.serial == connected_serial)
         return State::A4; // the same unit is still there
+    if (item.serial == no_record_serial)
+        return State::A1; // read once: its record will not change while it stays attached
 
     emit sig_readingInfo();
     emit sig_NoDevConn();
-    const DFU::DeviceInfo info = DFU::read_device_info(&item);
-    if (!info.valid)
-        return State::A1; // retried after the A1 pause
+    DFU::DeviceInfo info;
+    {
+        // A retry fails as the attempt before it did: only a change is logged (publish).
+        DFU::RunWatch watch(item.serial == unreadable_serial ? DFU::RunWatch::Logging::quiet
+                                                             : DFU::RunWatch::Logging::as_usual);
+        info = DFU::read_device_info(&item);
+    }
+    if (!info.valid) {
+        if (info.read_failure.cause != DFU::Cause::none) {
+            unreadable_serial = item.serial; // retried after the A1 pause
+            see(Situation::Kind::unreadable, info.read_failure);
+        } else {
+            no_record_serial = item.serial;
+            see(Situation::Kind::no_record);
+        }
+        return State::A1;
+    }
+    unreadable_serial.clear();
     connected_serial = item.serial;
     device_info = info;
+    if (item.serial != downloaded_serial)
+        seen.last_download = DFU::Failure(); // another unit: the last upgrade was not its own
+    seen.read_back = DFU::Failure();
     announce(device_info);
+    see(Situation::Kind::connected);
     emit sig_DevConn();
     return State::A4;
 }
@@ -238,8 +317,12 @@ SM_A::State SM_A::state_A5() {
     emit sig_FwDownloading();
     // The loop itself goes by the re-read that follows; a stop reports the exit code.
     percent = 0;
+    DFU::RunWatch watch;
     const int exit_code = DFU::download_FW_to_device(desired_FW_dfu,
                                                      [this](int p) { publish_percent(p); });
+    downloaded_serial = connected_serial;
+    seen.last_download = watch.last() ? DFU::classify(*watch.last()) : DFU::Failure();
+    publish();
     end_transfer(exit_code == 0 ? Outcome::written : Outcome::write_failed);
     emit sig_FwDownloaded();
     return State::A0; // read the unit again from scratch, even if it keeps its serial
@@ -250,8 +333,13 @@ SM_A::State SM_A::state_A6() {
     emit sig_A6_entered();
     emit sig_FwUploading();
     percent = 0;
+    DFU::RunWatch watch;
     const bool matches = DFU::upload_and_compare_FW_bin(desired_FW_bin, uploaded_FW_bin,
                                                         [this](int p) { publish_percent(p); });
+    seen.read_back = watch.last() ? DFU::classify(*watch.last()) : DFU::Failure();
+    if (matches)
+        seen.last_download = DFU::Failure(); // the last upgrade is complete after all
+    publish();
     end_transfer(matches ? Outcome::matches : Outcome::differs);
     if (matches) {
         qDebug() << "Uploaded FW matches";

@@ -4,6 +4,7 @@
 // reports only by signals without arguments and takes orders only through set_command.
 
 #include "dfu/device_info.h"
+#include "workflow/situation.h"
 
 #include <QMutex>
 #include <QString>
@@ -82,6 +83,15 @@ public:
     };
     Announcement take_announcement();
 
+    // The latest situation, published beside the records under the same mutex: the worker
+    // replaces it and emits sig_SituationChanged when it changes; the GUI thread copies it when
+    // it handles that signal, and always gets the newest one.
+    Situation situation();
+
+    // Without a usable extraction directory the worker runs nothing at all: it only publishes
+    // that, with the directory and the reason. Set by start-up before the thread starts.
+    void run_nothing(const QString& where, const QString& why);
+
     // Written by start-up before the thread starts; nothing changes them later.
     int no_device_delay_ms = 200;
     int connected_delay_ms = 200;
@@ -109,6 +119,7 @@ signals:
     void sig_A4_entered();
     void sig_A5_entered();
     void sig_A6_entered();
+    void sig_SituationChanged();
 
 protected:
     void run() override;
@@ -122,6 +133,9 @@ private:
     State state_A5();
     State state_A6();
     void announce(const DFU::DeviceInfo& info);
+    void see(Situation::Kind kind, const DFU::Failure& failure = {});
+    void publish();
+    void idle_without_working_files();
     Command take_command();
     void end_transfer(Outcome outcome);
     void publish_percent(int value);
@@ -135,6 +149,12 @@ private:
     const QString desired_FW_bin;
     const QString uploaded_FW_bin;
     QString connected_serial;
+    Situation seen;           // what publish() hands over
+    QString no_record_serial; // the attached unit read without a usable record: not read again
+    QString unreadable_serial; // the attached unit whose read failed: retried quietly
+    QString downloaded_serial; // the unit the last download was for
+    QString no_files_where;    // set by run_nothing(): the worker runs nothing
+    QString no_files_why;
 
     // Guarded by mutex.
     Command command = none;
@@ -142,6 +162,7 @@ private:
     bool stopping = false;
     TransferReport transfer;
     std::deque<Announcement> announced;
+    Situation situation_;
     quint64 connected_unit = 0; // number of the unit in device_info
     QMutex mutex;
     QWaitCondition woken; // by a stop or an order

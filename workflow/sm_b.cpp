@@ -45,6 +45,8 @@ SM_B::SM_B(SM_A* sm_A_, Device::Type desired_type, QString desired_revision_)
     // before the machine listens to the signal, so for every emission it runs first, and the
     // machine then evaluates the guards (synchronously, in the GUI thread) on that record.
     connect(sm_A, &SM_A::sig_DevConn, this, &SM_B::take_announcement, Qt::QueuedConnection);
+    // The latest situation, copied under the worker's mutex when its change arrives.
+    connect(sm_A, &SM_A::sig_SituationChanged, this, &SM_B::take_situation, Qt::QueuedConnection);
 
     auto guarded = [this](QState* target, GuardedTransition::Guard guard) {
         auto* t = new GuardedTransition(sm_A, SIGNAL(sig_DevConn()), guard);
@@ -73,12 +75,27 @@ void SM_B::take_announcement() {
     announced_unit = a.unit;
 }
 
+void SM_B::take_situation() {
+    situation = sm_A->situation();
+    explain_at(stage);
+}
+
+void SM_B::explain_at(Stage now) {
+    stage = now;
+    const Explanation e = explain(stage, situation);
+    if (e == explanation)
+        return;
+    explanation = e;
+    emit sig_ExplanationChanged();
+}
+
 void SM_B::add_connections() {
     const auto direct = Qt::DirectConnection;
     connect(B1, &QState::entered, B1, [this] {
         emit sig_UpgradeImpossible();
         device_info = DFU::DeviceInfo();
         device_unit = 0;
+        explain_at(Stage::no_unit);
     }, direct);
     connect(B1, &QState::exited, B1, [this] {
         device_info = announced;
@@ -89,21 +106,31 @@ void SM_B::add_connections() {
     connect(B2, &QState::entered, B2, [this] {
         emit sig_UpgradePossible();
         emit sig_DifferingRevision();
+        explain_at(Stage::offered);
     }, direct);
     connect(B3, &QState::entered, B3, [this] {
         emit sig_Upgrading();
         sm_A->set_command_for(SM_A::download_FW, device_unit);
+        explain_at(Stage::downloading);
     }, direct);
     connect(B4, &QState::entered, B4, [this] {
         emit sig_UploadingVerifying();
         sm_A->set_command_for(SM_A::upload_and_compare_FW, device_unit);
+        explain_at(Stage::verifying);
     }, direct);
-    connect(B6, &QState::entered, B6, [this] { emit sig_FwMatches(); }, direct);
+    connect(B6, &QState::entered, B6, [this] {
+        emit sig_FwMatches();
+        explain_at(Stage::matches);
+    }, direct);
     connect(B7, &QState::entered, B7, [this] {
         emit sig_UpgradePossible();
         emit sig_FwDiffers();
+        explain_at(Stage::differs);
     }, direct);
-    connect(B8, &QState::entered, B8, [this] { emit sig_InvalidProduct(); }, direct);
+    connect(B8, &QState::entered, B8, [this] {
+        emit sig_InvalidProduct();
+        explain_at(Stage::refused);
+    }, direct);
 }
 
 void SM_B::do_download() { emit sig_DoDownload(); }

@@ -4,6 +4,8 @@
 
 #include "device/product.h"
 #include "dfu/device_info.h"
+#include "workflow/explanation.h"
+#include "workflow/situation.h"
 
 #include <QState>
 #include <QStateMachine>
@@ -35,6 +37,10 @@ public:
     // The unit read last: taken when the machine leaves B1, reset on every entry of B1.
     DFU::DeviceInfo device_info;
 
+    // What the line under the status line explains; sig_ExplanationChanged tells when it
+    // changed. Worked out on every change of state or of the worker's situation.
+    Explanation explanation;
+
 public slots:
     void do_download();
 
@@ -49,9 +55,14 @@ signals:
     void sig_DeviceConnected();
     void sig_InvalidProduct();
     void sig_Upgrading(); // on entry of B3: the download is ordered (the bar starts here)
+    void sig_ExplanationChanged();
 
 private:
     void take_announcement();
+    void take_situation();
+    void explain_at(Stage stage);
+    Situation situation; // the worker's latest, copied in the GUI thread
+    Stage stage = Stage::no_unit;
     // The record that the sig_DevConn being processed announced; GUI thread only. The
     // guards take no arguments, so it is shared with them here.
     static DFU::DeviceInfo announced;
