@@ -11,8 +11,15 @@ add_executable(make_firmware tools/make_firmware.cpp)
 target_link_libraries(make_firmware PRIVATE orvanta_formats) # the product's own DfuSe writer
 target_compile_options(make_firmware PRIVATE ${ORVANTA_WARNINGS})
 
+# The unit as the background and the program's icon show it.
+add_library(unit_drawing STATIC tools/unit_drawing.cpp tools/unit_drawing.h)
+target_include_directories(unit_drawing PUBLIC "${CMAKE_SOURCE_DIR}/tools")
+target_link_libraries(unit_drawing PUBLIC Qt5::Gui)
+target_compile_options(unit_drawing PRIVATE ${ORVANTA_WARNINGS})
+set_target_properties(unit_drawing PROPERTIES AUTOMOC OFF)
+
 add_executable(make_background tools/make_background.cpp)
-target_link_libraries(make_background PRIVATE Qt5::Gui)
+target_link_libraries(make_background PRIVATE unit_drawing)
 target_compile_options(make_background PRIVATE ${ORVANTA_WARNINGS})
 
 # Tools run under the sanitizers too when those are on; Qt's own allocations are not ours to judge.

@@ -36,3 +36,12 @@ cmake --build build-tsan -j "$(nproc)" --target "${tsan_tests[@]}"
 # the benchmark itself breaks.
 echo "=== benchmark (figures only) ==="
 bash tools/bench.sh build 3
+
+# === Debian package (tools/package.sh, tools/test_package.sh) ===================================
+# A clean release tree of the installed program (dfu-util from the plain build's cache), its
+# package checked, installed, started by an unprivileged user in simulator mode, and purged.
+echo "=== Debian package ==="
+package_log=$(mktemp)
+bash tools/package.sh build-package -DORVANTA_DFU_UTIL_CACHE="$top/build/dfu-util-0.9" | tee "$package_log"
+bash tools/test_package.sh "$(tail -n 1 "$package_log")"
+rm -f "$package_log"

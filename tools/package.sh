@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds a clean release tree of the installed program and makes its
+# Debian package with CPack. The path of the package is the last line printed.
+# Usage: package.sh [build-dir [cmake options...]]    (build-dir defaults to build-package)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+dir=${1:-build-package}
+shift || true
+
+bash tools/install_deps.sh
+# dpkg-shlibdeps (dpkg-dev) and file, which CPack uses to find the program's libraries; ccache
+# lets the release tree reuse objects of earlier builds.
+missing=()
+for p in dpkg-dev file ccache; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing packages: ${missing[*]}. Run this script as root (sudo) to install them." >&2
+        exit 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$top}
+
+# Debian's hardening flags: fortified functions, stack protector, read-only relocations bound
+# at start, and file names relative to the source tree in the debugging data.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
+ldflags=$(dpkg-buildflags --get LDFLAGS)
+
+rm -rf "$dir"
+# dfu-util 0.9 is kept beside the plain build's, so that a clean tree needs no second download.
+bash tools/build.sh "$dir" -DORVANTA_PACKAGE=ON -DORVANTA_BUILD_TESTS=OFF \
+    -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
+    -DORVANTA_DFU_UTIL_CACHE="$top/build/dfu-util-0.9" "$@"
+(cd "$dir" && cpack -G DEB)
+deb=$(find "$(cd "$dir" && pwd)" -maxdepth 1 -name '*.deb' -print)
+[ -f "$deb" ] || { echo "package.sh: no package was made in $dir" >&2; exit 1; }
+echo "$deb"

@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Checks a Debian package made by tools/package.sh, as root on a machine without a desktop:
+# its fields and contents, the desktop entry and metainfo validators, lintian (no errors), no
+# path of the build machine in the program; then installs it, starts the installed program as
+# an unprivileged user in simulator mode until it has read the simulated unit and offers the
+# upgrade, and purges the package again. Usage: test_package.sh <package.deb>
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+deb=$(realpath "${1:?usage: test_package.sh <package.deb>}")
+
+name=orvanta-firmware-upgrade-tool
+app_id=com.orvanta.FirmwareUpgradeTool
+simulator_dir=/usr/libexec/$name
+user=orvanta-package-check # the unprivileged user who starts the installed program
+version=$(sed -n 's/^project([^)]* VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
+
+fail() {
+    echo "test_package: $*" >&2
+    exit 1
+}
+
+missing=()
+for p in lintian desktop-file-utils appstream binutils; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+work=$(mktemp -d)
+pid=
+cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    if dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q installed; then
+        apt-get purge -y -qq "$name" >/dev/null 2>&1 || true
+    fi
+    id "$user" >/dev/null 2>&1 && userdel --remove "$user" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "--- fields"
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = "$name" ] || fail "package name is $(field Package)"
+[ "$(field Version)" = "$version" ] || fail "version $(field Version), project $version"
+for f in Section Maintainer Description; do
+    [ -n "$(field $f)" ] || fail "no $f"
+done
+# From dpkg-shlibdeps: the Qt libraries the program links.
+field Depends | grep -q 'libqt5widgets5' || fail "Depends lacks the Qt libraries: $(field Depends)"
+field Depends
+
+echo "--- contents"
+contents=(
+    "usr/bin/$name"
+    "usr/lib/udev/rules.d/70-$name.rules"
+    "usr/share/applications/$app_id.desktop"
+    "usr/share/metainfo/$app_id.metainfo.xml"
+    "usr/share/icons/hicolor/48x48/apps/$app_id.png"
+    "usr/share/icons/hicolor/256x256/apps/$app_id.png"
+    "$simulator_dir/dfu-util_simulator.sh"
+    "$simulator_dir/orvanta_dfu_simulator"
+)
+dpkg-deb -x "$deb" "$work/root"
+for f in "${contents[@]}"; do
+    [ -f "$work/root/$f" ] || fail "the package lacks /$f"
+done
+for f in dfu-util_simulator.sh orvanta_dfu_simulator; do
+    [ -x "$work/root/$simulator_dir/$f" ] || fail "the simulator's $f is not executable"
+done
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}'
+
+echo "--- validators"
+desktop-file-validate "$work/root/usr/share/applications/$app_id.desktop"
+appstreamcli validate --no-net "$work/root/usr/share/metainfo/$app_id.metainfo.xml"
+
+echo "--- no path of the build machine in the program"
+# Qt keeps string literals in UTF-16: both encodings are searched.
+program=$work/root/usr/bin/$name
+for encoding in s l; do
+    if strings -a -e "$encoding" "$program" | grep -F "$top"; then
+        fail "the program holds the build machine's path $top"
+    fi
+done
+strings -a -e l "$program" | grep -qxF "$simulator_dir" || fail "the program does not use $simulator_dir"
+
+echo "--- lintian"
+# Errors fail; warnings and notes are shown. Running as root is what CI does.
+status=0
+report=$(lintian --fail-on error --display-info --pedantic "$deb" 2>&1) || status=$?
+grep -v 'running with root privileges' <<<"$report" || true
+[ "$status" -eq 0 ] || fail "lintian reports errors"
+
+echo "--- install"
+export DEBIAN_FRONTEND=noninteractive
+if dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q installed; then
+    apt-get purge -y -qq "$name"
+fi
+apt-get install -y -qq -o Dpkg::Use-Pty=0 --no-install-recommends "$deb"
+for f in "${contents[@]}"; do
+    [ -f "/$f" ] || fail "/$f is not installed"
+done
+
+echo "--- the installed program, started by an unprivileged user in simulator mode"
+id "$user" >/dev/null 2>&1 || useradd --create-home --user-group --shell /bin/sh "$user"
+home=$(getent passwd "$user" | cut -d: -f6)
+# A fresh home: the simulator starts with its default unit, a Lumo-7 holding revision B7.
+rm -rf "$home/.local/state/orvanta-dfu-simulator"
+log=$work/program.log
+# The log window's copy on standard error shows the unit read ("FW_revision: B7") and the
+# install button enabled ("MainWindow downloadMode: setEnabled true"): the upgrade is offered.
+read_unit='FW_revision:[[:space:]]*B7'
+offers_upgrade='MainWindow downloadMode: setEnabled true'
+(cd / && exec setpriv --reuid="$user" --regid="$user" --init-groups --reset-env \
+    env QT_QPA_PLATFORM=offscreen "$name" --use-simulator --use-log-window) >/dev/null 2>"$log" &
+pid=$!
+for _ in $(seq 1 120); do
+    grep -q "$read_unit" "$log" && grep -q "$offers_upgrade" "$log" && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.5
+done
+if ! grep -q "$read_unit" "$log" || ! grep -q "$offers_upgrade" "$log"; then
+    tail -n 40 "$log" >&2
+    fail "the installed program did not read the simulated unit and offer the upgrade"
+fi
+# SIGTERM ends the program through its normal shut-down.
+kill -TERM "$pid"
+status=0
+wait "$pid" || status=$?
+pid=
+[ "$status" -eq 0 ] || { tail -n 20 "$log" >&2; fail "the program ended with status $status"; }
+# The simulator (the program knows only the installed one) ran as that user, in the user's home.
+[ "$(stat -c %U "$home/.local/state/orvanta-dfu-simulator")" = "$user" ] ||
+    fail "the simulator kept no state in $home"
+echo "read the unit and offered the upgrade as $user (uid $(id -u "$user"))"
+
+echo "--- purge"
+apt-get purge -y -qq -o Dpkg::Use-Pty=0 "$name"
+for f in "${contents[@]}"; do
+    [ ! -e "/$f" ] || fail "/$f is left after purging"
+done
+[ ! -e "$simulator_dir" ] || fail "$simulator_dir is left after purging"
+echo "package $deb: all checks passed"
