@@ -10,27 +10,21 @@
 #include <QSaveFile>
 #include <QtGlobal>
 
+#include <iterator>
+
 namespace {
 
 constexpr char state_variable[] = "FAKE_DFU_UTIL_STATE";
 
+// In the order of FakeDfuUtil::Switch.
 QString switch_name(FakeDfuUtil::Switch what) {
-    switch (what) {
-    case FakeDfuUtil::Switch::fail_list: return QStringLiteral("fail_list");
-    case FakeDfuUtil::Switch::fail_upload_OTP: return QStringLiteral("fail_upload_OTP");
-    case FakeDfuUtil::Switch::fail_upload_FW_info: return QStringLiteral("fail_upload_FW_info");
-    case FakeDfuUtil::Switch::fail_upload_FW: return QStringLiteral("fail_upload_FW");
-    case FakeDfuUtil::Switch::upload_leaves_empty_file: return QStringLiteral("upload_leaves_empty_file");
-    case FakeDfuUtil::Switch::upload_writes_nothing: return QStringLiteral("upload_writes_nothing");
-    case FakeDfuUtil::Switch::fail_download: return QStringLiteral("fail_download");
-    case FakeDfuUtil::Switch::lose_unit_on_download: return QStringLiteral("lose_unit_on_download");
-    case FakeDfuUtil::Switch::download_keeps_flash: return QStringLiteral("download_keeps_flash");
-    case FakeDfuUtil::Switch::deny_access: return QStringLiteral("deny_access");
-    case FakeDfuUtil::Switch::busy: return QStringLiteral("busy");
-    case FakeDfuUtil::Switch::crash_download: return QStringLiteral("crash_download");
-    case FakeDfuUtil::Switch::refuse_download: return QStringLiteral("refuse_download");
-    }
-    return QString();
+    static const char* const names[] = {
+        "fail_list", "fail_upload_OTP", "fail_upload_FW_info", "fail_upload_FW",
+        "upload_leaves_empty_file", "upload_writes_nothing", "fail_download",
+        "lose_unit_on_download", "download_keeps_flash", "deny_access", "busy", "crash_download",
+        "refuse_download"};
+    static_assert(std::size(names) == static_cast<std::size_t>(FakeDfuUtil::Switch::refuse_download) + 1);
+    return QString::fromLatin1(names[static_cast<int>(what)]);
 }
 
 // Only what fits: a record may run past the end of a short image.
