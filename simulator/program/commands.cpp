@@ -105,7 +105,7 @@ Options parse_options(const QStringList& args) {
             o.mode = c == 'U' ? Mode::upload : Mode::download;
             o.file = value;
         } else if (c == '\0' || !QByteArray("vRepcitEZ").contains(c)) {
-            usage_error("dfu-util 0.9 has no option " + args[i]);
+            usage_error("dfu-util 0.9 has no option " + option);
         }
     }
     return o;
