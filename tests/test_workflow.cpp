@@ -330,7 +330,9 @@ private slots:
         const SM_A::Announcement first = a.take_announcement();
         QCOMPARE(first.device_info.FW_revision, QString("B7"));
         fake.set_units({});
-        QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 5 && a.take_announcement().unit == 0, generous_ms);
+        // Scans after the unit went: the worker has seen that it is gone.
+        const int before = scans.count();
+        QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= before + 5 && a.take_announcement().unit == 0, generous_ms);
         // The user clicked for unit A just as it went away; then B is plugged in.
         a.set_command_for(SM_A::download_FW, first.unit);
         a.set_command(SM_A::download_FW); // plain order, also given while no unit is there
