@@ -9,15 +9,6 @@
 namespace DFU {
 namespace dfu_util {
 
-const QString expected_output_of_execution_test = QStringLiteral(
-    "dfu-util 0.9\n"
-    "\n"
-    "Copyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko Inc.\n"
-    "Copyright 2010-2016 Tormod Volden and Stefan Schmidt\n"
-    "This program is Free Software and has ABSOLUTELY NO WARRANTY\n"
-    "Please report bugs to http://sourceforge.net/p/dfu-util/tickets/\n"
-    "\n");
-
 QString basename() { return Files::dfu_util_executable_fileName; }
 
 QString full_path() {

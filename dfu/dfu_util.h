@@ -7,7 +7,15 @@ namespace DFU {
 namespace dfu_util {
 
 // What dfu-util 0.9 prints for -V: 261 characters in seven lines, each ended by a line feed.
-extern const QString expected_output_of_execution_test;
+// Defined here, so that the simulator program prints it without the executable's other needs.
+inline const QString expected_output_of_execution_test = QStringLiteral(
+    "dfu-util 0.9\n"
+    "\n"
+    "Copyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko Inc.\n"
+    "Copyright 2010-2016 Tormod Volden and Stefan Schmidt\n"
+    "This program is Free Software and has ABSOLUTELY NO WARRANTY\n"
+    "Please report bugs to http://sourceforge.net/p/dfu-util/tickets/\n"
+    "\n");
 
 QString basename();
 // The extracted executable in the extraction directory, in simulator mode too.

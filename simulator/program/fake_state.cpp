@@ -1,154 +1,154 @@
-#include "simulator/program/fake_state.h"
+// The tests' fake dfu-util: the same dfu-util, with the units and failures that a test sets up
+// in the directory named by FAKE_DFU_UTIL_STATE (tests/support/fake_dfu_util.h). Every file is
+// optional:
+//   runs         each run appends its arguments, separated by 0x1F, as one line, before anything
+//   units        the attached units, a serial a line, in listing order (devnum 5, 6, ... and
+//                path 1-1, 1-2, ...)
+//   listing      printed after the banner in place of the listing lines
+//   otp.bin, flash.bin      the images of a unit that has none of its own in <serial>/
+//   download_seconds, upload_seconds   how long a -D takes, and an upload other than the OTP
+//                area and the 2048-byte information block
+// Failure switches, named as FakeDfuUtil::Switch names them: one that exists and is empty always
+// applies; one that holds a number N applies to the next N runs it concerns, then goes.
 
 #include "files/support_misc.h"
+#include "simulator/program/commands.h"
 #include "simulator/program/memory_layout.h"
 #include "simulator/program/output.h"
-#include "simulator/program/state_file.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 namespace simulator {
 
-FakeState::FakeState(const QString& dir) : dir_(dir) {
-    if (dir.isEmpty() || !QFileInfo(dir).isDir()) {
-        err(QStringLiteral("fake dfu-util: FAKE_DFU_UTIL_STATE does not name a directory\n"));
-        throw Exit{ex_software};
-    }
-}
+namespace {
 
-void FakeState::record_run(const QStringList& args) {
-    QFile runs(dir_ + QStringLiteral("/runs"));
-    if (runs.open(QIODevice::Append | QIODevice::Unbuffered))
-        runs.write(args.join(QChar(0x1F)).toUtf8() + '\n');
-}
+class FakeState : public Units {
+public:
+    explicit FakeState(const QString& dir) : dir_(dir) {}
 
-bool FakeState::switch_on(const QString& name) {
-    const QString path = dir_ + QLatin1Char('/') + name;
-    if (!QFileInfo::exists(path))
-        return false;
-    bool counted = false;
-    const int n = QString::fromUtf8(support_misc::read_binary_file(path)).trimmed().toInt(&counted);
-    if (!counted)
-        return true;
-    if (n <= 1) {
+    // True when the switch applies to this run; uses up one run of a counted switch.
+    bool on(const QString& name) {
+        const QString path = dir_ + '/' + name;
+        bool counted = false;
+        const int n = QString::fromUtf8(read(name)).trimmed().toInt(&counted);
+        if (!QFileInfo::exists(path) || !counted)
+            return QFileInfo::exists(path);
+        if (n > 1)
+            return replace_file(path, QByteArray::number(n - 1) + '\n');
         QFile::remove(path);
         return n == 1;
     }
-    replace_file(path, QByteArray::number(n - 1) + '\n');
-    return true;
-}
 
-QStringList FakeState::serials() const {
-    QStringList out;
-    for (const QString& line :
-         QString::fromUtf8(support_misc::read_binary_file(dir_ + QStringLiteral("/units")))
-             .split('\n'))
-        if (!line.trimmed().isEmpty())
-            out << line.trimmed();
-    return out;
-}
-
-std::vector<Unit> FakeState::attached(bool) {
-    std::vector<Unit> units;
-    int n = 0;
-    for (const QString& serial : serials()) {
-        ++n;
-        units.push_back({serial, serial, n + 4, QStringLiteral("1-%1").arg(n)});
+    std::vector<Unit> attached(bool) override {
+        std::vector<Unit> units;
+        for (const QString& serial : serials())
+            units.push_back({serial, serial, static_cast<int>(units.size()) + 5,
+                             QStringLiteral("1-%1").arg(units.size() + 1)});
+        return units;
     }
-    return units;
-}
 
-std::optional<QByteArray> FakeState::verbatim_listing() {
-    const QString path = dir_ + QStringLiteral("/listing");
-    if (!QFileInfo::exists(path))
-        return std::nullopt;
-    return support_misc::read_binary_file(path);
-}
+    std::optional<QByteArray> verbatim_listing() override {
+        if (!QFileInfo::exists(dir_ + "/listing"))
+            return std::nullopt;
+        return read("listing");
+    }
 
-bool FakeState::listing_fails() {
-    return switch_on(QStringLiteral("fail_list"));
-}
+    bool listing_fails() override { return on("fail_list"); }
+    // Asked once a run, however often the run asks.
+    bool denied(const Unit&) override {
+        return denied_ ? *denied_ : *(denied_ = on("deny_access"));
+    }
+    bool claimed(const Unit&) override { return claimed_ ? *claimed_ : *(claimed_ = on("busy")); }
 
-bool FakeState::denied(const Unit&) {
-    if (!denied_)
-        denied_ = switch_on(QStringLiteral("deny_access"));
-    return *denied_;
-}
+    QByteArray memory(const Unit& unit, int alt) override {
+        return alt == otp_alt     ? read(image(unit, "otp.bin"))
+               : alt == flash_alt ? read(image(unit, "flash.bin"))
+                                  : QByteArray();
+    }
+    void store_flash(const Unit& unit, const QByteArray& bytes) override {
+        replace_file(dir_ + '/' + image(unit, "flash.bin"), bytes);
+    }
 
-bool FakeState::claimed(const Unit&) {
-    if (!claimed_)
-        claimed_ = switch_on(QStringLiteral("busy"));
-    return *claimed_;
-}
+    UploadFault upload_fault(const Unit&, int alt, qint64 address, qint64 length) override {
+        if (on(alt == otp_alt                            ? "fail_upload_OTP"
+               : information_block(alt, address, length) ? "fail_upload_FW_info"
+                                                         : "fail_upload_FW"))
+            return UploadFault::error;
+        return on("upload_writes_nothing") ? UploadFault::writes_nothing : UploadFault::none;
+    }
+    bool failed_upload_leaves_file() override {
+        return QFileInfo::exists(dir_ + "/upload_leaves_empty_file");
+    }
 
-QString FakeState::image_path(const Unit& unit, const QString& name) const {
-    const QString own = dir_ + QLatin1Char('/') + unit.serial + QLatin1Char('/') + name;
-    return QFileInfo::exists(own) ? own : dir_ + QLatin1Char('/') + name;
-}
+    DownloadFault download_fault(const Unit&) override {
+        const std::pair<const char*, DownloadFault> switches[] = {
+            {"lose_unit_on_download", DownloadFault::lost},
+            {"fail_download", DownloadFault::error},
+            {"refuse_download", DownloadFault::refused},
+            {"crash_download", DownloadFault::crash},
+            {"download_keeps_flash", DownloadFault::keeps_flash}};
+        for (const auto& [name, fault] : switches)
+            if (on(name))
+                return fault;
+        return DownloadFault::none;
+    }
 
-QByteArray FakeState::memory(const Unit& unit, int alt) {
-    if (alt == otp_alt)
-        return support_misc::read_binary_file(image_path(unit, QStringLiteral("otp.bin")));
-    if (alt == flash_alt)
-        return support_misc::read_binary_file(image_path(unit, QStringLiteral("flash.bin")));
-    return QByteArray();
-}
+    // Unplugged: it leaves `units`, its flash as it was.
+    void lose(const Unit& unit, const QByteArray&) override {
+        QByteArray left;
+        for (const QString& serial : serials())
+            if (serial != unit.serial)
+                left += serial.toUtf8() + '\n';
+        replace_file(dir_ + "/units", left);
+    }
 
-void FakeState::store_flash(const Unit& unit, const QByteArray& image) {
-    replace_file(image_path(unit, QStringLiteral("flash.bin")), image);
-}
+    qint64 upload_ms(int alt, qint64 address, qint64 bytes) override {
+        return alt == otp_alt || information_block(alt, address, bytes) ? 0
+                                                                        : seconds("upload_seconds");
+    }
+    qint64 download_ms(qint64) override { return seconds("download_seconds"); }
 
-UploadFault FakeState::upload_fault(const Unit&, int alt, qint64 address, qint64 length) {
-    const QString fails = alt == otp_alt ? QStringLiteral("fail_upload_OTP")
-                          : address == flash_base && length == 2048
-                              ? QStringLiteral("fail_upload_FW_info")
-                              : QStringLiteral("fail_upload_FW");
-    if (switch_on(fails))
-        return UploadFault::error;
-    return switch_on(QStringLiteral("upload_writes_nothing")) ? UploadFault::writes_nothing
-                                                              : UploadFault::none;
-}
+private:
+    static bool information_block(int alt, qint64 address, qint64 length) {
+        return alt == flash_alt && address == flash_base && length == 2048;
+    }
+    QByteArray read(const QString& name) const {
+        return support_misc::read_binary_file(dir_ + '/' + name);
+    }
+    // Its own image if it has one, else the shared one.
+    QString image(const Unit& unit, const QString& name) const {
+        return QFileInfo::exists(dir_ + '/' + unit.serial + '/' + name) ? unit.serial + '/' + name
+                                                                        : name;
+    }
+    QStringList serials() const {
+        return QString::fromUtf8(read("units"))
+            .split('\n', Qt::SkipEmptyParts)
+            .replaceInStrings("\r", "");
+    }
+    qint64 seconds(const QString& name) const {
+        return 1000 * QString::fromUtf8(read(name)).trimmed().toLongLong();
+    }
 
-bool FakeState::failed_upload_leaves_file() {
-    return QFileInfo::exists(dir_ + QStringLiteral("/upload_leaves_empty_file"));
-}
+    const QString dir_;
+    std::optional<bool> denied_;
+    std::optional<bool> claimed_;
+};
 
-DownloadFault FakeState::download_fault(const Unit&) {
-    const std::pair<const char*, DownloadFault> switches[] = {
-        {"lose_unit_on_download", DownloadFault::lost},
-        {"fail_download", DownloadFault::error},
-        {"refuse_download", DownloadFault::refused},
-        {"crash_download", DownloadFault::crash},
-        {"download_keeps_flash", DownloadFault::keeps_flash},
-    };
-    for (const auto& [name, fault] : switches)
-        if (switch_on(QString::fromLatin1(name)))
-            return fault;
-    return DownloadFault::none;
-}
+} // namespace
 
-void FakeState::lose(const Unit& unit, const QByteArray&) {
-    QStringList left = serials();
-    left.removeAll(unit.serial);
-    replace_file(dir_ + QStringLiteral("/units"),
-                 (left.join('\n') + (left.isEmpty() ? "" : "\n")).toUtf8());
-}
-
-qint64 FakeState::seconds(const QString& name) const {
-    return QString::fromUtf8(support_misc::read_binary_file(dir_ + QLatin1Char('/') + name))
-        .trimmed()
-        .toLongLong();
-}
-
-qint64 FakeState::upload_ms(int alt, qint64 address, qint64 bytes) {
-    const bool identity =
-        alt == otp_alt || (alt == flash_alt && address == flash_base && bytes == 2048);
-    return identity ? 0 : 1000 * seconds(QStringLiteral("upload_seconds"));
-}
-
-qint64 FakeState::download_ms(qint64) {
-    return 1000 * seconds(QStringLiteral("download_seconds"));
+int run_fake(const QString& dir, const QStringList& args) {
+    if (dir.isEmpty() || !QFileInfo(dir).isDir()) {
+        err("fake dfu-util: FAKE_DFU_UTIL_STATE does not name a directory\n");
+        return ex_software;
+    }
+    QFile runs(dir + "/runs"); // one write: a reader never sees half a line
+    if (runs.open(QIODevice::Append | QIODevice::Unbuffered))
+        runs.write(args.join(QChar(0x1F)).toUtf8() + '\n');
+    FakeState state(dir);
+    const Options options = parse_options(args);
+    int code = 0;
+    return start(options, &code) ? run(options, state) : code;
 }
 
 } // namespace simulator

@@ -15,39 +15,32 @@ QString alt_name(int alt) {
     }
 }
 
-QString interface_name(int alt) {
-    return alt_name(alt).mid(1).section(QLatin1Char('/'), 0, 0);
-}
-
 qint64 memory_base(int alt) {
-    return alt_name(alt).section(QLatin1Char('/'), 1, 1).toLongLong(nullptr, 16);
+    return alt_name(alt).section('/', 1, 1).toLongLong(nullptr, 16);
 }
 
 Layout memory_layout(int alt) {
     static const QRegularExpression group(QStringLiteral("^(\\d+)\\*(\\d+)\\s*([KM]?)\\s*([a-g])"));
     Layout layout;
     qint64 address = memory_base(alt);
-    for (const QString& text : alt_name(alt).section(QLatin1Char('/'), 2).split(QLatin1Char(','))) {
+    for (const QString& text : alt_name(alt).section('/', 2).split(',')) {
         const QRegularExpressionMatch m = group.match(text.trimmed());
         if (!m.hasMatch())
             continue;
-        Segment s;
-        s.start = address;
-        s.page = m.captured(2).toLongLong() * (m.captured(3) == "K"   ? 1024
-                                               : m.captured(3) == "M" ? 1024 * 1024
-                                                                      : 1);
-        s.type = m.captured(4).at(0).toLatin1() - 'a' + 1;
-        address += m.captured(1).toLongLong() * s.page;
-        s.end = address;
+        const qint64 unit = m.captured(3) == "K" ? 1024 : m.captured(3) == "M" ? 1024 * 1024 : 1;
+        const Segment s{
+            address, address + m.captured(1).toLongLong() * m.captured(2).toLongLong() * unit,
+            m.captured(2).toLongLong() * unit, m.captured(4).at(0).toLatin1() - 'a' + 1};
         layout.push_back(s);
+        address = s.end;
     }
     return layout;
 }
 
-const Segment* find_segment(const Layout& layout, qint64 address) {
+const Segment* find_segment(const Layout& layout, qint64 address, int type_bits) {
     for (const Segment& s : layout)
         if (address >= s.start && address < s.end)
-            return &s;
+            return (s.type & type_bits) == type_bits ? &s : nullptr;
     return nullptr;
 }
 

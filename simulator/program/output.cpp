@@ -2,45 +2,39 @@
 
 #include "dfu/dfu_util.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace simulator {
 
 namespace {
-
-QString& name_store() {
-    static QString name = QStringLiteral("orvanta_dfu_simulator");
-    return name;
-}
+QString name = QStringLiteral("orvanta_dfu_simulator");
 
 void write(std::FILE* stream, const QByteArray& bytes) {
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
     std::fflush(stream);
 }
-
 } // namespace
 
-void set_program_name(const QString& name) {
-    name_store() = name;
+void set_program_name(const QString& program) {
+    name = program;
 }
 const QString& program_name() {
-    return name_store();
+    return name;
 }
-
 void out(const QByteArray& bytes) {
     write(stdout, bytes);
 }
-void out(const QString& text) {
-    write(stdout, text.toUtf8());
-}
 void say(const QString& line) {
-    out(line + QLatin1Char('\n'));
+    write(stdout, line.toUtf8() + '\n');
 }
 void err(const QString& text) {
     write(stderr, text.toUtf8());
 }
 void warn(const QString& message) {
-    err(QStringLiteral("dfu-util: ") + message + QLatin1Char('\n'));
+    err("dfu-util: " + message + '\n');
 }
 
 void fail(int code, const QString& message) {
@@ -49,16 +43,31 @@ void fail(int code, const QString& message) {
 }
 
 void usage_error(const QString& message) {
-    err(program_name() + QStringLiteral(": ") + message + QLatin1Char('\n'));
+    err(name + ": " + message + '\n');
     throw Exit{ex_usage};
 }
 
 void print_banner() {
-    out(DFU::dfu_util::expected_output_of_execution_test);
+    out(DFU::dfu_util::expected_output_of_execution_test.toUtf8());
 }
 
-QString hex_address(qint64 address) {
-    return QStringLiteral("0x%1").arg(static_cast<quint32>(address), 8, 16, QLatin1Char('0'));
+void Progress::update(qint64 current, qint64 total) {
+    if (total < current) // an unknown total, as dfu-util takes it
+        total = current + 1;
+    if (total == 0 && current == 0)
+        total = 1;
+    const int marks = static_cast<int>(std::min<qint64>(25, 25 * current / total));
+    if (marks == marks_)
+        return;
+    if (marks_ >= 0 && marks > marks_)
+        std::this_thread::sleep_for(std::chrono::milliseconds(mark_ms_ * (marks - marks_)));
+    marks_ = marks;
+    const QByteArray bar = QByteArray(marks, '=') + QByteArray(25 - marks, ' ');
+    out(QString::asprintf("\r%s\t[%s] %3lld%% %12lld bytes", label_, bar.constData(),
+                          100 * current / total, current)
+            .toUtf8());
+    if (marks == 25)
+        out(QString::asprintf("\n%s done.\n", label_).toUtf8());
 }
 
 } // namespace simulator

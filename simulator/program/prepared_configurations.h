@@ -1,6 +1,6 @@
 #pragma once
-// The simulator's prepared configurations: which units are attached, what their memories hold
-// and what goes wrong with them (see the README's table).
+// The simulator's prepared configurations (the README's table): which units are attached, what
+// their memories hold and what goes wrong with them.
 
 #include <QString>
 #include <QStringList>
@@ -9,31 +9,28 @@
 
 namespace simulator {
 
-// The files of a unit's folder in the state directory; every one is optional.
+// The files of a unit's folder in the state directory; each is optional.
 namespace unit_file {
 constexpr char serial[] = "serial";                 // its USB serial (hexadecimal)
 constexpr char devnum[] = "devnum";                 // its USB address, as listed
 constexpr char path[] = "path";                     // its port, as listed
-constexpr char otp[] = "otp.bin";                   // alt 2, from 0x1FFF7800
 constexpr char flash[] = "flash.bin";               // alt 0, from 0x08000000
 constexpr char option_bytes[] = "option_bytes.bin"; // alt 1, from 0x1FFFC000
-// "desired" or "desired_changed": the flash is the desired firmware (changed in a few bytes
-// after its information block), not yet learnt.
+constexpr char otp[] = "otp.bin";                   // alt 2, from 0x1FFF7800
+// "desired" or "desired_changed" (a few bytes after its information block): the flash holds
+// the desired firmware, not learnt yet.
 constexpr char flash_pending[] = "flash.pending";
 constexpr char fail_download[] = "fail_download"; // every download's first page erase is refused
-constexpr char lost_during_download[] = "lost_during_download"; // the next download loses it
+constexpr char lost_during_download[] = "lost_during_download"; // lost in the next download
 constexpr char absent_scans[] = "absent_scans";                 // gone for this many more listings
 constexpr char no_access[] = "no_access";                       // this user may not open it
 constexpr char busy[] = "busy";                                 // another program has claimed it
 } // namespace unit_file
 
-constexpr char default_configuration[] = "older_revision";
-
 const QStringList& configuration_names();
 
-// Writes the units of a configuration into `dir`, one folder each, named by its serial;
-// returns their names in listing order, or nothing for an unknown configuration. A file that
-// cannot be written ends the run with a usage error.
+// Writes a configuration's units into `dir`, a folder each, named by its serial; returns their
+// names in listing order, or nothing for an unknown name. A failed write ends the run.
 std::optional<QStringList> write_configuration(const QString& name, const QString& dir);
 
 } // namespace simulator

@@ -2,7 +2,6 @@
 
 #include "simulator/program/memory_layout.h"
 #include "simulator/program/output.h"
-#include "simulator/program/progress.h"
 
 #include <QFile>
 
@@ -15,55 +14,27 @@ namespace simulator {
 
 namespace {
 
-constexpr qint64 default_upload_limit = 16384;
-
-// dfu-util never overwrites a file: it creates the file, or ends the run.
-int create_new_file(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-    if (fd < 0)
-        fail(ex_ioerr, QStringLiteral("Cannot open file %1 for writing: %2")
-                           .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
-    return fd;
-}
-
-bool write_all(int fd, const QByteArray& bytes) {
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n =
-            ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 // Where the upload starts and how many bytes it reads, with dfu-util's messages.
-void choose_range(const Options& options, const Layout& layout, qint64* start, qint64* limit) {
-    const DfuseOptions dfuse = parse_dfuse_options(options.dfuse_options);
-    *limit = dfuse.length;
-    if (dfuse.address >= 0) {
+std::pair<qint64, qint64> upload_range(const Options& options, const Layout& layout) {
+    auto [start, limit] = parse_dfuse(options.dfuse);
+    if (start >= 0) {
         say_interface_name(options.alt());
-        const Segment* segment = find_segment(layout, dfuse.address);
-        if (segment == nullptr || !segment->readable())
-            fail(ex_ioerr,
-                 QStringLiteral("Page at %1 is not readable").arg(hex_address(dfuse.address)));
-        if (*limit == 0) {
-            *limit = segment->end - dfuse.address;
-            say(QStringLiteral("Limiting upload to end of memory segment, %1 bytes").arg(*limit));
+        const Segment* segment = find_segment(layout, start, 1);
+        if (segment == nullptr)
+            fail(ex_ioerr, QString::asprintf("Page at 0x%08llx is not readable", start));
+        if (limit == 0) {
+            limit = segment->end - start;
+            say(QString::asprintf("Limiting upload to end of memory segment, %lld bytes", limit));
         }
-        *start = dfuse.address;
     } else {
-        if (*limit == 0) {
-            *limit = default_upload_limit;
-            say(QStringLiteral("Limiting default upload to %1 bytes").arg(*limit));
+        start = layout.front().start;
+        if (limit == 0) {
+            limit = 16384;
+            say("Limiting default upload to 16384 bytes");
         }
-        *start = layout.front().start;
     }
     // The bootloader answers with fewer bytes at the end of its memory.
-    const qint64 end = layout.back().end;
-    if (*start + *limit > end)
-        *limit = qMax<qint64>(0, end - *start);
+    return {start, qBound<qint64>(0, layout.back().end - start, limit)};
 }
 
 } // namespace
@@ -71,37 +42,33 @@ void choose_range(const Options& options, const Layout& layout, qint64* start, q
 int upload(const Options& options, Units& units) {
     const Unit unit = open_unit(options, units);
     const int alt = options.alt();
-    const int fd = create_new_file(options.file);
-    const Layout layout = memory_layout(alt);
-    qint64 start = 0;
-    qint64 limit = 0;
-    choose_range(options, layout, &start, &limit);
-
+    // dfu-util never overwrites a file.
+    const int fd =
+        ::open(QFile::encodeName(options.file).constData(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0)
+        fail(ex_ioerr,
+             "Cannot open file " + options.file + " for writing: " + std::strerror(errno));
+    const auto [start, limit] = upload_range(options, memory_layout(alt));
     if (alt == flash_alt)
         units.prepare_flash(unit, options.file);
     const QByteArray memory = units.memory(unit, alt);
-    const qint64 offset = start - memory_base(alt);
-    const qint64 have = qBound<qint64>(0, memory.size() - offset, limit);
-    const QByteArray data = memory.mid(static_cast<int>(offset), static_cast<int>(have)) +
-                            QByteArray(static_cast<int>(limit - have), '\xFF');
+    const int offset = static_cast<int>(start - memory_base(alt));
+    const int have = static_cast<int>(qBound<qint64>(0, memory.size() - offset, limit));
+    const QByteArray data =
+        memory.mid(offset, have) + QByteArray(static_cast<int>(limit) - have, '\xFF');
 
     const UploadFault fault = units.upload_fault(unit, alt, start, limit);
-    Progress bar(QStringLiteral("Upload"), units.upload_ms(alt, start, limit));
-    bar.update(0, 1);
-    if (fault == UploadFault::error) {
-        ::close(fd);
-        if (!units.failed_upload_leaves_file())
-            QFile::remove(options.file);
-        fail(ex_ioerr, QStringLiteral("Error during upload"));
-    }
-    const bool written = fault == UploadFault::none && write_all(fd, data);
+    const bool written =
+        fault == UploadFault::none &&
+        ::write(fd, data.constData(), static_cast<size_t>(data.size())) == data.size();
     ::close(fd);
-    if (fault == UploadFault::writes_nothing)
+    if (fault != UploadFault::none &&
+        !(fault == UploadFault::error && units.failed_upload_leaves_file()))
         QFile::remove(options.file);
-    else if (!written)
-        fail(ex_ioerr, QStringLiteral("Short file write: %1")
-                           .arg(QString::fromLocal8Bit(std::strerror(errno))));
-
+    Progress bar("Upload", units.upload_ms(alt, start, limit));
+    bar.update(0, 1);
+    if (fault == UploadFault::error || (fault == UploadFault::none && !written))
+        fail(ex_ioerr, "Error during upload");
     qint64 total = 0;
     for (;;) {
         const qint64 chunk = qMin<qint64>(limit - total, transfer_size);
