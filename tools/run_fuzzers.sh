@@ -22,6 +22,8 @@ targets=(
     "dfu_listing  4096"
     "dfuse_file   8192"
     "gui_settings 8192"
+    "progress     4096"
+    "failure_cause 4096"
 )
 declare -A max_len=()
 for row in "${targets[@]}"; do
