@@ -8,22 +8,9 @@ cd "$top"
 dir=${1:-build-package}
 shift || true
 
-bash tools/install_deps.sh
 # dpkg-shlibdeps (dpkg-dev) and file, which CPack uses to find the program's libraries; ccache
 # lets the release tree reuse objects of earlier builds.
-missing=()
-for p in dpkg-dev file ccache; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "Missing packages: ${missing[*]}. Run this script as root (sudo) to install them." >&2
-        exit 1
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash tools/install_deps.sh dpkg-dev file ccache
 export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$top}
 
