@@ -10,11 +10,11 @@
 # - peak RSS (VmHWM) of the same runs
 # - idle: CPU of the program and its dfu-util runs over idle-seconds with no unit attached, as a
 #   share of one core
-# The targets are judged on the program as a technician runs it: the embedded dfu-util, no unit
-# attached. The same figures in simulator mode (configuration no_unit) are printed beside them;
-# there every listing starts the simulator program, which costs more than dfu-util's.
 # - upgrade: from the click on the install button to "Firmware is upgraded" with the simulator
 #   in fast mode, against the same dfu-util runs made one after the other
+# Start-up, RSS and idle are judged on the program as a technician runs it: the embedded
+# dfu-util, no unit attached. The same figures in simulator mode (configuration no_unit) are
+# printed beside them; there every listing starts the simulator program, which costs more.
 # Everything the programs log goes to build-dir/bench.log.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
