@@ -36,8 +36,4 @@ int download(const Options& options, Units& units);
 Unit open_unit(const Options& options, Units& units);
 void say_interface_name(int alt);
 
-// The two ways the program runs (main.cpp).
-int run_simulator(QStringList args);
-int run_fake(const QString& dir, const QStringList& args);
-
 } // namespace simulator

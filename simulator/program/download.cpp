@@ -84,9 +84,9 @@ public:
                 erased_to = s->page_end(last);
             if (p == 0)
                 strike_first();
-            if (p == cut && fault_ == DownloadFault::lost) {
+            if (p == cut && (fault_ == DownloadFault::lost || fault_ == DownloadFault::unplugged)) {
                 // Unplugged while this transfer's page was erased: the ones before it are written.
-                units_.lose(unit_, flash(p));
+                units_.lose(unit_, flash(p), fault_);
                 warn("Error during download");
                 fail(ex_ioerr, "dfuse_download: libusb_control_transfer returned -4");
             }

@@ -2,16 +2,80 @@
 //   dfu-util_simulator.sh --dfu-util-command NAME [--fast-progress] [dfu-util arguments...]
 // NAME is version, list, upload_OTP, upload_FW, download_FW or setup_prepared_config. For all
 // but the last, the dfu-util arguments decide what happens; setup_prepared_config switches to
-// the prepared configuration named by its last argument. Without --fast-progress a 400 kB
-// download takes about 25 s, as on a unit. Started with dfu-util's arguments alone and
-// FAKE_DFU_UTIL_STATE set, it is the tests' fake dfu-util (fake_state.cpp).
+// the prepared configuration named by its last argument. The state lives in the directory named
+// by ORVANTA_SIMULATOR_STATE_DIR, by default ${XDG_STATE_HOME:-$HOME/.local/state}/
+// orvanta-dfu-simulator. Without --fast-progress a 400 kB download takes about 25 s, as on a
+// unit. Started with dfu-util's arguments alone and FAKE_DFU_UTIL_STATE set, it is the tests'
+// fake dfu-util (tests/support/fake_dfu_util.h), with the units that a test sets up there.
 
 #include "simulator/program/commands.h"
 #include "simulator/program/output.h"
+#include "simulator/program/prepared_configurations.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <sys/stat.h>
+
+namespace simulator {
+namespace {
+
+QString state_dir() {
+    const QString named = qEnvironmentVariable("ORVANTA_SIMULATOR_STATE_DIR");
+    if (!named.isEmpty())
+        return named;
+    const QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    return (base.isEmpty() ? qEnvironmentVariable("HOME") + "/.local/state" : base) +
+           "/orvanta-dfu-simulator";
+}
+
+int run_simulator(QStringList args) {
+    if (args.size() < 2 || args[0] != "--dfu-util-command")
+        usage_error("usage: " + program_name() +
+                    " --dfu-util-command NAME [--fast-progress] [dfu-util arguments...]");
+    const QString command = args[1];
+    args = args.mid(2);
+    const bool fast = !args.isEmpty() && args.first() == "--fast-progress";
+    if (fast)
+        args.removeFirst();
+    Units units(state_dir(), fast);
+    if (command == "setup_prepared_config") {
+        const QString known = configuration_names().join(' ');
+        if (args.isEmpty())
+            usage_error("setup_prepared_config needs a configuration name, one of: " + known);
+        units.lock();
+        if (!units.set_up(args.last()))
+            usage_error("unknown configuration \"" + args.last() + "\"; known are: " + known);
+        say("Simulated configuration: " + args.last());
+        return 0;
+    }
+    if (!QStringList{"version", "list", "upload_OTP", "upload_FW", "download_FW"}.contains(command))
+        usage_error("unknown command name \"" + command + '"');
+    const Options options = parse_options(args);
+    int code = 0;
+    if (!start(options, &code))
+        return code;
+    units.lock();
+    units.ensure_configuration();
+    return run(options, units);
+}
+
+int run_fake(const QString& dir, const QStringList& args) {
+    if (dir.isEmpty() || !QFileInfo(dir).isDir()) {
+        err("fake dfu-util: FAKE_DFU_UTIL_STATE does not name a directory\n");
+        return ex_software;
+    }
+    QFile runs(dir + "/runs"); // one write: a reader never sees half a line
+    if (runs.open(QIODevice::Append | QIODevice::Unbuffered))
+        runs.write(args.join(QChar(0x1F)).toUtf8() + '\n');
+    Units units(dir, true);
+    const Options options = parse_options(args);
+    int code = 0;
+    return start(options, &code) ? run(options, units) : code;
+}
+
+} // namespace
+} // namespace simulator
 
 int main(int argc, char** argv) {
     using namespace simulator;

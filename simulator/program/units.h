@@ -1,11 +1,26 @@
 #pragma once
-// The units dfu-util would find, as one of two state directories keeps them: the simulator's
-// prepared units (simulator_state.cpp) or the test fake's (fake_state.cpp). dfu-util's own
+// The units dfu-util would find, as a state directory keeps them between runs. dfu-util's own
 // behaviour (commands.h) asks them what is attached, what a memory holds and what goes wrong.
+//   order        the ids of the attached units, in listing order
+//   units/<id>/  a unit's files (prepared_configurations.h); without its serial, devnum or path
+//                file its serial is its id, its devnum 5 and its path 1-1 onwards by its place
+//   config       the simulator's configuration in use; missing: the default is set up
+//   lock         held (flock) by the simulator run that uses the state
+// Beside these the tests' fake (main.cpp) keeps, each optional:
+//   runs         each run appends its arguments, separated by 0x1F, as one line, before anything
+//   listing      printed after the banner in place of the listing lines
+//   otp.bin, flash.bin      the images of a unit that has none of its own
+//   download_seconds, upload_seconds   how long a -D takes, and an upload other than the OTP
+//                area and the 2048-byte information block
+//   failure switches, named as FakeDfuUtil::Switch names them: one that exists and is empty
+//                always applies; one that holds a number N applies to the next N runs it
+//                concerns, then goes.
 
 #include <QByteArray>
+#include <QFile>
 #include <QSaveFile>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <vector>
@@ -13,7 +28,7 @@
 namespace simulator {
 
 struct Unit {
-    QString id; // the state's own name for it
+    QString id; // its folder's name
     QString serial;
     int devnum = 0;
     QString path;
@@ -26,32 +41,55 @@ enum class DownloadFault {
     error,         // the first transfer fails: "Error during download"
     erase_refused, // the first page erase is refused
     refused,       // the unit stalls the first request (LIBUSB_ERROR_PIPE, -9)
-    lost,          // the unit goes at 40 % (LIBUSB_ERROR_NO_DEVICE, -4)
+    lost,          // the unit goes at 40 % (LIBUSB_ERROR_NO_DEVICE, -4), away for a few scans
+    unplugged,     // the same, and it stays away with its flash as it was
     crash,         // dfu-util dies of a segmentation fault at 40 %
     keeps_flash,   // the download succeeds, the flash stays as it was
 };
 
 class Units {
 public:
-    virtual ~Units() = default;
+    // `fast`: no transfer takes time unless a seconds file says so.
+    Units(const QString& dir, bool fast) : dir_(dir), fast_(fast) {}
+
+    void lock(); // waits for other simulator runs to end
+    // Replaces the units by a prepared configuration's; false for an unknown name.
+    bool set_up(const QString& name);
+    void ensure_configuration();
+
     // In listing order, before the match options; a listing (`scan`) may change the next run's.
-    virtual std::vector<Unit> attached(bool scan) = 0;
-    virtual std::optional<QByteArray> verbatim_listing() { return std::nullopt; }
-    virtual bool listing_fails() { return false; }
-    virtual bool denied(const Unit& unit) = 0;  // "Cannot open DFU device"
-    virtual bool claimed(const Unit& unit) = 0; // another program has its interface
+    std::vector<Unit> attached(bool scan);
+    std::optional<QByteArray> verbatim_listing();
+    bool listing_fails() { return on("fail_list"); }
+    bool denied(const Unit& unit);  // "Cannot open DFU device"
+    bool claimed(const Unit& unit); // another program has its interface
     // From the memory's base address on; what lies beyond reads erased.
-    virtual QByteArray memory(const Unit& unit, int alt) = 0;
-    virtual void store_flash(const Unit& unit, const QByteArray& image) = 0;
+    QByteArray memory(const Unit& unit, int alt) const;
+    void store_flash(const Unit& unit, const QByteArray& image);
     // Before the flash is read or written, with the transfer's file.
-    virtual void prepare_flash(const Unit&, const QString&) {}
-    virtual UploadFault upload_fault(const Unit&, int, qint64, qint64) { return UploadFault::none; }
-    virtual bool failed_upload_leaves_file() { return false; }
-    virtual DownloadFault download_fault(const Unit& unit) = 0;
-    virtual void lose(const Unit& unit, const QByteArray& flash_now) = 0;
+    void prepare_flash(const Unit& unit, const QString& transfer_file);
+    UploadFault upload_fault(int alt, qint64 address, qint64 length);
+    bool failed_upload_leaves_file() const { return exists("upload_leaves_empty_file"); }
+    DownloadFault download_fault(const Unit& unit);
+    void lose(const Unit& unit, const QByteArray& flash_now, DownloadFault how);
     // From the first progress update to the last.
-    virtual qint64 upload_ms(int alt, qint64 address, qint64 bytes) = 0;
-    virtual qint64 download_ms(qint64 bytes) = 0;
+    qint64 upload_ms(int alt, qint64 address, qint64 bytes) const;
+    qint64 download_ms(qint64 bytes) const;
+
+private:
+    bool exists(const QString& name) const;
+    QString file(const QString& id, const char* name) const;
+    // Its own; else the shared one, which a unit without a folder also writes.
+    QString image(const Unit& unit, const char* name) const;
+    QStringList order() const;
+    bool on(const QString& name); // a switch: true when it applies to this run
+    bool on_once(std::optional<bool>& asked, const QString& name);
+
+    const QString dir_;
+    const bool fast_;
+    QFile lock_;
+    std::optional<bool> denied_;
+    std::optional<bool> claimed_;
 };
 
 // In one step: a run or a test reading the file meanwhile sees the old bytes or the new.

@@ -70,14 +70,14 @@ void FakeDfuUtil::write_state_file(const QString& name, const QByteArray& bytes)
 }
 
 QString FakeDfuUtil::image_path(const QString& name, const QString& serial) const {
-    return serial.isEmpty() ? name : serial + "/" + name;
+    return serial.isEmpty() ? name : "units/" + serial + "/" + name;
 }
 
 void FakeDfuUtil::set_units(const QStringList& serials) {
     QByteArray text;
     for (const QString& serial : serials)
         text += serial.toUtf8() + '\n';
-    write_state_file(QStringLiteral("units"), text);
+    write_state_file(QStringLiteral("order"), text);
 }
 
 void FakeDfuUtil::set_listing(const QString& text) {

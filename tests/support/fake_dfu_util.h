@@ -1,6 +1,6 @@
 #pragma once
 // Runs every dfu-util command of the program through the simulator program in its test mode
-// (simulator/program/fake_state.h), with a private state directory: attached units, their OTP
+// (simulator/program/units.h), with a private state directory: attached units, their OTP
 // and flash images, failure switches and the record of every argument vector. The command
 // table is restored on destruction.
 
