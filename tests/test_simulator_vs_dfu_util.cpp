@@ -16,9 +16,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <cstdarg>
-#include <cstdio>
-
 namespace {
 
 const QString real_tool = QStringLiteral(ORVANTA_GENERATED_RESOURCES "/dfu_util_linux/dfu-util");
@@ -26,22 +23,13 @@ const QString simulator_script =
     QFileInfo(QStringLiteral(ORVANTA_DFU_SIMULATOR)).absolutePath() + "/dfu-util_simulator.sh";
 
 // The formats dfu-util 0.9 prints with, as its source has them (literals, for the compiler's
-// format checks).
+// format checks of QString::asprintf).
 #define LISTING_FORMAT                                                                             \
     "Found %s: [%04x:%04x] ver=%04x, devnum=%u, cfg=%u, intf=%u, path=\"%s\", alt=%u, "            \
     "name=\"%s\", serial=\"%s\"\n"
 #define PROGRESS_FORMAT "\r%s\t[%s] %3lld%% %12lld bytes"
 #define DONE_FORMAT "\n%s done.\n"
 
-QByteArray format(const char* text, ...) __attribute__((format(printf, 1, 2)));
-QByteArray format(const char* text, ...) {
-    char line[512];
-    va_list args;
-    va_start(args, text);
-    const int n = std::vsnprintf(line, sizeof line, text, args);
-    va_end(args);
-    return QByteArray(line, qBound(0, n, static_cast<int>(sizeof line) - 1));
-}
 
 // True when the real tool holds the format as one of its strings.
 bool tool_prints_with(const QByteArray& binary, const char* text) {
@@ -146,11 +134,11 @@ private slots:
             const auto number = [&m](int i, int base) {
                 return m.captured(i).toUInt(nullptr, base);
             };
-            QCOMPARE(format(LISTING_FORMAT, text(1).constData(), number(2, 16), number(3, 16),
-                            number(4, 16), number(5, 10), number(6, 10), number(7, 10),
-                            text(8).constData(), number(9, 10), text(10).constData(),
-                            text(11).constData()),
-                     line.toUtf8() + '\n');
+            QCOMPARE(QString::asprintf(LISTING_FORMAT, text(1).constData(), number(2, 16),
+                                       number(3, 16), number(4, 16), number(5, 10), number(6, 10),
+                                       number(7, 10), text(8).constData(), number(9, 10),
+                                       text(10).constData(), text(11).constData()),
+                     line + '\n');
         }
     }
 
@@ -180,7 +168,7 @@ private slots:
         QCOMPARE(r.exit_code, 0);
 
         const QByteArray out = r.output.toUtf8();
-        const QByteArray done = format(DONE_FORMAT, label.toUtf8().constData());
+        const QByteArray done = QString::asprintf(DONE_FORMAT, qPrintable(label)).toUtf8();
         const int end = out.indexOf(done);
         QVERIFY(end > 0);
         const QList<QByteArray> updates =
@@ -198,9 +186,9 @@ private slots:
             QVERIFY(marks > marks_before);
             marks_before = marks;
             const QByteArray bar = QByteArray(marks, '=') + QByteArray(25 - marks, ' ');
-            QCOMPARE(format(PROGRESS_FORMAT, label.toUtf8().constData(), bar.constData(),
-                            m.captured(3).toLongLong(), bytes),
-                     '\r' + update);
+            QCOMPARE(QString::asprintf(PROGRESS_FORMAT, qPrintable(label), bar.constData(),
+                                       m.captured(3).toLongLong(), bytes),
+                     '\r' + QString::fromUtf8(update));
         }
         QCOMPARE(marks_before, 25);
         QVERIFY(updates.size() >= 20); // about one update per 4 %

@@ -63,10 +63,8 @@ void FakeDfuUtil::write_state_file(const QString& name, const QByteArray& bytes)
     QDir().mkpath(QFileInfo(path).absolutePath());
     // Replaced in one step: the fake may be running on another thread's behalf right now.
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(bytes);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
         file.commit();
-    }
 }
 
 QString FakeDfuUtil::image_path(const QString& name, const QString& serial) const {
@@ -74,10 +72,7 @@ QString FakeDfuUtil::image_path(const QString& name, const QString& serial) cons
 }
 
 void FakeDfuUtil::set_units(const QStringList& serials) {
-    QByteArray text;
-    for (const QString& serial : serials)
-        text += serial.toUtf8() + '\n';
-    write_state_file(QStringLiteral("order"), text);
+    write_state_file(QStringLiteral("order"), serials.join('\n').toUtf8());
 }
 
 void FakeDfuUtil::set_listing(const QString& text) {
@@ -113,14 +108,9 @@ void FakeDfuUtil::set_upload_seconds(int seconds) {
 }
 
 QList<QStringList> FakeDfuUtil::recorded_runs() const {
+    QStringList lines = QString::fromUtf8(read_all(state_.filePath(QStringLiteral("runs")))).split('\n');
+    lines.removeLast(); // every run ends its line
     QList<QStringList> runs;
-    QFile file(state_.filePath(QStringLiteral("runs")));
-    if (!file.open(QIODevice::ReadOnly))
-        return runs;
-    const QString text = QString::fromUtf8(file.readAll());
-    QStringList lines = text.split('\n');
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast(); // every run ends its line
     for (const QString& line : lines)
         runs.append(line.isEmpty() ? QStringList() : line.split(QChar(0x1F)));
     return runs;
