@@ -6,8 +6,7 @@
 #include <QDebug>
 #include <QStringList>
 
-#include <utility>
-#include <vector>
+#include <iterator>
 
 namespace simulator {
 
@@ -20,29 +19,19 @@ const QString& simulator_dir() {
     return dir;
 }
 
-// The name each command goes by in the script. Both flash uploads are "upload_FW": the
-// script tells them apart by their "-s" length.
-const std::vector<std::pair<DFU::CmdID, QString>>& script_names() {
-    static const std::vector<std::pair<DFU::CmdID, QString>> names = {
-        {DFU::CmdID::version, QStringLiteral("version")},
-        {DFU::CmdID::list, QStringLiteral("list")},
-        {DFU::CmdID::upload_OTP, QStringLiteral("upload_OTP")},
-        {DFU::CmdID::upload_FW_info, QStringLiteral("upload_FW")},
-        {DFU::CmdID::upload_FW, QStringLiteral("upload_FW")},
-        {DFU::CmdID::download_FW, QStringLiteral("download_FW")},
-        {DFU::CmdID::setup_prepared_config, QStringLiteral("setup_prepared_config")},
-    };
-    return names;
-}
+// The name each command goes by in the script, in the order of DFU::CmdID. Both flash uploads
+// are "upload_FW": the script tells them apart by their "-s" length.
+constexpr const char* script_names[] = {"version",   "list",        "upload_OTP",           "upload_FW",
+                                        "upload_FW", "download_FW", "setup_prepared_config"};
+static_assert(std::size(script_names) == static_cast<int>(DFU::CmdID::setup_prepared_config) + 1);
 
 } // namespace
 
 void setup_for_simulated_dfu_util(Setup setup) {
     const QString script = dfu_util_path(QStringLiteral("dfu-util_simulator.sh"));
     const bool fast = (static_cast<int>(setup) & 1) != 0;
-    for (const auto& [id, name] : script_names()) {
-        DFU::Command& command = DFU::commands[id];
-        QStringList args{QStringLiteral("--dfu-util-command"), name};
+    for (auto& [id, command] : DFU::commands) {
+        QStringList args{QStringLiteral("--dfu-util-command"), script_names[static_cast<int>(id)]};
         if (fast)
             args << QStringLiteral("--fast-progress");
         command.program = script;

@@ -27,10 +27,9 @@ struct DfuFile {
 
 DfuFile load(const QString& path) {
     QFile file(path);
-    if (!QFileInfo::exists(path))
-        fail(ex_ioerr, "Could not open file " + path + " for reading: No such file or directory");
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        fail(ex_ioerr, "Could not open file " + path + " for reading: Permission denied");
+        fail(ex_ioerr, "Could not open file " + path + " for reading: " +
+                           (QFileInfo::exists(path) ? "Permission denied" : "No such file or directory"));
     DfuFile f{file.readAll()};
     const std::optional<Suffix> suffix = read_suffix(f.bytes);
     const char* missing = !suffix                                 ? "File too short for DFU suffix"
@@ -113,14 +112,16 @@ public:
                  QString::asprintf("DFU format revision %d not supported", prefix.format_version));
         int pos = prefix_size;
         rem -= prefix_size;
+        const auto corrupt = [&rem](int needed) {
+            fail(ex_ioerr, QString::asprintf("Corrupt DfuSe file: Cannot read %d bytes from %lld bytes",
+                                             needed, rem));
+        };
         say(QString::asprintf("file contains %d DFU images", prefix.targets));
         for (int image = 1; image <= prefix.targets; ++image) {
             say(QString::asprintf("parsing DFU image %d", image));
             const std::optional<TargetPrefix> target = read_target_prefix(payload, pos);
             if (!target)
-                fail(ex_ioerr,
-                     QString::asprintf("Corrupt DfuSe file: Cannot read %d bytes from %lld bytes",
-                                       target_prefix_size, rem));
+                corrupt(target_prefix_size);
             if (target->signature != target_signature)
                 fail(ex_ioerr, "No valid target signature");
             say(QString::asprintf("image for alternate setting %d, (%u elements, total size = %u)",
@@ -134,9 +135,7 @@ public:
                 out(QByteArray("parsing element ") + QByteArray::number(e) + ", ");
                 const std::optional<ElementHeader> header = read_element_header(payload, pos);
                 if (!header)
-                    fail(ex_ioerr, QString::asprintf(
-                                       "Corrupt DfuSe file: Cannot read %d bytes from %lld bytes",
-                                       element_header_size, rem));
+                    corrupt(element_header_size);
                 say(QString::asprintf("address = 0x%08x, size = %u", header->address,
                                       header->size));
                 pos += element_header_size;

@@ -22,16 +22,28 @@ namespace {
 
 QString state_dir() {
     const QString named = qEnvironmentVariable("ORVANTA_SIMULATOR_STATE_DIR");
-    if (!named.isEmpty())
-        return named;
     const QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    return (base.isEmpty() ? qEnvironmentVariable("HOME") + "/.local/state" : base) +
-           "/orvanta-dfu-simulator";
+    return !named.isEmpty() ? named
+                            : (base.isEmpty() ? qEnvironmentVariable("HOME") + "/.local/state" : base) +
+                                  "/orvanta-dfu-simulator";
+}
+
+// dfu-util with these arguments on these units; a simulator run holds their lock.
+int dfu_util(const QStringList& args, Units& units, bool simulator) {
+    const Options options = parse_options(args);
+    int code = 0;
+    if (!start(options, &code))
+        return code;
+    if (simulator) {
+        units.lock();
+        units.ensure_configuration();
+    }
+    return run(options, units);
 }
 
 int run_simulator(QStringList args) {
     if (args.size() < 2 || args[0] != "--dfu-util-command")
-        usage_error("usage: " + program_name() +
+        usage_error("usage: " + program_name +
                     " --dfu-util-command NAME [--fast-progress] [dfu-util arguments...]");
     const QString command = args[1];
     args = args.mid(2);
@@ -39,25 +51,19 @@ int run_simulator(QStringList args) {
     if (fast)
         args.removeFirst();
     Units units(state_dir(), fast);
-    if (command == "setup_prepared_config") {
-        const QString known = configuration_names().join(' ');
-        if (args.isEmpty())
-            usage_error("setup_prepared_config needs a configuration name, one of: " + known);
-        units.lock();
-        if (!units.set_up(args.last()))
-            usage_error("unknown configuration \"" + args.last() + "\"; known are: " + known);
-        say("Simulated configuration: " + args.last());
-        return 0;
+    if (command != "setup_prepared_config") {
+        if (!QStringList{"version", "list", "upload_OTP", "upload_FW", "download_FW"}.contains(command))
+            usage_error("unknown command name \"" + command + '"');
+        return dfu_util(args, units, true);
     }
-    if (!QStringList{"version", "list", "upload_OTP", "upload_FW", "download_FW"}.contains(command))
-        usage_error("unknown command name \"" + command + '"');
-    const Options options = parse_options(args);
-    int code = 0;
-    if (!start(options, &code))
-        return code;
+    const QString known = configuration_names().join(' ');
+    if (args.isEmpty())
+        usage_error("setup_prepared_config needs a configuration name, one of: " + known);
     units.lock();
-    units.ensure_configuration();
-    return run(options, units);
+    if (!units.set_up(args.last()))
+        usage_error("unknown configuration \"" + args.last() + "\"; known are: " + known);
+    say("Simulated configuration: " + args.last());
+    return 0;
 }
 
 int run_fake(const QString& dir, const QStringList& args) {
@@ -69,9 +75,7 @@ int run_fake(const QString& dir, const QStringList& args) {
     if (runs.open(QIODevice::Append | QIODevice::Unbuffered))
         runs.write(args.join(QChar(0x1F)).toUtf8() + '\n');
     Units units(dir, true);
-    const Options options = parse_options(args);
-    int code = 0;
-    return start(options, &code) ? run(options, units) : code;
+    return dfu_util(args, units, false);
 }
 
 } // namespace
@@ -83,7 +87,7 @@ int main(int argc, char** argv) {
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    set_program_name(QFileInfo(QString::fromLocal8Bit(argv[0])).fileName());
+    program_name = QFileInfo(QString::fromLocal8Bit(argv[0])).fileName();
     try {
         if (args.value(0) != "--dfu-util-command" &&
             qEnvironmentVariableIsSet("FAKE_DFU_UTIL_STATE"))

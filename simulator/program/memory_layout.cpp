@@ -6,13 +6,11 @@
 namespace simulator {
 
 QString alt_name(int alt) {
-    switch (alt) {
-    case 0: return QStringLiteral("@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg");
-    case 1: return QStringLiteral("@Option Bytes  /0x1FFFC000/01*016 e");
-    case 2: return QStringLiteral("@OTP Memory /0x1FFF7800/01*512 e,01*016 e");
-    case 3: return QStringLiteral("@Device Feature/0xFFFF0000/01*004 e");
-    default: return QString();
-    }
+    static const char* const names[alt_count] = {
+        "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg",
+        "@Option Bytes  /0x1FFFC000/01*016 e", "@OTP Memory /0x1FFF7800/01*512 e,01*016 e",
+        "@Device Feature/0xFFFF0000/01*004 e"};
+    return alt >= 0 && alt < alt_count ? QString::fromLatin1(names[alt]) : QString();
 }
 
 qint64 memory_base(int alt) {

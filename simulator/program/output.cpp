@@ -9,21 +9,15 @@
 
 namespace simulator {
 
-namespace {
-QString name = QStringLiteral("orvanta_dfu_simulator");
+QString program_name = QStringLiteral("orvanta_dfu_simulator");
 
+namespace {
 void write(std::FILE* stream, const QByteArray& bytes) {
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
     std::fflush(stream);
 }
 } // namespace
 
-void set_program_name(const QString& program) {
-    name = program;
-}
-const QString& program_name() {
-    return name;
-}
 void out(const QByteArray& bytes) {
     write(stdout, bytes);
 }
@@ -43,7 +37,7 @@ void fail(int code, const QString& message) {
 }
 
 void usage_error(const QString& message) {
-    err(name + ": " + message + '\n');
+    err(program_name + ": " + message + '\n');
     throw Exit{ex_usage};
 }
 

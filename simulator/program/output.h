@@ -17,9 +17,8 @@ struct Exit {
     int code;
 };
 
-// The name the program was started by, for its own messages (not dfu-util's).
-void set_program_name(const QString& name);
-const QString& program_name();
+// The name the program was started by (set once, by main), for its own messages, not dfu-util's.
+extern QString program_name;
 
 void out(const QByteArray& bytes);
 void say(const QString& line); // and a line feed

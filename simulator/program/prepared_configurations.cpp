@@ -98,13 +98,10 @@ void write_unit(const QString& folder, const UnitSpec& unit) {
 
 } // namespace
 
-const QStringList& configuration_names() {
-    static const QStringList names = [] {
-        QStringList out;
-        for (const auto& entry : configurations)
-            out << entry.first;
-        return out;
-    }();
+QStringList configuration_names() {
+    QStringList names;
+    for (const auto& entry : configurations)
+        names << entry.first;
     return names;
 }
 

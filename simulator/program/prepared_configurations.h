@@ -27,7 +27,7 @@ constexpr char no_access[] = "no_access";                       // this user may
 constexpr char busy[] = "busy";                                 // another program has claimed it
 } // namespace unit_file
 
-const QStringList& configuration_names();
+QStringList configuration_names();
 
 // Writes a configuration's units into `dir`, a folder each, named by its serial; returns their
 // names in listing order, or nothing for an unknown name. A failed write ends the run.

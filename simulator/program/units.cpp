@@ -109,10 +109,9 @@ std::vector<Unit> Units::attached(bool scan) {
     return units;
 }
 
-std::optional<QByteArray> Units::verbatim_listing() {
-    if (!exists("listing"))
-        return std::nullopt;
-    return support_misc::read_binary_file(dir_ + "/listing");
+std::optional<QByteArray> Units::verbatim_listing() const {
+    return exists("listing") ? std::optional(support_misc::read_binary_file(dir_ + "/listing"))
+                             : std::nullopt;
 }
 
 // A unit's own file, or a test's switch asked once a run, however often the run asks.
@@ -144,7 +143,7 @@ void Units::prepare_flash(const Unit& unit, const QString& transfer_file) {
     const DFU::DfuSe::File dfu = DFU::DfuSe::parse(support_misc::read_binary_file(source));
     QByteArray flash = dfu.valid ? DFU::DfuSe::element_at(dfu, flash_base) : QByteArray();
     if (flash.isNull()) {
-        err(program_name() + ": cannot learn the desired firmware (no readable " + source +
+        err(program_name + ": cannot learn the desired firmware (no readable " + source +
             "); the flash reads erased\n");
         return;
     }

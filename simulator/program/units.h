@@ -59,7 +59,7 @@ public:
 
     // In listing order, before the match options; a listing (`scan`) may change the next run's.
     std::vector<Unit> attached(bool scan);
-    std::optional<QByteArray> verbatim_listing();
+    std::optional<QByteArray> verbatim_listing() const;
     bool listing_fails() { return on("fail_list"); }
     bool denied(const Unit& unit);  // "Cannot open DFU device"
     bool claimed(const Unit& unit); // another program has its interface
