@@ -21,8 +21,9 @@ const QString& simulator_dir() {
 
 // The name each command goes by in the script, in the order of DFU::CmdID. Both flash uploads
 // are "upload_FW": the script tells them apart by their "-s" length.
-constexpr const char* script_names[] = {"version",   "list",        "upload_OTP",           "upload_FW",
-                                        "upload_FW", "download_FW", "setup_prepared_config"};
+constexpr const char* script_names[] = {
+    "version",   "list",        "upload_OTP",           "upload_FW",
+    "upload_FW", "download_FW", "setup_prepared_config"};
 static_assert(std::size(script_names) == static_cast<int>(DFU::CmdID::setup_prepared_config) + 1);
 
 } // namespace
@@ -39,12 +40,15 @@ void setup_for_simulated_dfu_util(Setup setup) {
     }
 }
 
-QString dfu_util_path(QString name) { return simulator_dir() + "/" + name; }
+QString dfu_util_path(QString name) {
+    return simulator_dir() + "/" + name;
+}
 
 int sim_setup_prepared_config(QString config) {
     const DFU::CmdResult result = DFU::run_command(DFU::CmdID::setup_prepared_config, {config});
     if (result.exit_code != 0)
-        qInfo() << "Failed to setup simulation config " << config << "with code" << result.exit_code;
+        qInfo() << "Failed to setup simulation config " << config << "with code"
+                << result.exit_code;
     return result.exit_code;
 }
 

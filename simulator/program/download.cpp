@@ -28,8 +28,9 @@ struct DfuFile {
 DfuFile load(const QString& path) {
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        fail(ex_ioerr, "Could not open file " + path + " for reading: " +
-                           (QFileInfo::exists(path) ? "Permission denied" : "No such file or directory"));
+        fail(ex_ioerr,
+             "Could not open file " + path + " for reading: " +
+                 (QFileInfo::exists(path) ? "Permission denied" : "No such file or directory"));
     DfuFile f{file.readAll()};
     const std::optional<Suffix> suffix = read_suffix(f.bytes);
     const char* missing = !suffix                                 ? "File too short for DFU suffix"
@@ -113,8 +114,9 @@ public:
         int pos = prefix_size;
         rem -= prefix_size;
         const auto corrupt = [&rem](int needed) {
-            fail(ex_ioerr, QString::asprintf("Corrupt DfuSe file: Cannot read %d bytes from %lld bytes",
-                                             needed, rem));
+            fail(ex_ioerr,
+                 QString::asprintf("Corrupt DfuSe file: Cannot read %d bytes from %lld bytes",
+                                   needed, rem));
         };
         say(QString::asprintf("file contains %d DFU images", prefix.targets));
         for (int image = 1; image <= prefix.targets; ++image) {

@@ -22,10 +22,11 @@ namespace {
 
 QString state_dir() {
     const QString named = qEnvironmentVariable("ORVANTA_SIMULATOR_STATE_DIR");
+    if (!named.isEmpty())
+        return named;
     const QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    return !named.isEmpty() ? named
-                            : (base.isEmpty() ? qEnvironmentVariable("HOME") + "/.local/state" : base) +
-                                  "/orvanta-dfu-simulator";
+    return (base.isEmpty() ? qEnvironmentVariable("HOME") + "/.local/state" : base) +
+           "/orvanta-dfu-simulator";
 }
 
 // dfu-util with these arguments on these units; a simulator run holds their lock.
@@ -52,7 +53,8 @@ int run_simulator(QStringList args) {
         args.removeFirst();
     Units units(state_dir(), fast);
     if (command != "setup_prepared_config") {
-        if (!QStringList{"version", "list", "upload_OTP", "upload_FW", "download_FW"}.contains(command))
+        if (!QStringList{"version", "list", "upload_OTP", "upload_FW", "download_FW"}.contains(
+                command))
             usage_error("unknown command name \"" + command + '"');
         return dfu_util(args, units, true);
     }

@@ -116,7 +116,8 @@ std::optional<QByteArray> Units::verbatim_listing() const {
 
 // A unit's own file, or a test's switch asked once a run, however often the run asks.
 bool Units::denied(const Unit& unit) {
-    return QFileInfo::exists(file(unit.id, unit_file::no_access)) || on_once(denied_, "deny_access");
+    return QFileInfo::exists(file(unit.id, unit_file::no_access)) ||
+           on_once(denied_, "deny_access");
 }
 bool Units::claimed(const Unit& unit) {
     return QFileInfo::exists(file(unit.id, unit_file::busy)) || on_once(claimed_, "busy");

@@ -6,15 +6,9 @@
 //                file its serial is its id, its devnum 5 and its path 1-1 onwards by its place
 //   config       the simulator's configuration in use; missing: the default is set up
 //   lock         held (flock) by the simulator run that uses the state
-// Beside these the tests' fake (main.cpp) keeps, each optional:
-//   runs         each run appends its arguments, separated by 0x1F, as one line, before anything
-//   listing      printed after the banner in place of the listing lines
-//   otp.bin, flash.bin      the images of a unit that has none of its own
-//   download_seconds, upload_seconds   how long a -D takes, and an upload other than the OTP
-//                area and the 2048-byte information block
-//   failure switches, named as FakeDfuUtil::Switch names them: one that exists and is empty
-//                always applies; one that holds a number N applies to the next N runs it
-//                concerns, then goes.
+// Beside these, the tests' fake (main.cpp) keeps the record of its runs, a verbatim listing,
+// the images of units without their own, the transfer times and the failure switches, each
+// optional: FakeDfuUtil (tests/support/fake_dfu_util.h) writes them and says what they do.
 
 #include <QByteArray>
 #include <QFile>
