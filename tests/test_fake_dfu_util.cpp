@@ -93,12 +93,18 @@ private slots:
     void a_switch_fails_as_dfu_util_would_data() {
         using S = FakeDfuUtil::Switch;
         using DFU::CmdID;
-        QTest::addColumn<int>("what"); // a Switch, or -1 for none
+        QTest::addColumn<QString>("config"); // a prepared configuration, or none: unit A
+        QTest::addColumn<int>("what");       // a Switch, or -1 for none
         QTest::addColumn<int>("id");
         QTest::addColumn<int>("code"); // -1: crashed
         QTest::addColumn<QByteArray>("err");
         const auto row = [](const char* name, int what, CmdID id, int code, const QByteArray& err) {
-            QTest::newRow(name) << what << static_cast<int>(id) << code << err;
+            QTest::newRow(name) << QString() << what << static_cast<int>(id) << code << err;
+        };
+        const auto prepared = [](const char* config, CmdID id, int code, const QByteArray& err) {
+            QTest::addRow("%s: %s", config,
+                          id == CmdID::list ? "listing" : id == CmdID::download_FW ? "download" : "upload")
+                << config << -1 << static_cast<int>(id) << code << err;
         };
         const auto sw = [](S what) { return static_cast<int>(what); };
         row("no switch: version", -1, CmdID::version, 0, "");
@@ -119,12 +125,25 @@ private slots:
         row("download refused", sw(S::refuse_download), CmdID::download_FW, 74, transfer + "-9\n");
         row("unit lost", sw(S::lose_unit_on_download), CmdID::download_FW, 74, error + transfer + "-4\n");
         row("crash during the download", sw(S::crash_download), CmdID::download_FW, -1, "");
+        const QByteArray two = "dfu-util: More than one DFU capable USB device found! Try "
+                               "`--list' and specify the serial number or disconnect all but one "
+                               "device\n\n";
+        prepared("no_unit", CmdID::upload_OTP, 74, no_unit);
+        prepared("no_unit", CmdID::download_FW, 74, no_unit);
+        prepared("two_units", CmdID::upload_OTP, 74, two);
+        prepared("two_units", CmdID::download_FW, 74, two);
+        prepared("no_access", CmdID::list, 0, cannot_open);
+        prepared("no_access", CmdID::upload_OTP, 74, cannot_open + no_unit);
+        prepared("unit_busy", CmdID::list, 0, "");
+        prepared("unit_busy", CmdID::upload_OTP, 74, claimed);
+        prepared("lost_during_download", CmdID::download_FW, 74, error + transfer + "-4\n");
     }
 
-    // Standard error and exit code as the real tool's; every run starts with the banner, a
-    // listing without complaint lists the unit, an upload writes its file only when it succeeds
-    // and no failed download changes the flash.
+    // Standard error and exit code as the real tool's, for a switch or a prepared unit; every run
+    // starts with the banner, a listing without complaint lists the unit, an upload writes its
+    // file only when it succeeds and no switch's failed download changes the flash.
     void a_switch_fails_as_dfu_util_would() {
+        QFETCH(QString, config);
         QFETCH(int, what);
         QFETCH(int, id);
         QFETCH(int, code);
@@ -133,6 +152,7 @@ private slots:
         fake.set_units({A});
         const QByteArray flash = FakeDfuUtil::flash_image({Device::VELK}, "B7");
         fake.set_flash(flash);
+        QVERIFY(config.isEmpty() || fake.set_configuration(config));
         if (what >= 0)
             fake.fail(static_cast<FakeDfuUtil::Switch>(what));
         QTemporaryDir dir;
@@ -149,7 +169,7 @@ private slots:
         QVERIFY(r.out.startsWith(DFU::dfu_util::expected_output_of_execution_test.toUtf8()));
         QCOMPARE(r.out.contains("Found DFU"), cmd == DFU::CmdID::list && code == 0 && err.isEmpty());
         QCOMPARE(QFile::exists(dir.filePath("otp.bin")), cmd == DFU::CmdID::upload_OTP && code == 0);
-        QVERIFY(fake.flash() == flash);
+        QVERIFY(fake.flash() == flash); // a prepared unit's own flash lies elsewhere
     }
 
     // The OTP area and the information block are read at once; the read-back takes its time.

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSaveFile>
 #include <QtGlobal>
 
@@ -73,6 +74,16 @@ QString FakeDfuUtil::image_path(const QString& name, const QString& serial) cons
 
 void FakeDfuUtil::set_units(const QStringList& serials) {
     write_state_file(QStringLiteral("order"), serials.join('\n').toUtf8());
+}
+
+bool FakeDfuUtil::set_configuration(const QString& name) {
+    QProcess setup;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ORVANTA_SIMULATOR_STATE_DIR"), state_.path());
+    setup.setProcessEnvironment(environment);
+    setup.start(script_path(), {"--dfu-util-command", "setup_prepared_config", name});
+    return setup.waitForFinished(60000) && setup.exitStatus() == QProcess::NormalExit &&
+           setup.exitCode() == 0;
 }
 
 void FakeDfuUtil::set_listing(const QString& text) {

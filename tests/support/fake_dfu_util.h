@@ -48,6 +48,8 @@ public:
 
     // Serials in listing order; empty: no unit attached.
     void set_units(const QStringList& serials);
+    // Replaces the units by those of one of the simulator's prepared configurations.
+    bool set_configuration(const QString& name);
     // Printed after the banner in place of the generated listing lines.
     void set_listing(const QString& text);
     // Without a serial: the image of any unit that has none of its own.
