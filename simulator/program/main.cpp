@@ -2,11 +2,10 @@
 //   dfu-util_simulator.sh --dfu-util-command NAME [--fast-progress] [dfu-util arguments...]
 // NAME is version, list, upload_OTP, upload_FW, download_FW or setup_prepared_config. For all
 // but the last, the dfu-util arguments decide what happens; setup_prepared_config switches to
-// the prepared configuration named by its last argument. The state lives in the directory named
-// by ORVANTA_SIMULATOR_STATE_DIR, by default ${XDG_STATE_HOME:-$HOME/.local/state}/
-// orvanta-dfu-simulator. Without --fast-progress a 400 kB download takes about 25 s, as on a
-// unit. Started with dfu-util's arguments alone and FAKE_DFU_UTIL_STATE set, it is the tests'
-// fake dfu-util (tests/support/fake_dfu_util.h), with the units that a test sets up there.
+// the prepared configuration named by its last argument; the units live in state_dir(). Without
+// --fast-progress a 400 kB download takes about 25 s, as on a unit. Started with dfu-util's
+// arguments alone and FAKE_DFU_UTIL_STATE set, it is the tests' fake dfu-util
+// (tests/support/fake_dfu_util.h), with the units that a test sets up there.
 
 #include "simulator/program/commands.h"
 #include "simulator/program/output.h"

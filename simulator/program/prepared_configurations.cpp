@@ -105,7 +105,7 @@ QStringList configuration_names() {
     return names;
 }
 
-std::optional<QStringList> write_configuration(const QString& name, const QString& dir) {
+QStringList write_configuration(const QString& name, const QString& dir) {
     for (const auto& [config, units] : configurations) {
         if (config != name)
             continue;
@@ -116,7 +116,7 @@ std::optional<QStringList> write_configuration(const QString& name, const QStrin
         }
         return order;
     }
-    return std::nullopt;
+    return {};
 }
 
 } // namespace simulator

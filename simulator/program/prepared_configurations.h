@@ -5,8 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
-
 namespace simulator {
 
 // The files of a unit's folder in the state directory; each is optional.
@@ -30,7 +28,7 @@ constexpr char busy[] = "busy";                                 // another progr
 QStringList configuration_names();
 
 // Writes a configuration's units into `dir`, a folder each, named by its serial; returns their
-// names in listing order, or nothing for an unknown name. A failed write ends the run.
-std::optional<QStringList> write_configuration(const QString& name, const QString& dir);
+// names in listing order (none for an unknown name). A failed write ends the run.
+QStringList write_configuration(const QString& name, const QString& dir);
 
 } // namespace simulator

@@ -63,20 +63,18 @@ void Units::lock() {
 }
 
 bool Units::set_up(const QString& name) {
+    if (!configuration_names().contains(name))
+        return false;
     const QString units = dir_ + "/units";
     const QString fresh = units + ".new";
     QDir(fresh).removeRecursively();
     if (!QDir().mkpath(fresh))
         usage_error("cannot create " + fresh);
-    const std::optional<QStringList> order = write_configuration(name, fresh);
-    if (!order) {
-        QDir(fresh).removeRecursively();
-        return false;
-    }
+    const QStringList order = write_configuration(name, fresh);
     QDir(units).removeRecursively();
     if (!QDir().rename(fresh, units))
         usage_error("cannot replace " + units);
-    write(dir_ + "/order", order->join(' ').toUtf8() + '\n');
+    write(dir_ + "/order", order.join(' ').toUtf8() + '\n');
     write(dir_ + "/config", name.toUtf8() + '\n');
     return true;
 }
