@@ -28,12 +28,6 @@ QString switch_name(FakeDfuUtil::Switch what) {
     return QString::fromLatin1(names[static_cast<int>(what)]);
 }
 
-// Only what fits: a record may run past the end of a short image.
-void put_bytes(QByteArray& image, int offset, const QByteArray& bytes) {
-    for (int i = 0; i < bytes.size() && offset + i < image.size(); ++i)
-        image[offset + i] = bytes[i];
-}
-
 } // namespace
 
 FakeDfuUtil::FakeDfuUtil()
@@ -127,22 +121,20 @@ QList<QStringList> FakeDfuUtil::recorded_runs() const {
     return runs;
 }
 
-QByteArray FakeDfuUtil::otp_image(Device::ProductInfoRaw product, int slot) {
-    QByteArray image(Device::otp_layout::area_size, '\xFF');
-    put_bytes(image, Device::otp_layout::slot_size * slot,
-              Device::make_OTP_record(product, {0, 1, 2, 3, 4, 5, 6, 7}));
-    return image;
+QByteArray FakeDfuUtil::otp_image(Device::ProductInfoRaw product) {
+    return QByteArray(Device::otp_layout::area_size, '\xFF')
+        .replace(0, Device::otp_layout::slot_size,
+                 Device::make_OTP_record(product, {0, 1, 2, 3, 4, 5, 6, 7}));
 }
 
 QByteArray FakeDfuUtil::flash_image(Device::ProductInfoRaw product, const QString& revision,
-                                    int size, int offset, const QString& name,
-                                    const std::vector<std::pair<QString, QString>>& details) {
+                                    int size) {
     // Neighbouring bytes differ by 7, so the pattern never holds a marker (12 47 / 13 47).
     QByteArray image(size, '\0');
     for (int i = 0; i < size; ++i)
         image[i] = static_cast<char>((i * 7) & 0xFF);
-    put_bytes(image, offset, Device::make_FW_Info_block(product, name, revision, details));
-    return image;
+    const QByteArray block = Device::make_FW_Info_block(product, "LUMO7", revision, {{"Git tag", "v1"}});
+    return image.replace(428, block.size(), block).left(size);
 }
 
 QByteArray FakeDfuUtil::desired_firmware() {

@@ -15,8 +15,6 @@
 #include <QTemporaryDir>
 
 #include <map>
-#include <utility>
-#include <vector>
 
 class FakeDfuUtil {
 public:
@@ -68,15 +66,12 @@ public:
     // One entry per run of the fake, oldest first.
     QList<QStringList> recorded_runs() const;
 
-    // A blank 512-byte OTP area with one record in `slot`.
-    static QByteArray otp_image(Device::ProductInfoRaw product, int slot = 0);
-    // A flash image of `size` bytes with a firmware information block at `offset`; the other
-    // bytes follow a pattern that never contains a marker.
+    // A blank 512-byte OTP area with one record in its first slot.
+    static QByteArray otp_image(Device::ProductInfoRaw product);
+    // A flash image of `size` bytes with the information block of LUMO7 `revision` at byte 428;
+    // the other bytes follow a pattern that never contains a marker.
     static QByteArray flash_image(Device::ProductInfoRaw product, const QString& revision,
-                                  int size = 2048, int offset = 428,
-                                  const QString& name = QStringLiteral("LUMO7"),
-                                  const std::vector<std::pair<QString, QString>>& details = {
-                                      {QStringLiteral("Git tag"), QStringLiteral("v1")}});
+                                  int size = 2048);
     // The firmware image the program carries.
     static QByteArray desired_firmware();
     // The serials a scan listed, in its order.
