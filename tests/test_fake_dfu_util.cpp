@@ -7,7 +7,6 @@
 #include "dfu/runner.h"
 #include "dfu/scan.h"
 #include "fake_dfu_util.h"
-#include "message_log.h"
 #include "program_run.h"
 
 #include <QProcess>

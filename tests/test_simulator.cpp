@@ -1,6 +1,7 @@
 // Simulator mode: the redirected command table, and the script that plays dfu-util 0.9 and the
 // units, driven through the same runner the program uses.
 
+#include "device/bytes.h"
 #include "device/fw_info.h"
 #include "dfu/command.h"
 #include "dfu/dfu_util.h"
@@ -9,7 +10,6 @@
 #include "message_log.h"
 #include "simulator/simulator.h"
 #include "file_contents.h"
-#include "program_run.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -34,10 +34,7 @@ constexpr int image_size = 400308; // the desired firmware
 // so that the reader gets past the suffix to the fault.
 QByteArray with_good_crc(QByteArray file) {
     file.chop(4);
-    const quint32 crc = DFU::DfuSe::suffix_crc(file);
-    for (int i = 0; i < 4; ++i)
-        file.append(static_cast<char>((crc >> (8 * i)) & 0xFF));
-    return file;
+    return file + Device::bytes::le32_bytes(DFU::DfuSe::suffix_crc(file));
 }
 
 QByteArray product_bytes(const Device::ProductInfo& p) {
@@ -293,18 +290,13 @@ private slots:
         QCOMPARE(large.right(4096), QByteArray(4096, '\xFF'));
     }
 
-    void upload_refuses_an_existing_file_data() {
-        QTest::addColumn<int>("id");
-        QTest::newRow("OTP") << static_cast<int>(CmdID::upload_OTP);
-        QTest::newRow("firmware information") << static_cast<int>(CmdID::upload_FW_info);
-    }
-
-    void upload_refuses_an_existing_file() {
-        QFETCH(int, id);
+    void uploads_refuse_an_existing_file() {
         const QString path = work_path("earlier.bin");
         QVERIFY(write_all(path, "an earlier unit's data"));
-        QCOMPARE(DFU::run_command(static_cast<CmdID>(id), {path}).exit_code, 74);
-        QCOMPARE(read_all(path), QByteArray("an earlier unit's data"));
+        for (const CmdID id : {CmdID::upload_OTP, CmdID::upload_FW_info}) {
+            QCOMPARE(DFU::run_command(id, {path}).exit_code, 74);
+            QCOMPARE(read_all(path), QByteArray("an earlier unit's data"));
+        }
     }
 
     void download_then_upload_returns_the_desired_image() {
