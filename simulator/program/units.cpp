@@ -114,11 +114,14 @@ std::optional<QByteArray> Units::verbatim_listing() const {
 
 // A unit's own file, or a test's switch asked once a run, however often the run asks.
 bool Units::denied(const Unit& unit) {
-    return QFileInfo::exists(file(unit.id, unit_file::no_access)) ||
-           on_once(denied_, "deny_access");
+    if (!denied_)
+        denied_ = on("deny_access");
+    return *denied_ || QFileInfo::exists(file(unit.id, unit_file::no_access));
 }
 bool Units::claimed(const Unit& unit) {
-    return QFileInfo::exists(file(unit.id, unit_file::busy)) || on_once(claimed_, "busy");
+    if (!claimed_)
+        claimed_ = on("busy");
+    return *claimed_ || QFileInfo::exists(file(unit.id, unit_file::busy));
 }
 
 QByteArray Units::memory(const Unit& unit, int alt) const {
@@ -236,12 +239,6 @@ bool Units::on(const QString& name) {
         return replace_file(path, QByteArray::number(n - 1) + '\n');
     QFile::remove(path);
     return n == 1;
-}
-
-bool Units::on_once(std::optional<bool>& asked, const QString& name) {
-    if (!asked)
-        asked = on(name);
-    return *asked;
 }
 
 } // namespace simulator

@@ -2,8 +2,8 @@
 // The units dfu-util would find, as a state directory keeps them between runs. dfu-util's own
 // behaviour (commands.h) asks them what is attached, what a memory holds and what goes wrong.
 //   order        the ids of the attached units, in listing order
-//   units/<id>/  a unit's files (prepared_configurations.h); without its serial, devnum or path
-//                file its serial is its id, its devnum 5 and its path 1-1 onwards by its place
+//   units/<id>/  a unit's files (prepared_configurations.h); without a serial file its serial
+//                is its id, its devnum 5 and its path 1-1 onwards by its place
 //   config       the simulator's configuration in use; missing: the default is set up
 //   lock         held (flock) by the simulator run that uses the state
 // Beside these, the tests' fake (main.cpp) keeps the record of its runs, a verbatim listing,
@@ -77,7 +77,6 @@ private:
     QString image(const Unit& unit, const char* name) const;
     QStringList order() const;
     bool on(const QString& name); // a switch: true when it applies to this run
-    bool on_once(std::optional<bool>& asked, const QString& name);
 
     const QString dir_;
     const bool fast_;
