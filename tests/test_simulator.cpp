@@ -73,8 +73,7 @@ class TestSimulator : public QObject {
 
     std::map<CmdID, DFU::Command> saved_commands_;
     QString saved_path_;
-    std::unique_ptr<QTemporaryDir> state_;
-    std::unique_ptr<QTemporaryDir> work_;
+    std::unique_ptr<QTemporaryDir> work_; // the simulator's state in its folder "state"
     int uploads_ = 0;
 
     QString work_path(const QString& name) const { return work_->filePath(name); }
@@ -110,10 +109,9 @@ private slots:
         saved_commands_ = DFU::commands;
         saved_path_ = DFU::Command::path;
         DFU::Command::path.clear();
-        state_ = std::make_unique<QTemporaryDir>();
         work_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(state_->isValid() && work_->isValid());
-        qputenv("ORVANTA_SIMULATOR_STATE_DIR", QFile::encodeName(state_->path()));
+        QVERIFY(work_->isValid());
+        qputenv("ORVANTA_SIMULATOR_STATE_DIR", QFile::encodeName(work_path("state")));
         qunsetenv("ORVANTA_SIMULATOR_DESIRED_DFU");
         // What most tests run; the command table test starts again from the saved table.
         simulator::setup_for_simulated_dfu_util(simulator::Setup::fast_progress);
@@ -125,7 +123,6 @@ private slots:
         qunsetenv("ORVANTA_SIMULATOR_STATE_DIR");
         qunsetenv("ORVANTA_SIMULATOR_DESIRED_DFU");
         work_.reset();
-        state_.reset();
     }
 
     // --- the command table -------------------------------------------------------------------
@@ -325,7 +322,7 @@ private slots:
         QFETCH(QString, config);
         QFETCH(bool, named_by_environment);
         QFETCH(int, differences);
-        const QString elsewhere = state_->filePath("desired.dfu");
+        const QString elsewhere = work_path("desired.dfu"); // no "firmware.dfu" beside the upload
         QVERIFY(QFile::copy(":resources/firmware.dfu",
                             named_by_environment ? elsewhere : work_path("firmware.dfu")));
         if (named_by_environment)
@@ -413,7 +410,7 @@ private slots:
     void runs_wait_for_the_one_holding_the_state() {
         QCOMPARE(configure("other_product"), 0);
         QProcess holder; // holds the lock as a long download would
-        holder.start("flock", {state_->filePath("lock"), "sh", "-c", "echo held; read line"});
+        holder.start("flock", {work_path("state/lock"), "sh", "-c", "echo held; read line"});
         QVERIFY(holder.waitForReadyRead(60000));
         const QString program = simulator::dfu_util_path(script);
         QProcess setup;

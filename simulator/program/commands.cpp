@@ -1,5 +1,6 @@
 #include "simulator/program/commands.h"
 
+#include "dfu/dfu_util.h"
 #include "simulator/program/memory_layout.h"
 #include "simulator/program/output.h"
 
@@ -127,7 +128,7 @@ std::pair<qint64, qint64> parse_dfuse(const QString& text) {
 }
 
 bool start(const Options& options, int* exit_code) {
-    print_banner();
+    out(DFU::dfu_util::expected_output_of_execution_test.toUtf8());
     if (options.mode == Mode::none)
         err("You need to specify one of -D or -U\n");
     *exit_code = options.mode == Mode::none ? ex_usage : 0;

@@ -1,7 +1,5 @@
 #include "simulator/program/output.h"
 
-#include "dfu/dfu_util.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -39,10 +37,6 @@ void fail(int code, const QString& message) {
 void usage_error(const QString& message) {
     err(program_name + ": " + message + '\n');
     throw Exit{ex_usage};
-}
-
-void print_banner() {
-    out(DFU::dfu_util::expected_output_of_execution_test.toUtf8());
 }
 
 void Progress::update(qint64 current, qint64 total) {

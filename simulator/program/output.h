@@ -27,7 +27,6 @@ void warn(const QString& message); // "dfu-util: " and the message on standard e
 [[noreturn]] void fail(int code, const QString& message);
 // A problem of the simulator itself (command line, state directory), not one of dfu-util's.
 [[noreturn]] void usage_error(const QString& message);
-void print_banner();
 
 // dfu-util 0.9's bar: "\r<label>\t[" 25 marks "] " percent "% " bytes " bytes", redrawn when a
 // mark is added, "\n<label> done.\n" once full. The transfer's time is spread over the marks.

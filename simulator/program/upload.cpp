@@ -69,15 +69,10 @@ int upload(const Options& options, Units& units) {
     bar.update(0, 1);
     if (fault == UploadFault::error || (fault == UploadFault::none && !written))
         fail(ex_ioerr, "Error during upload");
-    qint64 total = 0;
-    for (;;) {
-        const qint64 chunk = qMin<qint64>(limit - total, transfer_size);
-        total += chunk;
-        if (chunk < transfer_size || total >= limit)
-            break;
+    // An update after every whole transfer but the last, then the full bar.
+    for (qint64 total = transfer_size; total < limit; total += transfer_size)
         bar.update(total, limit);
-    }
-    bar.update(total, total);
+    bar.update(limit, limit);
     return 0;
 }
 
