@@ -7,25 +7,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaEnum>
 #include <QProcess>
 #include <QSaveFile>
 #include <QtGlobal>
-
-#include <iterator>
 
 namespace {
 
 constexpr char state_variable[] = "FAKE_DFU_UTIL_STATE";
 
-// In the order of FakeDfuUtil::Switch.
+// Its file's name: the enumerator's own, so that the two cannot drift apart.
 QString switch_name(FakeDfuUtil::Switch what) {
-    static const char* const names[] = {
-        "fail_list", "fail_upload_OTP", "fail_upload_FW_info", "fail_upload_FW",
-        "upload_leaves_empty_file", "upload_writes_nothing", "fail_download",
-        "lose_unit_on_download", "download_keeps_flash", "deny_access", "busy", "crash_download",
-        "refuse_download"};
-    static_assert(std::size(names) == static_cast<std::size_t>(FakeDfuUtil::Switch::refuse_download) + 1);
-    return QString::fromLatin1(names[static_cast<int>(what)]);
+    const QMetaEnum names = QMetaEnum::fromType<FakeDfuUtil::Switch>();
+    return QString::fromLatin1(names.valueToKey(static_cast<int>(what)));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -17,6 +18,7 @@
 #include <map>
 
 class FakeDfuUtil {
+    Q_GADGET
 public:
     // The fake's failure switches (files of the same names in its state directory).
     enum class Switch {
@@ -34,6 +36,7 @@ public:
         crash_download,           // -D dies of SIGSEGV part-way, flash unchanged
         refuse_download,          // -D: "libusb_control_transfer returned -9", exit 74
     };
+    Q_ENUM(Switch)
 
     FakeDfuUtil();
     ~FakeDfuUtil();
