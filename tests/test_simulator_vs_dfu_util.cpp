@@ -30,7 +30,6 @@ const QString simulator_script =
 #define PROGRESS_FORMAT "\r%s\t[%s] %3lld%% %12lld bytes"
 #define DONE_FORMAT "\n%s done.\n"
 
-
 // True when the real tool holds the format as one of its strings.
 bool tool_prints_with(const QByteArray& binary, const char* text) {
     return binary.contains(QByteArray(1, '\0') + text + '\0');

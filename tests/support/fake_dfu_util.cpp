@@ -15,6 +15,7 @@
 namespace {
 
 constexpr char state_variable[] = "FAKE_DFU_UTIL_STATE";
+constexpr int info_offset = 428; // where the desired firmware keeps its information block
 
 // Its file's name: the enumerator's own, so that the two cannot drift apart.
 QString switch_name(FakeDfuUtil::Switch what) {
@@ -128,7 +129,7 @@ QByteArray FakeDfuUtil::flash_image(Device::ProductInfoRaw product, const QStrin
     for (int i = 0; i < size; ++i)
         image[i] = static_cast<char>((i * 7) & 0xFF);
     const QByteArray block = Device::make_FW_Info_block(product, "LUMO7", revision, {{"Git tag", "v1"}});
-    return image.replace(428, block.size(), block).left(size);
+    return image.replace(info_offset, block.size(), block).left(size);
 }
 
 QByteArray FakeDfuUtil::desired_firmware() {

@@ -71,8 +71,8 @@ public:
 
     // A blank 512-byte OTP area with one record in its first slot.
     static QByteArray otp_image(Device::ProductInfoRaw product);
-    // A flash image of `size` bytes with the information block of LUMO7 `revision` at byte 428;
-    // the other bytes follow a pattern that never contains a marker.
+    // A flash image of `size` bytes with the information block of LUMO7 `revision` at byte 428,
+    // as in the desired firmware; the other bytes follow a pattern that never contains a marker.
     static QByteArray flash_image(Device::ProductInfoRaw product, const QString& revision,
                                   int size = 2048);
     // The firmware image the program carries.
