@@ -1,0 +1,31 @@
+#pragma once
+// Where a unit's memories lie, as its STM32F4 ROM bootloader offers them to dfu-util: the flash
+// that holds the firmware, with the firmware information block at its start, and the OTP area
+// that holds the product record. Every address and length of the program, its simulator and its
+// build tools comes from here.
+
+#include <QtGlobal>
+
+namespace Device {
+namespace memory_map {
+
+// The flash, alternate setting 0: 4 pages of 16 KiB, 1 of 64 KiB, 7 of 128 KiB.
+constexpr int flash_alt = 0;
+constexpr quint32 flash_base = 0x08000000;
+constexpr qint64 flash_size = 1024 * 1024;
+
+// The part of the flash read to find the firmware information block: its first 2048 bytes.
+constexpr quint32 fw_info_address = flash_base;
+constexpr int fw_info_length = 2048;
+
+// The option bytes, alternate setting 1 (listed by the bootloader, never read or written).
+constexpr int option_bytes_alt = 1;
+constexpr quint32 option_bytes_address = 0x1FFFC000;
+
+// The one-time-programmable area, alternate setting 2.
+constexpr int otp_alt = 2;
+constexpr quint32 otp_address = 0x1FFF7800;
+constexpr int otp_length = 512;
+
+} // namespace memory_map
+} // namespace Device
