@@ -7,10 +7,7 @@
 
 using fuzz::check;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::quiet_messages();
-    return 0;
-}
+FUZZ_QUIET_INITIALIZER()
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2 || size > fuzz::max_input_size)

@@ -21,6 +21,14 @@ inline void quiet_messages() {
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
 }
 
+// The initialiser of a target that builds nothing in advance, written at file scope (without a
+// semicolon). libFuzzer runs it once, before the first input.
+#define FUZZ_QUIET_INITIALIZER()                                                                   \
+    extern "C" int LLVMFuzzerInitialize(int*, char***) {                                           \
+        fuzz::quiet_messages();                                                                    \
+        return 0;                                                                                  \
+    }
+
 // Not copied: a read past the input lands outside libFuzzer's exactly sized buffer.
 inline QByteArray unowned(const std::uint8_t* data, std::size_t size) {
     return QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<int>(size));
