@@ -30,12 +30,13 @@ const std::map<ID, QString> basename = {
     {ID::uploaded_OTP, QStringLiteral("uploaded_OTP.bin")},
 };
 
-const QString desired_FW_fileName_dfu = QStringLiteral("firmware.dfu");
-const QString desired_FW_fileName_bin = QStringLiteral("firmware.bin");
-const QString uploaded_FW_fileName_bin = QStringLiteral("uploaded_FW.bin");
-const QString uploaded_FW_info_fileName_bin = QStringLiteral("uploaded_FW_info.bin");
-const QString uploaded_OTP_fileName_bin = QStringLiteral("uploaded_OTP.bin");
-const QString dfu_util_executable_fileName = QStringLiteral("dfu-util");
+// Defined after the table, in the same file: initialised from it.
+const QString desired_FW_fileName_dfu = basename.at(ID::firmware_dfu);
+const QString desired_FW_fileName_bin = basename.at(ID::firmware_bin);
+const QString uploaded_FW_fileName_bin = basename.at(ID::uploaded_FW);
+const QString uploaded_FW_info_fileName_bin = basename.at(ID::uploaded_FW_info);
+const QString uploaded_OTP_fileName_bin = basename.at(ID::uploaded_OTP);
+const QString dfu_util_executable_fileName = basename.at(ID::dfu_util_executable);
 
 QString path_of(const QString& base_name) { return external_dir.path() + "/" + base_name; }
 

@@ -35,17 +35,6 @@ private slots:
         QCOMPARE(DFU::dfu_util::basename(), QString("dfu-util"));
     }
 
-    void base_names_match_the_file_name_constants() {
-        QCOMPARE(Files::basename.size(), size_t(7));
-        QCOMPARE(Files::basename.at(Files::ID::dfu_util_executable), Files::dfu_util_executable_fileName);
-        QCOMPARE(Files::basename.at(Files::ID::libusb_library), QString("libusb-1.0.0.dylib"));
-        QCOMPARE(Files::basename.at(Files::ID::firmware_dfu), Files::desired_FW_fileName_dfu);
-        QCOMPARE(Files::basename.at(Files::ID::firmware_bin), Files::desired_FW_fileName_bin);
-        QCOMPARE(Files::basename.at(Files::ID::uploaded_FW), Files::uploaded_FW_fileName_bin);
-        QCOMPARE(Files::basename.at(Files::ID::uploaded_FW_info), Files::uploaded_FW_info_fileName_bin);
-        QCOMPARE(Files::basename.at(Files::ID::uploaded_OTP), Files::uploaded_OTP_fileName_bin);
-    }
-
     // Runs in order: extraction first, then what depends on the extracted files.
     void extracts_the_start_up_files_read_only() {
         MessageLog log;
