@@ -1,7 +1,7 @@
 #include "device/fw_info.h"
 
 #include "device/bytes.h"
-#include "files/support_misc.h"
+#include "device/text_form.h"
 
 #include <algorithm>
 #include <cstring>
@@ -70,9 +70,7 @@ FW_Info make_FW_Info(const QByteArray& image) {
 }
 
 FW_Info make_FW_Info(const QString& path) {
-    bool ok = false;
-    const QByteArray image = support_misc::read_binary_file(path, &ok);
-    return ok ? make_FW_Info(image) : FW_Info();
+    return make_from_file<FW_Info>(path, make_FW_Info);
 }
 
 FW_Info::operator QString() const {
@@ -91,9 +89,7 @@ FW_Info::operator QString() const {
 }
 
 QDebug operator<<(QDebug dbg, const FW_Info& info) {
-    QDebugStateSaver saver(dbg);
-    dbg.noquote() << QString(info);
-    return dbg;
+    return write_text_form(dbg, QString(info));
 }
 
 } // namespace Device

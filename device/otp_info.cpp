@@ -1,7 +1,7 @@
 #include "device/otp_info.h"
 
 #include "device/bytes.h"
-#include "files/support_misc.h"
+#include "device/text_form.h"
 
 namespace Device {
 
@@ -37,9 +37,7 @@ OTP_Info make_OTP_Info(const QByteArray& image) {
 }
 
 OTP_Info make_OTP_Info(const QString& path) {
-    bool ok = false;
-    const QByteArray image = support_misc::read_binary_file(path, &ok);
-    return ok ? make_OTP_Info(image) : OTP_Info();
+    return make_from_file<OTP_Info>(path, make_OTP_Info);
 }
 
 OTP_Info::operator QString() const {
@@ -48,9 +46,7 @@ OTP_Info::operator QString() const {
 }
 
 QDebug operator<<(QDebug dbg, const OTP_Info& info) {
-    QDebugStateSaver saver(dbg);
-    dbg.noquote() << QString(info);
-    return dbg;
+    return write_text_form(dbg, QString(info));
 }
 
 } // namespace Device

@@ -1,5 +1,7 @@
 #include "device/product.h"
 
+#include "device/text_form.h"
+
 #include <algorithm>
 
 namespace Device {
@@ -59,9 +61,7 @@ std::string to_string(Type t) { return to_QString(t).toStdString(); }
 std::ostream& operator<<(std::ostream& os, Type t) { return os << to_string(t); }
 
 QDebug operator<<(QDebug dbg, Type t) {
-    QDebugStateSaver saver(dbg);
-    dbg.noquote() << to_QString(t);
-    return dbg;
+    return write_text_form(dbg, to_QString(t));
 }
 
 QString ProductInfo::product_name() const {
@@ -98,9 +98,7 @@ bool operator==(const ProductInfo& a, const ProductInfo& b) {
 }
 
 QDebug operator<<(QDebug dbg, const ProductInfo& info) {
-    QDebugStateSaver saver(dbg);
-    dbg.noquote() << QString(info);
-    return dbg;
+    return write_text_form(dbg, QString(info));
 }
 
 } // namespace Device

@@ -1,5 +1,7 @@
 #include "dfu/device_info.h"
 
+#include "device/text_form.h"
+
 namespace DFU {
 
 DeviceInfo::operator QString() const {
@@ -12,9 +14,7 @@ DeviceInfo::operator QString() const {
 }
 
 QDebug operator<<(QDebug dbg, const DeviceInfo& info) {
-    QDebugStateSaver saver(dbg);
-    dbg.noquote() << QString(info);
-    return dbg;
+    return Device::write_text_form(dbg, QString(info));
 }
 
 } // namespace DFU
