@@ -4,6 +4,7 @@
 // that holds the product record. Every address and length of the program, its simulator and its
 // build tools comes from here.
 
+#include <QString>
 #include <QtGlobal>
 
 namespace Device {
@@ -26,6 +27,17 @@ constexpr quint32 option_bytes_address = 0x1FFFC000;
 constexpr int otp_alt = 2;
 constexpr quint32 otp_address = 0x1FFF7800;
 constexpr int otp_length = 512;
+
+// An address as the bootloader names it and dfu-util takes it: "0x" and eight upper-case hex
+// digits.
+inline QString address_text(quint32 address) {
+    return QString::asprintf("0x%08X", address);
+}
+
+// A region as dfu-util's -s option takes it: the address, ":" and the length in decimal.
+inline QString region_text(quint32 address, qint64 length) {
+    return address_text(address) + QLatin1Char(':') + QString::number(length);
+}
 
 } // namespace memory_map
 } // namespace Device

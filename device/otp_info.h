@@ -2,6 +2,7 @@
 // The OTP record: a unit's product identity, kept in its one-time-programmable area. The area
 // may hold several records; the last one is the current one.
 
+#include "device/memory_map.h"
 #include "device/product.h"
 
 #include <QByteArray>
@@ -21,7 +22,7 @@ namespace Device {
 //   8       8     tail, kept unchanged and not interpreted
 namespace otp_layout {
 constexpr quint32 marker = 0x01234711;
-constexpr int area_size = 512;
+constexpr int area_size = memory_map::otp_length;
 constexpr int slot_size = 16;
 constexpr int last_slot_offset = area_size - slot_size; // 496
 constexpr int product_offset = 4;

@@ -1,6 +1,9 @@
 #pragma once
 // The fixed table of the dfu-util command lines the program ever runs.
 
+// The memories the commands name; who adds a region to upload_FW takes it from there too.
+#include "device/memory_map.h"
+
 #include <QString>
 #include <QStringList>
 

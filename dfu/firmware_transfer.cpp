@@ -1,5 +1,6 @@
 #include "dfu/firmware_transfer.h"
 
+#include "device/memory_map.h"
 #include "files/support_misc.h"
 
 #include <QFile>
@@ -24,8 +25,9 @@ int download_FW_to_device(const QString& dfu_path, const ProgressCallback& on_pr
 int upload_FW_from_device(const QString& path, int size, const ProgressCallback& on_progress) {
     support_misc::ensure_file_is_deleted(path);
     // From the start of flash, the length in decimal.
-    const QStringList extra = {QStringLiteral("-s"), QStringLiteral("0x08000000:%1").arg(size),
-                               QStringLiteral("-U"), path};
+    const QStringList extra = {
+        QStringLiteral("-s"), Device::memory_map::region_text(Device::memory_map::flash_base, size),
+        QStringLiteral("-U"), path};
     return run_command(CmdID::upload_FW, extra, on_progress).exit_code;
 }
 

@@ -196,9 +196,10 @@ int upgrade(char* argv0) {
         DFU::run_command(DFU::CmdID::list, {});
     DFU::run_command(DFU::CmdID::upload_OTP, {out.filePath("otp.bin")});
     DFU::run_command(DFU::CmdID::upload_FW_info, {out.filePath("info.bin")});
-    DFU::run_command(DFU::CmdID::upload_FW, {QStringLiteral("-s"),
-                                             QStringLiteral("0x08000000:%1").arg(size),
-                                             QStringLiteral("-U"), out.filePath("fw.bin")});
+    DFU::run_command(DFU::CmdID::upload_FW,
+                     {QStringLiteral("-s"),
+                      Device::memory_map::region_text(Device::memory_map::flash_base, size),
+                      QStringLiteral("-U"), out.filePath("fw.bin")});
     const qint64 direct_ms = direct.elapsed();
 
     print(QStringLiteral("upgrade_click_to_success"), double(click_to_success), "ms");

@@ -5,6 +5,7 @@
 // Usage: make_firmware <output-dir>
 
 #include "device/bytes.h"
+#include "device/memory_map.h"
 #include "device/record_writers.h"
 #include "dfu/dfuse_file.h"
 
@@ -18,7 +19,7 @@ namespace {
 
 constexpr int image_size = 400308;
 constexpr int info_offset = 428; // where this firmware keeps its information block
-constexpr quint32 flash_base = 0x08000000;
+constexpr quint32 flash_base = Device::memory_map::flash_base;
 
 void put_u32(QByteArray& image, int offset, quint32 v) {
     image.replace(offset, 4, Device::bytes::le32_bytes(v));

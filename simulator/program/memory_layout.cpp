@@ -6,11 +6,16 @@
 namespace simulator {
 
 QString alt_name(int alt) {
-    static const char* const names[alt_count] = {
-        "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg",
-        "@Option Bytes  /0x1FFFC000/01*016 e", "@OTP Memory /0x1FFF7800/01*512 e,01*016 e",
-        "@Device Feature/0xFFFF0000/01*004 e"};
-    return alt >= 0 && alt < alt_count ? QString::fromLatin1(names[alt]) : QString();
+    using namespace Device::memory_map;
+    // In the order of their alternate settings; the OTP area's one page is the whole area.
+    static const QString names[alt_count] = {
+        "@Internal Flash  /" + address_text(flash_base) + "/04*016Kg,01*064Kg,07*128Kg",
+        "@Option Bytes  /" + address_text(option_bytes_address) + "/01*016 e",
+        QStringLiteral("@OTP Memory /%1/01*%2 e,01*016 e")
+            .arg(address_text(otp_address))
+            .arg(otp_length, 3, 10, QLatin1Char('0')),
+        QStringLiteral("@Device Feature/0xFFFF0000/01*004 e")};
+    return alt >= 0 && alt < alt_count ? names[alt] : QString();
 }
 
 qint64 memory_base(int alt) {

@@ -2,6 +2,8 @@
 // The memories of a unit in the STM32F4 ROM bootloader: its four alternate settings, the DfuSe
 // memory layout their names describe, and flash programming page by page.
 
+#include "device/memory_map.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -10,9 +12,9 @@
 namespace simulator {
 
 constexpr int alt_count = 4;
-constexpr int flash_alt = 0;
-constexpr int otp_alt = 2;
-constexpr qint64 flash_base = 0x08000000;
+constexpr int flash_alt = Device::memory_map::flash_alt;
+constexpr int otp_alt = Device::memory_map::otp_alt;
+constexpr qint64 flash_base = Device::memory_map::flash_base;
 constexpr int transfer_size = 2048; // what the bootloader reports
 
 // As the bootloader names them, "@name/address/count*size<unit><type>,..."; empty for none.

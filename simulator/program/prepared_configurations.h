@@ -12,9 +12,10 @@ namespace unit_file {
 constexpr char serial[] = "serial";                 // its USB serial (hexadecimal)
 constexpr char devnum[] = "devnum";                 // its USB address, as listed
 constexpr char path[] = "path";                     // its port, as listed
-constexpr char flash[] = "flash.bin";               // alt 0, from 0x08000000
-constexpr char option_bytes[] = "option_bytes.bin"; // alt 1, from 0x1FFFC000
-constexpr char otp[] = "otp.bin";                   // alt 2, from 0x1FFF7800
+// The memories, each from its start (Device::memory_map).
+constexpr char flash[] = "flash.bin";               // flash_alt, from flash_base
+constexpr char option_bytes[] = "option_bytes.bin"; // option_bytes_alt, from option_bytes_address
+constexpr char otp[] = "otp.bin";                   // otp_alt, from otp_address
 // "desired" or "desired_changed" (a few bytes after its information block): the flash holds
 // the desired firmware, not learnt yet.
 constexpr char flash_pending[] = "flash.pending";

@@ -37,9 +37,10 @@ void write(const QString& path, const QByteArray& bytes) {
         usage_error("cannot write " + path);
 }
 
-// The 2048-byte read of the firmware information block.
+// The read of the firmware information block.
 bool information_block(int alt, qint64 address, qint64 length) {
-    return alt == flash_alt && address == flash_base && length == 2048;
+    using namespace Device::memory_map;
+    return alt == flash_alt && address == fw_info_address && length == fw_info_length;
 }
 
 } // namespace
