@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QtTest>
 
+using namespace Device::memory_map;
+
 class TestDfuUtilNoUnit : public QObject {
     Q_OBJECT
 private slots:
@@ -46,8 +48,9 @@ private slots:
         QCOMPARE(QString(info), QString("DeviceInfo:\nInvalid"));
         const QStringList starts = log.texts(QtInfoMsg).filter("Start ");
         QCOMPARE(starts.size(), 1);
-        QVERIFY2(starts[0].contains("\"0x1FFF7800:512\""), qPrintable(starts[0]));
-        QCOMPARE(log.count("0x08000000"), 0);
+        QVERIFY2(starts[0].contains('"' + region_text(otp_address, otp_length) + '"'),
+                 qPrintable(starts[0]));
+        QCOMPARE(log.count(address_text(flash_base)), 0);
         QCOMPARE(log.count("Exit with 74"), 1);
         QVERIFY(!QFile::exists(Files::path_of(Files::uploaded_OTP_fileName_bin)));
     }
@@ -61,7 +64,8 @@ private slots:
 
         const QStringList starts = log.texts(QtInfoMsg).filter("Start ");
         QCOMPARE(starts.size(), 1);
-        QVERIFY2(starts[0].contains("\"0x08000000:400308\""), qPrintable(starts[0]));
+        QVERIFY2(starts[0].contains('"' + region_text(flash_base, 400308) + '"'),
+                 qPrintable(starts[0]));
         QCOMPARE(log.count("Exit with 74"), 1);
         QVERIFY(!QFile::exists(uploaded));
     }

@@ -15,21 +15,8 @@ namespace {
 const QString A = QStringLiteral("3776367B3036");
 const QString B = QStringLiteral("2052327A4B31");
 
-// One listing line of an STM32F4 ROM bootloader, as dfu-util 0.9 prints it.
 QString line(const QString& serial, int alt, int devnum = 5, const QString& end = "\n") {
-    static const char* const names[] = {
-        "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg",
-        "@Option Bytes  /0x1FFFC000/01*016 e",
-        "@OTP Memory /0x1FFF7800/01*512 e,01*016 e",
-        "@Device Feature/0xFFFF0000/01*004 e",
-    };
-    return QStringLiteral("Found DFU: [0483:df11] ver=2200, devnum=%1, cfg=1, intf=0, "
-                          "path=\"1-%2\", alt=%3, name=\"%4\", serial=\"%5\"")
-               .arg(devnum)
-               .arg(devnum - 4)
-               .arg(alt)
-               .arg(QLatin1String(names[alt]), serial) +
-           end;
+    return FakeDfuUtil::listing_line(serial, alt, devnum, end);
 }
 
 // A unit's lines, highest alternate setting first.

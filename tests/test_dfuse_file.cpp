@@ -1,5 +1,6 @@
 // The DfuSe container: the generated desired firmware and the reader's handling of bad files.
 
+#include "device/memory_map.h"
 #include "dfu/dfuse_file.h"
 #include "file_contents.h"
 
@@ -7,6 +8,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+using Device::memory_map::flash_base;
+using Device::memory_map::otp_address;
 
 class TestDfuseFile : public QObject {
     Q_OBJECT
@@ -24,8 +28,8 @@ private slots:
         QCOMPARE(file.targets.size(), size_t(1));
         QCOMPARE(file.targets[0].alternate_setting, quint8(0));
         QCOMPARE(file.targets[0].elements.size(), size_t(1));
-        QVERIFY(DFU::DfuSe::element_at(file, 0x08000000) == bin);
-        QVERIFY(DFU::DfuSe::element_at(file, 0x08004000).isNull());
+        QVERIFY(DFU::DfuSe::element_at(file, flash_base) == bin);
+        QVERIFY(DFU::DfuSe::element_at(file, flash_base + 0x4000).isNull());
     }
 
     void dfu_suffix_of_the_same_package_accepts_it() {
@@ -49,23 +53,23 @@ private slots:
         DFU::DfuSe::Target a;
         a.alternate_setting = 0;
         a.name = "Internal Flash";
-        a.elements = {{0x08000000, QByteArray("abc")}, {0x08010000, QByteArray(5, 'x')}};
+        a.elements = {{flash_base, QByteArray("abc")}, {flash_base + 0x10000, QByteArray(5, 'x')}};
         DFU::DfuSe::Target b;
         b.alternate_setting = 2;
-        b.elements = {{0x1FFF7800, QByteArray(16, '\x11')}};
+        b.elements = {{otp_address, QByteArray(16, '\x11')}};
         const DFU::DfuSe::File f = DFU::DfuSe::parse(DFU::DfuSe::make_file({a, b}, 0x0483, 0xdf11));
         QVERIFY2(f.valid, qPrintable(f.error));
         QCOMPARE(f.targets.size(), size_t(2));
         QCOMPARE(f.targets[0].name, QString("Internal Flash"));
         QCOMPARE(f.targets[1].alternate_setting, quint8(2));
-        QCOMPARE(DFU::DfuSe::element_at(f, 0x08010000), QByteArray(5, 'x'));
-        QCOMPARE(DFU::DfuSe::element_at(f, 0x1FFF7800), QByteArray(16, '\x11'));
+        QCOMPARE(DFU::DfuSe::element_at(f, flash_base + 0x10000), QByteArray(5, 'x'));
+        QCOMPARE(DFU::DfuSe::element_at(f, otp_address), QByteArray(16, '\x11'));
     }
 
     void malformed_files_are_rejected_data() {
         QTest::addColumn<QByteArray>("bytes");
         DFU::DfuSe::Target t;
-        t.elements = {{0x08000000, QByteArray(64, '\x5A')}};
+        t.elements = {{flash_base, QByteArray(64, '\x5A')}};
         const QByteArray good = DFU::DfuSe::make_file({t}, 0x0483, 0xdf11);
 
         QTest::newRow("empty") << QByteArray();

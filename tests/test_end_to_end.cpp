@@ -28,6 +28,9 @@
 #include <cstdio>
 #include <unistd.h>
 
+using Device::memory_map::flash_base;
+using Device::memory_map::region_text;
+
 namespace {
 
 constexpr int generous_ms = 60000; // bounds waits; nothing here measures speed
@@ -57,7 +60,7 @@ QByteArray simulated_flash(int size) {
     QProcess p;
     p.start(simulator::dfu_util_path("dfu-util_simulator.sh"),
             {"--dfu-util-command", "upload_FW", "--fast-progress", "-d", "0483", "-a", "0", "-s",
-             QString("0x08000000:%1").arg(size), "-U", out});
+             region_text(flash_base, size), "-U", out});
     p.waitForFinished(generous_ms);
     return read_all(out);
 }

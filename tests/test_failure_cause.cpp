@@ -1,6 +1,7 @@
 // The classifier of failed dfu-util runs, on what dfu-util 0.9 really prints.
 
 #include "dfu/failure_cause.h"
+#include "fake_dfu_util.h"
 
 #include <QtTest>
 
@@ -30,10 +31,7 @@ private slots:
         QTest::addColumn<bool>("failed_to_start");
         QTest::addColumn<DFU::Cause>("cause");
         QTest::addColumn<QString>("detail");
-        const QString listing = QStringLiteral(
-            "Found DFU: [0483:df11] ver=2200, devnum=5, cfg=1, intf=0, path=\"1-1\", alt=0, "
-            "name=\"@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg\", "
-            "serial=\"3776367B3036\"\n");
+        const QString listing = FakeDfuUtil::listing_line("3776367B3036", 0);
 
         QTest::newRow("none") << 0 << banner + listing << QString() << false << DFU::Cause::none
                               << QString();

@@ -13,6 +13,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using Device::memory_map::flash_base;
+using Device::memory_map::region_text;
+
 namespace {
 
 const QString A = QStringLiteral("3776367B3036");
@@ -184,9 +187,10 @@ private slots:
         QCOMPARE(DFU::run_command(DFU::CmdID::upload_OTP, {dir.filePath("otp")}).exit_code, 0);
         QCOMPARE(DFU::run_command(DFU::CmdID::upload_FW_info, {dir.filePath("info")}).exit_code, 0);
         QProcess read_back;
-        read_back.start(FakeDfuUtil::script_path(),
-                        DFU::commands[DFU::CmdID::upload_FW].args +
-                            QStringList{"-s", "0x08000000:4096", "-U", dir.filePath("flash")});
+        read_back.start(
+            FakeDfuUtil::script_path(),
+            DFU::commands[DFU::CmdID::upload_FW].args +
+                QStringList{"-s", region_text(flash_base, 4096), "-U", dir.filePath("flash")});
         QVERIFY(read_back.waitForStarted(60000));
         QVERIFY(!read_back.waitForFinished(500)); // 40 s a mark
         read_back.kill();

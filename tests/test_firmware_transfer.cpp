@@ -21,7 +21,8 @@ using Switch = FakeDfuUtil::Switch;
 const QString unit = QStringLiteral("3776367B3036");
 
 QStringList upload_run(int size, const QString& path) {
-    return {"-d", "0483", "-a", "0", "-s", QString("0x08000000:%1").arg(size), "-U", path};
+    using namespace Device::memory_map;
+    return {"-d", "0483", "-a", "0", "-s", region_text(flash_base, size), "-U", path};
 }
 
 QByteArray with_byte_changed(QByteArray bytes, int index) {

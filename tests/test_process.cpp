@@ -2,6 +2,7 @@
 // log window's format, keeps its files in its own extraction directory, reads the simulated
 // unit, and ends cleanly on SIGTERM or SIGINT; unknown switches stop it before start-up.
 
+#include "device/memory_map.h"
 #include "file_contents.h"
 #include "simulator/simulator.h"
 
@@ -16,6 +17,9 @@
 #include <algorithm>
 #include <csignal>
 #include <sys/types.h>
+
+using Device::memory_map::flash_base;
+using Device::memory_map::region_text;
 
 namespace {
 
@@ -306,7 +310,8 @@ void TestProcess::workerMessagesAfterTheEventLoopReachStandardError() {
 
     QVERIFY(run.start(simulator_with_log));
     // At its normal pace the simulator takes more than a second for the read-back.
-    QVERIFY2(run.wait_for("\"0x08000000:400308\""), run.err.constData());
+    const QString read_back = '"' + region_text(flash_base, 400308) + '"';
+    QVERIFY2(run.wait_for(read_back.toUtf8()), run.err.constData());
     run.send(SIGTERM);
     QVERIFY2(run.wait_for_end(), run.err.constData());
     QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);

@@ -2,6 +2,7 @@
 // split anywhere between two reads, output without progress.
 
 #include "dfu/progress_parser.h"
+#include "fake_dfu_util.h"
 
 #include <QtTest>
 
@@ -78,9 +79,7 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::newRow("version banner") << QByteArray(
             "dfu-util 0.9\n\nCopyright 2005-2009 Weston Schmidt, Harald Welte and OpenMoko Inc.\n");
-        QTest::newRow("listing") << QByteArray(
-            "Found DFU: [0483:df11] ver=2200, devnum=5, cfg=1, intf=0, path=\"1-1\", alt=0, "
-            "name=\"@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg\", serial=\"3776367B3036\"\n");
+        QTest::newRow("listing") << FakeDfuUtil::listing_line("3776367B3036", 0).toUtf8();
         QTest::newRow("a failed run's first bracket") << QByteArray("Download\t[");
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("another label") << QByteArray("\rErase   \t[=====     ]  20%        81920 bytes\n");

@@ -17,11 +17,14 @@ using Switch = FakeDfuUtil::Switch;
 QString otp_path() { return Files::path_of(Files::uploaded_OTP_fileName_bin); }
 QString fw_info_path() { return Files::path_of(Files::uploaded_FW_info_fileName_bin); }
 
+using namespace Device::memory_map;
+
 QStringList otp_run() {
-    return {"-d", "0483", "-a", "2", "-s", "0x1FFF7800:512", "-U", otp_path()};
+    return {"-d", "0483", "-a", "2", "-s", region_text(otp_address, otp_length), "-U", otp_path()};
 }
 QStringList fw_info_run() {
-    return {"-d", "0483", "-a", "0", "-s", "0x08000000:2048", "-U", fw_info_path()};
+    const QString region = region_text(fw_info_address, fw_info_length);
+    return {"-d", "0483", "-a", "0", "-s", region, "-U", fw_info_path()};
 }
 
 // The firmware's text form is the data model's; what matters here is where it appears.

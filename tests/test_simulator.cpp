@@ -7,9 +7,10 @@
 #include "dfu/dfu_util.h"
 #include "dfu/dfuse_file.h"
 #include "dfu/runner.h"
+#include "fake_dfu_util.h"
+#include "file_contents.h"
 #include "message_log.h"
 #include "simulator/simulator.h"
-#include "file_contents.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -21,6 +22,10 @@
 #include <map>
 #include <memory>
 #include <vector>
+
+using Device::memory_map::address_text;
+using Device::memory_map::flash_base;
+using Device::memory_map::region_text;
 
 using DFU::CmdID;
 
@@ -95,7 +100,7 @@ class TestSimulator : public QObject {
         return code == 0 ? read_all(path) : "exit code " + QByteArray::number(code);
     }
     QByteArray upload_flash(int size) {
-        return upload(CmdID::upload_FW, {"-s", QStringLiteral("0x08000000:%1").arg(size), "-U"});
+        return upload(CmdID::upload_FW, {"-s", region_text(flash_base, size), "-U"});
     }
 
     std::vector<ListingLine> list() {
@@ -243,16 +248,10 @@ private slots:
         QVERIFY(config.isEmpty() || configure(config) == 0);
         const std::vector<ListingLine> lines = list();
         QCOMPARE(lines.size(), size_t(4 * units));
-        const QStringList names = {
-            "@Device Feature/0xFFFF0000/01*004 e",
-            "@OTP Memory /0x1FFF7800/01*512 e,01*016 e",
-            "@Option Bytes  /0x1FFFC000/01*016 e",
-            "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg",
-        };
         QStringList serials;
         for (size_t i = 0; i < lines.size(); ++i) {
             QCOMPARE(lines[i].alt, 3 - static_cast<int>(i % 4));
-            QCOMPARE(lines[i].name, names[static_cast<int>(i % 4)]);
+            QCOMPARE(lines[i].name, FakeDfuUtil::alt_name(lines[i].alt));
             QCOMPARE(lines[i].serial, lines[i - i % 4].serial);
             serials << lines[i].serial;
         }
@@ -301,7 +300,8 @@ private slots:
         const DFU::CmdResult r = DFU::run_command(CmdID::download_FW, {work_path("firmware.dfu")});
         QCOMPARE(r.exit_code, 0);
         QVERIFY(r.output.startsWith(banner));
-        QVERIFY(r.output.contains("parsing element 1, address = 0x08000000, size = 400308\n"));
+        QVERIFY(r.output.contains("parsing element 1, address = " + address_text(flash_base) +
+                                  ", size = 400308\n"));
         QVERIFY(r.output.contains("Download done.\ndone parsing DfuSe file\n"));
 
         QCOMPARE(upload_flash(image_size), read_all(":resources/firmware.bin"));

@@ -16,6 +16,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using Device::memory_map::flash_base;
+using Device::memory_map::otp_address;
+using Device::memory_map::otp_length;
+using Device::memory_map::region_text;
+
 namespace {
 
 const QString real_tool = QStringLiteral(ORVANTA_GENERATED_RESOURCES "/dfu_util_linux/dfu-util");
@@ -82,8 +87,8 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::newRow("version") << QStringList{"-V"};
         QTest::newRow("listing") << QStringList{"-d", "0483", "-l"};
-        QTest::newRow("OTP upload")
-            << QStringList{"-d", "0483", "-a", "2", "-s", "0x1FFF7800:512", "-U", "new.bin"};
+        QTest::newRow("OTP upload") << QStringList{
+            "-d", "0483", "-a", "2", "-s", region_text(otp_address, otp_length), "-U", "new.bin"};
         QTest::newRow("DfuSe download")
             << QStringList{"-d", "0483", "-a", "0", "-D", "firmware.dfu"};
         QTest::newRow("raw image, no suffix")
@@ -160,7 +165,7 @@ private slots:
         fake.set_flash(FakeDfuUtil::desired_firmware());
         const QStringList args =
             static_cast<DFU::CmdID>(id) == DFU::CmdID::upload_FW
-                ? QStringList{"-s", "0x08000000:400308", "-U", path("read_back.bin")}
+                ? QStringList{"-s", region_text(flash_base, 400308), "-U", path("read_back.bin")}
                 : QStringList{path("firmware.dfu")};
         QFile::remove(path("read_back.bin"));
         const DFU::CmdResult r = DFU::run_command(static_cast<DFU::CmdID>(id), args);

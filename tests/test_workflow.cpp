@@ -15,11 +15,19 @@
 
 #include <memory>
 
+using Device::memory_map::flash_base;
+using Device::memory_map::otp_address;
+using Device::memory_map::otp_length;
+using Device::memory_map::region_text;
+
 namespace {
 
 const QString serial_A = QStringLiteral("3776367B3036");
 const QString serial_B = QStringLiteral("2F1E3A4B5C6D");
 constexpr int generous_ms = 30000; // bounds waits; nothing here measures speed
+// The arguments that name the OTP read and the desired firmware's read-back.
+const QString otp_region = region_text(otp_address, otp_length);
+const QString read_back_region = region_text(flash_base, 400308);
 
 QByteArray otp_of(quint8 type) { return FakeDfuUtil::otp_image({type}); }
 QByteArray flash_of(quint8 type, const QString& revision) {
@@ -77,7 +85,7 @@ public:
     QStringList since(int mark) const { return emitted.mid(mark); }
     // Download runs recorded so far.
     int downloads() const { return runs_with(fake, "-D"); }
-    int firmware_uploads() const { return runs_with(fake, "0x08000000:400308"); }
+    int firmware_uploads() const { return runs_with(fake, read_back_region); }
 
     FakeDfuUtil& fake;
     QTemporaryDir dir;
@@ -239,7 +247,7 @@ private slots:
         SignalCounter scans(w.a.get(), &SM_A::sig_scanning);
         w.start();
         QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 10, generous_ms);
-        QCOMPARE(runs_with(fake, "0x1FFF7800:512"), 1);
+        QCOMPARE(runs_with(fake, otp_region), 1);
         QCOMPARE(log.count(message), 1);
         QTRY_VERIFY_WITH_TIMEOUT(w.b->explanation.kind == Explanation::Kind::no_record, generous_ms);
         QVERIFY(w.in(w.b->B1));
@@ -247,7 +255,7 @@ private slots:
         fake.set_units({});
         QTRY_VERIFY_WITH_TIMEOUT(w.b->explanation.kind == Explanation::Kind::none, generous_ms);
         fake.set_units({serial_A});
-        QTRY_VERIFY_WITH_TIMEOUT(runs_with(fake, "0x1FFF7800:512") == 2, generous_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(runs_with(fake, otp_region) == 2, generous_ms);
         QTRY_COMPARE_WITH_TIMEOUT(log.count(message), 2, generous_ms);
     }
 
@@ -537,7 +545,7 @@ private slots:
         QTest::addColumn<int>("order");
         QTest::addColumn<QString>("argument"); // of the run the order starts
         QTest::newRow("download") << int(SM_A::download_FW) << "-D";
-        QTest::newRow("read-back") << int(SM_A::upload_and_compare_FW) << "0x08000000:400308";
+        QTest::newRow("read-back") << int(SM_A::upload_and_compare_FW) << read_back_region;
     }
     void an_order_wakes_the_pause() {
         QFETCH(int, order);

@@ -2,6 +2,7 @@
 
 #include "file_contents.h"
 
+#include "device/memory_map.h"
 #include "device/record_writers.h"
 
 #include <QDir>
@@ -141,4 +142,25 @@ QStringList FakeDfuUtil::serials(const DFU::Scan& scan) {
     for (const DFU::DeviceItem& item : scan.devices)
         out << item.serial;
     return out;
+}
+
+QString FakeDfuUtil::alt_name(int alt) {
+    using namespace Device::memory_map;
+    const QStringList names = {
+        "@Internal Flash  /" + address_text(flash_base) + "/04*016Kg,01*064Kg,07*128Kg",
+        "@Option Bytes  /" + address_text(option_bytes_address) + "/01*016 e",
+        "@OTP Memory /" + address_text(otp_address) + "/01*512 e,01*016 e",
+        "@Device Feature/0xFFFF0000/01*004 e",
+    };
+    return names.value(alt);
+}
+
+QString FakeDfuUtil::listing_line(const QString& serial, int alt, int devnum, const QString& end) {
+    return QStringLiteral("Found DFU: [0483:df11] ver=2200, devnum=%1, cfg=1, intf=0, "
+                          "path=\"1-%2\", alt=%3, name=\"%4\", serial=\"%5\"")
+               .arg(devnum)
+               .arg(devnum - 4)
+               .arg(alt)
+               .arg(alt_name(alt), serial) +
+           end;
 }

@@ -79,6 +79,12 @@ public:
     static QByteArray desired_firmware();
     // The serials a scan listed, in its order.
     static QStringList serials(const DFU::Scan& scan);
+    // The name of a unit's alternate setting (0 to 3), as the STM32F4 ROM bootloader gives it.
+    static QString alt_name(int alt);
+    // One listing line of a unit's alternate setting, as dfu-util 0.9 prints it; its port is
+    // 1-(devnum - 4).
+    static QString listing_line(const QString& serial, int alt, int devnum = 5,
+                                const QString& end = QStringLiteral("\n"));
 
 private:
     void write_state_file(const QString& name, const QByteArray& bytes) const;
