@@ -50,6 +50,21 @@ DfuFile load(const QString& path) {
     return {f.bytes, suffix->length, suffix->dfu_version, suffix->vendor, suffix->product};
 }
 
+// How far the walk through a DfuSe file has got: the offset and the bytes left after it.
+struct Cursor {
+    int pos = 0;
+    qint64 rem = 0;
+
+    void skip(qint64 bytes) {
+        pos += static_cast<int>(bytes);
+        rem -= bytes;
+    }
+    [[noreturn]] void corrupt(int needed) const {
+        fail(ex_ioerr, QString::asprintf("Corrupt DfuSe file: Cannot read %d bytes from %lld bytes",
+                                         needed, rem));
+    }
+};
+
 // One run of -D into the opened unit: the elements of its alternate setting, page by page,
 // erasing each page as the writing reaches it, as the bootloader does. A fault ends the run in
 // the first element written.
@@ -102,8 +117,21 @@ public:
 
     // The targets and elements of a DfuSe file, as dfu-util 0.9 walks them with its messages.
     void walk(const QByteArray& payload) {
-        qint64 rem = payload.size();
-        if (rem < prefix_size + target_prefix_size + element_header_size)
+        const Prefix prefix = checked_prefix(payload);
+        Cursor at{prefix_size, payload.size() - prefix_size};
+        say(QString::asprintf("file contains %d DFU images", prefix.targets));
+        for (int image = 1; image <= prefix.targets; ++image)
+            walk_target(payload, image, at);
+        if (at.rem != 0)
+            warn(QString::asprintf("%lld bytes leftover", at.rem));
+        say("done parsing DfuSe file");
+    }
+
+private:
+    // The file's prefix; a file too small for one target with one element, or whose prefix is
+    // not DfuSe's, ends the run.
+    static Prefix checked_prefix(const QByteArray& payload) {
+        if (payload.size() < prefix_size + target_prefix_size + element_header_size)
             fail(ex_software, "File too small for a DfuSe file");
         const Prefix prefix = *read_prefix(payload);
         if (prefix.signature != prefix_signature)
@@ -111,51 +139,42 @@ public:
         if (prefix.format_version != 1)
             fail(ex_ioerr,
                  QString::asprintf("DFU format revision %d not supported", prefix.format_version));
-        int pos = prefix_size;
-        rem -= prefix_size;
-        const auto corrupt = [&rem](int needed) {
-            fail(ex_ioerr,
-                 QString::asprintf("Corrupt DfuSe file: Cannot read %d bytes from %lld bytes",
-                                   needed, rem));
-        };
-        say(QString::asprintf("file contains %d DFU images", prefix.targets));
-        for (int image = 1; image <= prefix.targets; ++image) {
-            say(QString::asprintf("parsing DFU image %d", image));
-            const std::optional<TargetPrefix> target = read_target_prefix(payload, pos);
-            if (!target)
-                corrupt(target_prefix_size);
-            if (target->signature != target_signature)
-                fail(ex_ioerr, "No valid target signature");
-            say(QString::asprintf("image for alternate setting %d, (%u elements, total size = %u)",
-                                  target->alternate_setting, target->elements, target->size));
-            if (target->alternate_setting != alt_)
-                say("Warning: Image does not match current alternate setting.\nPlease rerun with "
-                    "the correct -a option setting to download this image!");
-            pos += target_prefix_size;
-            rem -= target_prefix_size;
-            for (quint32 e = 1; e <= target->elements; ++e) {
-                out(QByteArray("parsing element ") + QByteArray::number(e) + ", ");
-                const std::optional<ElementHeader> header = read_element_header(payload, pos);
-                if (!header)
-                    corrupt(element_header_size);
-                say(QString::asprintf("address = 0x%08x, size = %u", header->address,
-                                      header->size));
-                pos += element_header_size;
-                rem -= element_header_size;
-                if (header->size > rem)
-                    fail(ex_software, "File too small for element size");
-                if (target->alternate_setting == alt_)
-                    element(payload.mid(pos, static_cast<int>(header->size)), header->address);
-                pos += static_cast<int>(header->size);
-                rem -= header->size;
-            }
-        }
-        if (rem != 0)
-            warn(QString::asprintf("%lld bytes leftover", rem));
-        say("done parsing DfuSe file");
+        return prefix;
     }
 
-private:
+    // One image: its target prefix, then its elements. Only those of the alternate setting
+    // being downloaded are written; the others are walked over.
+    void walk_target(const QByteArray& payload, int image, Cursor& at) {
+        say(QString::asprintf("parsing DFU image %d", image));
+        const std::optional<TargetPrefix> target = read_target_prefix(payload, at.pos);
+        if (!target)
+            at.corrupt(target_prefix_size);
+        if (target->signature != target_signature)
+            fail(ex_ioerr, "No valid target signature");
+        say(QString::asprintf("image for alternate setting %d, (%u elements, total size = %u)",
+                              target->alternate_setting, target->elements, target->size));
+        if (target->alternate_setting != alt_)
+            say("Warning: Image does not match current alternate setting.\nPlease rerun with "
+                "the correct -a option setting to download this image!");
+        at.skip(target_prefix_size);
+        for (quint32 e = 1; e <= target->elements; ++e)
+            walk_element(payload, e, target->alternate_setting == alt_, at);
+    }
+
+    void walk_element(const QByteArray& payload, quint32 number, bool written, Cursor& at) {
+        out(QByteArray("parsing element ") + QByteArray::number(number) + ", ");
+        const std::optional<ElementHeader> header = read_element_header(payload, at.pos);
+        if (!header)
+            at.corrupt(element_header_size);
+        say(QString::asprintf("address = 0x%08x, size = %u", header->address, header->size));
+        at.skip(element_header_size);
+        if (header->size > at.rem)
+            fail(ex_software, "File too small for element size");
+        if (written)
+            element(payload.mid(at.pos, static_cast<int>(header->size)), header->address);
+        at.skip(header->size);
+    }
+
     void strike_first() {
         if (fault_ == DownloadFault::erase_refused) {
             say("state(10) = dfuERROR, status(4) = Memory erase function failed");
