@@ -93,6 +93,43 @@ Wait wait_for(QProcess& process, CmdID id, int bound_ms, Output& output) {
     }
 }
 
+// The first, bounded wait, then (after saying so) one without a bound. A run given up is
+// killed and reaped; runner::gives_up decides which runs a stop may give up.
+Wait wait_to_end(QProcess& process, CmdID id, bool quiet, Output& output) {
+    Wait wait = wait_for(process, id, runner::first_wait_ms(), output);
+    if (wait == Wait::timed_out) {
+        // A quiet run that never started is a repeated poll: its caller logs the failure.
+        if (!quiet || process.error() != QProcess::FailedToStart) {
+            qInfo() << "waitForFinished(): Process did not finish in time, exit status:"
+                    << process.exitStatus() << "and output:" << QString::fromUtf8(output.text());
+            qInfo() << "will wait again, forever";
+        }
+        wait = wait_for(process, id, -1, output);
+    }
+    if (wait == Wait::given_up && process.state() != QProcess::NotRunning) {
+        qInfo() << "Giving up on" << process.program() << process.arguments() << ": killing it";
+        process.kill();
+        process.waitForFinished(-1); // reap it
+    }
+    output.take(process);
+    return wait;
+}
+
+// What the ended run gave: its output, and its exit code or -1.
+CmdResult result_of(QProcess& process, const Output& output, Wait wait) {
+    CmdResult result;
+    result.output = QString::fromUtf8(output.text());
+    result.error_output = QString::fromUtf8(process.readAllStandardError());
+    result.failed_to_start = process.error() == QProcess::FailedToStart;
+    if (result.failed_to_start)
+        result.start_error = process.errorString();
+    // A program that could not be started is a failure, not an exit code 0.
+    const bool exited_normally = process.exitStatus() == QProcess::NormalExit &&
+                                 !result.failed_to_start && wait != Wait::given_up;
+    result.exit_code = exited_normally ? process.exitCode() : -1;
+    return result;
+}
+
 } // namespace
 
 CmdResult run_command(CmdID id, const QStringList& extra, const ProgressCallback& on_progress) {
@@ -110,33 +147,8 @@ CmdResult run_command(CmdID id, const QStringList& extra, const ProgressCallback
     process.start(program, arguments, QIODevice::ReadWrite);
 
     Output output(on_progress);
-    Wait wait = wait_for(process, id, runner::first_wait_ms(), output);
-    if (wait == Wait::timed_out) {
-        // A quiet run that never started is a repeated poll: its caller logs the failure.
-        if (!quiet || process.error() != QProcess::FailedToStart) {
-            qInfo() << "waitForFinished(): Process did not finish in time, exit status:"
-                    << process.exitStatus() << "and output:" << QString::fromUtf8(output.text());
-            qInfo() << "will wait again, forever";
-        }
-        wait = wait_for(process, id, -1, output);
-    }
-    if (wait == Wait::given_up && process.state() != QProcess::NotRunning) {
-        qInfo() << "Giving up on" << program << arguments << ": killing it";
-        process.kill();
-        process.waitForFinished(-1); // reap it
-    }
-    output.take(process);
-
-    CmdResult result;
-    result.output = QString::fromUtf8(output.text());
-    result.error_output = QString::fromUtf8(process.readAllStandardError());
-    result.failed_to_start = process.error() == QProcess::FailedToStart;
-    if (result.failed_to_start)
-        result.start_error = process.errorString();
-    // A program that could not be started is a failure, not an exit code 0.
-    const bool exited_normally = process.exitStatus() == QProcess::NormalExit &&
-                                 !result.failed_to_start && wait != Wait::given_up;
-    result.exit_code = exited_normally ? process.exitCode() : -1;
+    const Wait wait = wait_to_end(process, id, quiet, output);
+    const CmdResult result = result_of(process, output, wait);
     if (result.exit_code != 0 && !quiet)
         qInfo() << "Exit with" << result.exit_code << "from" << program << arguments
                 << "returned:" << result.output;
