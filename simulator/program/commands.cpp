@@ -29,6 +29,28 @@ int parse_alt(const QString& value) {
     return 9;
 }
 
+// One option in its short form, with its value when it takes one. Those the simulator need not
+// tell apart are accepted and ignored; anything else is a usage error.
+void apply_option(const QString& option, const QString& value, Options& o) {
+    const char c = option.size() == 2 && option[0] == '-' ? option[1].toLatin1() : '\0';
+    if (c == 'V' || c == 'l') {
+        o.mode = c == 'V' ? Mode::version : Mode::list;
+    } else if (c == 'd') {
+        parse_device(value, o);
+    } else if (c == 'S') {
+        o.serial = value.section(',', 0, 0);
+    } else if (c == 'a') {
+        o.match_alt = parse_alt(value);
+    } else if (c == 's') {
+        o.dfuse = value;
+    } else if (c == 'U' || c == 'D') {
+        o.mode = c == 'U' ? Mode::upload : Mode::download;
+        o.file = value;
+    } else if (c == '\0' || !QByteArray("vRepcitEZ").contains(c)) {
+        usage_error("dfu-util 0.9 has no option " + option);
+    }
+}
+
 // As C's strtoul with base 0 reads a whole text.
 bool parse_number(const QString& text, qint64* value) {
     bool ok = false;
@@ -91,23 +113,7 @@ Options parse_options(const QStringList& args) {
                 usage_error("option " + args[i - 1] + " needs an argument");
             value = args[i];
         }
-        const char c = option.size() == 2 && option[0] == '-' ? option[1].toLatin1() : '\0';
-        if (c == 'V' || c == 'l') {
-            o.mode = c == 'V' ? Mode::version : Mode::list;
-        } else if (c == 'd') {
-            parse_device(value, o);
-        } else if (c == 'S') {
-            o.serial = value.section(',', 0, 0);
-        } else if (c == 'a') {
-            o.match_alt = parse_alt(value);
-        } else if (c == 's') {
-            o.dfuse = value;
-        } else if (c == 'U' || c == 'D') {
-            o.mode = c == 'U' ? Mode::upload : Mode::download;
-            o.file = value;
-        } else if (c == '\0' || !QByteArray("vRepcitEZ").contains(c)) {
-            usage_error("dfu-util 0.9 has no option " + option);
-        }
+        apply_option(option, value, o);
     }
     return o;
 }
