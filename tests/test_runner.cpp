@@ -64,6 +64,11 @@ private slots:
         QCOMPARE(QString(DFU::commands.at(DFU::CmdID::list)), QString("dfu-util(-d,0483,-l)"));
     }
 
+    // Eight upper-case hex digits, as the bootloader names its memories; the length in decimal.
+    void regions_are_written_as_dfu_util_takes_them() {
+        QCOMPARE(region_text(0xABC, 2048), QString("0x00000ABC:2048"));
+    }
+
     void runs_exact_argument_vectors_and_announces_all_but_list_data() {
         QTest::addColumn<int>("id");
         QTest::addColumn<QStringList>("extra");
