@@ -9,8 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using Device::memory_map::flash_base;
-using Device::memory_map::otp_address;
+using namespace Device::memory_map;
 
 class TestDfuseFile : public QObject {
     Q_OBJECT

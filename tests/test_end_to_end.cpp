@@ -28,8 +28,7 @@
 #include <cstdio>
 #include <unistd.h>
 
-using Device::memory_map::flash_base;
-using Device::memory_map::region_text;
+using namespace Device::memory_map;
 
 namespace {
 

@@ -13,8 +13,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using Device::memory_map::flash_base;
-using Device::memory_map::region_text;
+using namespace Device::memory_map;
 
 namespace {
 

@@ -18,8 +18,7 @@
 #include <csignal>
 #include <sys/types.h>
 
-using Device::memory_map::flash_base;
-using Device::memory_map::region_text;
+using namespace Device::memory_map;
 
 namespace {
 

@@ -23,9 +23,7 @@
 #include <memory>
 #include <vector>
 
-using Device::memory_map::address_text;
-using Device::memory_map::flash_base;
-using Device::memory_map::region_text;
+using namespace Device::memory_map;
 
 using DFU::CmdID;
 

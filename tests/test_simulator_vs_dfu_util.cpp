@@ -16,10 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using Device::memory_map::flash_base;
-using Device::memory_map::otp_address;
-using Device::memory_map::otp_length;
-using Device::memory_map::region_text;
+using namespace Device::memory_map;
 
 namespace {
 
