@@ -1,10 +1,8 @@
 #include "app/log_message_handler.h"
 
-#include "gui/log_window_dialog.h"
+#include "logging/log_line.h"
 
 #include <QCoreApplication>
-
-#include <cstdio>
 
 QPointer<LogWindow> logWindow;
 
@@ -15,14 +13,12 @@ void logWindowMessageHandler(QtMsgType type, const QMessageLogContext& context,
     LogWindow* window = logWindow.data();
     if (!window)
         return;
+    const logging::Line line = logging::format(type, context, msg);
     // Standard error gets the line now, from this thread: after the event loop has ended (the
     // worker finishing a download during shut-down) no queued call is delivered any more, and
-    // after a fatal message Qt aborts as soon as this returns. One write per line, so lines of
-    // two threads never mix.
-    const QByteArray line = LogWindowDialog::stderr_line(type, context, msg);
-    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
-    std::fflush(stderr);
+    // after a fatal message Qt aborts as soon as this returns.
+    logging::write_to_standard_error(line);
     // Once the application object is gone no widget may be touched; the line is written.
     if (QCoreApplication::instance())
-        window->show_message(type, msg);
+        window->show_line(line.view);
 }

@@ -21,30 +21,32 @@
 #include <QDebug>
 #include <QThread>
 
-void GUI_init() {
-    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
-    parse_arguments(app);
-    support::setup_fonts();
+namespace {
 
+// The log window exists from here on; with "-l" every later message goes to it.
+void create_log_window() {
     logWindow = new LogWindow(nullptr);
     if (use_log_window)
         qInstallMessageHandler(logWindowMessageHandler);
+}
 
+// Where every dfu-util command runs: the simulator's script, or the extracted dfu-util.
+void point_commands(simulator::Setup setup) {
     if (simulator::use) {
         qInfo() << "Will use simulator (i.e. option 'use_simulator).";
-        simulator::setup_for_simulated_dfu_util(simulator::Setup::normal);
+        simulator::setup_for_simulated_dfu_util(setup);
     } else {
         qInfo() << "Will use real device (i.e. no option 'use_simulator'.)";
         // Only the extracted dfu-util: without the directory, none from PATH is ever run.
         if (Files::external_dir.isValid())
             DFU::Command::path = Files::external_dir.path();
     }
+}
 
-    qInfo() << "Compiled for platform (OS):" << support_misc::compiled_for_platform()
-            << "with 'DEBUG'" << (support_misc::compiled_w_DEBUG ? "defined" : "not defined");
-
-    // Also in simulator mode: the workflow's files always lie in the extraction directory.
-    // Without them nothing is run at all (the failure is logged here, once).
+// Also in simulator mode: the workflow's files always lie in the extraction directory.
+// Without them nothing is run at all (the failure is logged here, once); the problem is
+// returned for the worker.
+Files::Problem prepare_working_files() {
     Files::Problem problem;
     Files::extract_resources({Files::ID::firmware_dfu, Files::ID::firmware_bin,
                               Files::ID::dfu_util_executable, Files::ID::libusb_library},
@@ -53,9 +55,10 @@ void GUI_init() {
         support_misc::mark_file_executable(DFU::dfu_util::full_path());
         DFU::dfu_util::execution_test();
     }
-    const Device::FW_Info& desired = DFU::desired_FW_Info();
-    qInfo().noquote() << "Desired (embedded)" << desired;
+    return problem;
+}
 
+void load_settings(const Device::FW_Info& desired) {
     try {
         settings = Settings::Settings{Settings::make_GUI(":resources/settings_GUI.json"),
                                       desired.product.type, desired.revision};
@@ -63,31 +66,56 @@ void GUI_init() {
         // Only a build without the embedded settings gets here: nothing to show without them.
         qFatal("%s", qPrintable(error));
     }
+}
 
-    mainWindow = MainWindow_factory(&settings, nullptr, simulator::use);
-    mainWindow->setWindowTitle("Orvanta Firmware Upgrade Tool");
-
+// The worker and the machine; the worker's pace is set before its thread can exist.
+void create_workflow(const StartupOptions& options, const Files::Problem& problem) {
     sm_A = new SM_A(Files::path_of(Files::desired_FW_fileName_dfu),
                     Files::path_of(Files::desired_FW_fileName_bin),
                     Files::path_of(Files::uploaded_FW_fileName_bin), nullptr);
-    sm_A->no_device_delay_ms = 500;
-    sm_A->connected_delay_ms = 1000;
+    sm_A->no_device_delay_ms = options.no_device_delay_ms;
+    sm_A->connected_delay_ms = options.connected_delay_ms;
     if (!problem.why.isEmpty())
         sm_A->run_nothing(problem.where, problem.why);
     sm_A->enable_debug_output();
 
     sm_B = new SM_B(sm_A, settings.desired_type, settings.desired_revision);
     sm_B->enable_debug_output();
+}
 
+// The worker starts from the event loop, once the machine is in its initial state.
+void start_worker() {
+    qInfo() << "Starting sm_A";
+    sm_A->start(QThread::InheritPriority);
+}
+
+} // namespace
+
+void GUI_init(const StartupOptions& options) {
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    parse_arguments(app);
+    support::setup_fonts();
+    create_log_window();
+    point_commands(options.simulator_setup);
+    qInfo() << "Compiled for platform (OS):" << support_misc::compiled_for_platform()
+            << "with 'DEBUG'" << (support_misc::compiled_w_DEBUG ? "defined" : "not defined");
+
+    const Files::Problem problem = prepare_working_files();
+    const Device::FW_Info& desired = DFU::desired_FW_Info();
+    qInfo().noquote() << "Desired (embedded)" << desired;
+    load_settings(desired);
+
+    mainWindow = MainWindow_factory(&settings, nullptr, simulator::use);
+    mainWindow->setWindowTitle("Orvanta Firmware Upgrade Tool");
+    create_workflow(options, problem);
     add_connections(app);
-    // 17: the worker starts from the event loop, once the machine is in its initial state.
-    QObject::connect(sm_B, &QStateMachine::started, sm_B, [] {
-        qInfo() << "Starting sm_A";
-        sm_A->start(QThread::InheritPriority);
-    }, Qt::DirectConnection);
+    QObject::connect(sm_B, &QStateMachine::started, sm_B, &start_worker, Qt::DirectConnection);
     sm_B->start();
-
     mainWindow->show();
+}
+
+void GUI_init() {
+    GUI_init(StartupOptions());
 }
 
 int GUI_cleanup(int exec_result) {

@@ -21,7 +21,9 @@ void set_status(const QString& text) {
         mainWindow->statusLabel->setText(text);
 }
 
-QString product_name() { return sm_B->device_info.OTP_info.product_name(); }
+QString product_name() {
+    return sm_B->device_info.OTP_info.product_name();
+}
 
 // The connected unit's product and firmware revision, or that the revision is unknown.
 void show_revision_status() {
@@ -43,9 +45,10 @@ void show_explanation() {
     line->setToolTip(explanation_words(e, settings));
     for (;;) {
         const QString words = explanation_words(e, settings);
-        line->setText(words.isEmpty()
-                          ? QString()
-                          : settings.gui.text(QStringLiteral("status_hint")).arg(words.toHtmlEscaped()));
+        line->setText(
+            words.isEmpty()
+                ? QString()
+                : settings.gui.text(QStringLiteral("status_hint")).arg(words.toHtmlEscaped()));
         QString* longest = &e.failure.detail;
         for (QString* s : {&e.where, &e.why})
             if (s->size() > longest->size())
@@ -72,7 +75,9 @@ void stop_progress(int value, const QString& format) {
 bool stop_waits_for_transfer = false;
 
 // The stop texts; the status line shows them for now.
-void show_stop_text(const char* id) { set_status(settings.gui.text(QLatin1String(id))); }
+void show_stop_text(const char* id) {
+    set_status(settings.gui.text(QLatin1String(id)));
+}
 
 void stop_worker() {
     qInfo() << "Trying to stop sm_A";
@@ -96,13 +101,70 @@ void show_stop_outcome() {
         stop_progress(bar->maximum(), "Firmware is upgraded");
         show_stop_text("status_stoppedVerified");
         return;
-    case SM_A::Outcome::written: show_stop_text("status_stoppedWritten"); break;
-    case SM_A::Outcome::write_failed: show_stop_text("status_stoppedWriteFailed"); break;
-    case SM_A::Outcome::differs: show_stop_text("status_stoppedDiffers"); break;
-    case SM_A::Outcome::none: return; // every transfer records its end: cannot happen
+    case SM_A::Outcome::written:
+        show_stop_text("status_stoppedWritten");
+        break;
+    case SM_A::Outcome::write_failed:
+        show_stop_text("status_stoppedWriteFailed");
+        break;
+    case SM_A::Outcome::differs:
+        show_stop_text("status_stoppedDiffers");
+        break;
+    case SM_A::Outcome::none:
+        return; // every transfer records its end: cannot happen
     }
     stop_progress(bar->minimum(), QString());
     bar->hide();
+}
+
+void reset_message_handler() {
+    qInstallMessageHandler(nullptr);
+    qInfo() << "Msg-handler reset";
+}
+
+void show_connected_status() {
+    set_status(settings.gui.text("status_devConn").arg(product_name()));
+}
+
+void show_no_unit() {
+    set_status(settings.gui.text("status_noDev"));
+    mainWindow->progressBar->setFormat("This text should not be visible!");
+    mainWindow->progressBar->hide();
+}
+
+void start_download_phase() {
+    mainWindow->progressBar->start_phase("Upgrading firmware", 60.0);
+}
+
+void start_verification_phase() {
+    mainWindow->progressBar->start_phase("Uploading & verifying", 0.5);
+}
+
+void follow_transfer() {
+    mainWindow->progressBar->follow(sm_A->transfer_percent());
+}
+
+void show_matches() {
+    stop_progress(mainWindow->progressBar->maximum(), "Firmware is upgraded");
+    show_revision_status();
+}
+
+void show_differs() {
+    show_revision_status();
+    stop_progress(mainWindow->progressBar->minimum(), "FW differs");
+    mainWindow->progressBar->hide();
+}
+
+void toggle_log_window() {
+    logWindow->toggle_visibility(mainWindow);
+}
+
+// Ctrl+L on the given window toggles the log window beside the main window.
+void add_log_shortcut(QWidget* window) {
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_L), window);
+    shortcut->setContext(Qt::WindowShortcut);
+    QObject::connect(shortcut, &QShortcut::activated, shortcut, &toggle_log_window,
+                     Qt::DirectConnection);
 }
 
 } // namespace
@@ -112,70 +174,36 @@ void add_connections(QApplication* app) {
     const auto direct = Qt::DirectConnection;
     stop_waits_for_transfer = false;
 
-    // 1-3: Escape or Q stops the workflow; the window stays open. The log window's handler
-    // goes first, so that the stop messages reach standard error.
-    QObject::connect(window, &MainWindow::finished, window, [] {
-        qInstallMessageHandler(nullptr);
-        qInfo() << "Msg-handler reset";
-    }, direct);
+    // Escape or Q stops the workflow; the window stays open. The log window's handler goes
+    // first, so that the stop messages reach standard error.
+    QObject::connect(window, &MainWindow::finished, window, &reset_message_handler, direct);
     QObject::connect(window, &MainWindow::finished, sm_B, &QStateMachine::stop);
     QObject::connect(window, &MainWindow::finished, window, &stop_worker, direct);
     // The worker emits finished() in its own thread: queued to the window.
     QObject::connect(sm_A, &QThread::finished, window, &show_stop_outcome, Qt::QueuedConnection);
-    // 4: the machine has no final state; kept so that one added later ends the program.
+    // The machine has no final state; kept so that one added later ends the program.
     QObject::connect(sm_B, &QState::finished, app, &QCoreApplication::quit);
 
-    // 5-6: the install button follows the workflow.
     QObject::connect(sm_B, &SM_B::sig_UpgradeImpossible, window, &MainWindow::disableDownload);
     QObject::connect(sm_B, &SM_B::sig_UpgradePossible, window, &MainWindow::enableDownload);
-
-    // 7-9: the status line.
-    QObject::connect(sm_B, &SM_B::sig_DeviceConnected, sm_B, [] {
-        set_status(settings.gui.text("status_devConn").arg(product_name()));
-    }, direct);
+    QObject::connect(sm_B, &SM_B::sig_DeviceConnected, sm_B, &show_connected_status, direct);
     QObject::connect(sm_B, &SM_B::sig_DifferingRevision, sm_B, &show_revision_status, direct);
-    QObject::connect(sm_B, &SM_B::sig_UpgradeImpossible, window, [] {
-        set_status(settings.gui.text("status_noDev"));
-        mainWindow->progressBar->setFormat("This text should not be visible!");
-        mainWindow->progressBar->hide();
-    });
-
-    // The explanation line under the status line follows the machine and the worker.
+    // After the button is off: the status says so, and the bar goes.
+    QObject::connect(sm_B, &SM_B::sig_UpgradeImpossible, window, &show_no_unit);
     QObject::connect(sm_B, &SM_B::sig_ExplanationChanged, sm_B, &show_explanation, direct);
 
-    // 10: the click asks the machine for the download; it acts only in B2 and B7.
+    // The click asks the machine for the download; it acts only in B2 and B7.
     QObject::connect(window->installButton, &QAbstractButton::clicked, sm_B, &SM_B::do_download);
-
-    // 11-14: the progress bar shows download and verification, and their outcome. The download
-    // phase starts when the machine has taken the click (B3), not on the click itself.
-    QObject::connect(sm_B, &SM_B::sig_Upgrading, sm_B, [] {
-        mainWindow->progressBar->start_phase("Upgrading firmware", 60.0);
-    }, direct);
-    QObject::connect(sm_B, &SM_B::sig_UploadingVerifying, sm_B, [] {
-        mainWindow->progressBar->start_phase("Uploading & verifying", 0.5);
-    }, direct);
+    // The download phase starts when the machine has taken the click (B3), not on the click.
+    QObject::connect(sm_B, &SM_B::sig_Upgrading, sm_B, &start_download_phase, direct);
+    QObject::connect(sm_B, &SM_B::sig_UploadingVerifying, sm_B, &start_verification_phase, direct);
     // The worker publishes each percent, then signals from its thread: queued to the window,
     // which reads the latest percent when it handles the signal.
-    QObject::connect(sm_A, &SM_A::sig_FwProgress, window, [] {
-        mainWindow->progressBar->follow(sm_A->transfer_percent());
-    });
-    QObject::connect(sm_B, &SM_B::sig_FwMatches, sm_B, [] {
-        stop_progress(mainWindow->progressBar->maximum(), "Firmware is upgraded");
-        show_revision_status();
-    }, direct);
-    QObject::connect(sm_B, &SM_B::sig_FwDiffers, sm_B, [] {
-        show_revision_status();
-        stop_progress(mainWindow->progressBar->minimum(), "FW differs");
-        mainWindow->progressBar->hide();
-    }, direct);
+    QObject::connect(sm_A, &SM_A::sig_FwProgress, window, &follow_transfer);
+    QObject::connect(sm_B, &SM_B::sig_FwMatches, sm_B, &show_matches, direct);
+    QObject::connect(sm_B, &SM_B::sig_FwDiffers, sm_B, &show_differs, direct);
 
-    // 15-16: Ctrl+L toggles the log window from either window.
-    auto* on_main = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_L), window);
-    on_main->setContext(Qt::WindowShortcut);
-    QObject::connect(on_main, &QShortcut::activated, on_main,
-                     [] { logWindow->toggle_visibility(mainWindow); }, direct);
-    auto* on_log = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_L), logWindow->dialog());
-    on_log->setContext(Qt::WindowShortcut);
-    QObject::connect(on_log, &QShortcut::activated, on_log,
-                     [] { logWindow->toggle_visibility(mainWindow); }, direct);
+    // Ctrl+L from either window.
+    add_log_shortcut(window);
+    add_log_shortcut(logWindow->dialog());
 }

@@ -13,15 +13,15 @@ LogWindow::~LogWindow() {
     delete dialog_;
 }
 
-void LogWindow::show_message(QtMsgType type, const QString& msg) {
+void LogWindow::show_line(const QString& line) {
     if (QThread::currentThread() == thread()) {
-        dialog_->append_message(type, msg);
+        dialog_->append_line(line);
         return;
     }
-    // Hand-over to the GUI thread: a copy of the text by queued call, delivered in posting
+    // Hand-over to the GUI thread: a copy of the line by queued call, delivered in posting
     // order. The dialog is deleted only with this object, which is the call's context.
     QMetaObject::invokeMethod(
-        this, [this, type, msg] { dialog_->append_message(type, msg); }, Qt::QueuedConnection);
+        this, [this, line] { dialog_->append_line(line); }, Qt::QueuedConnection);
 }
 
 void LogWindow::outputMessage(QtMsgType type, const QMessageLogContext& context,
@@ -42,7 +42,8 @@ void LogWindow::toggle_visibility(QMainWindow* mainWindow) {
     int x = mainWindow->geometry().right();
     if (const QScreen* screen = mainWindow->screen()) {
         const QRect available = screen->availableGeometry();
-        x = qMax(available.left(), qMin(x, available.right() + 1 - dialog_->frameGeometry().width()));
+        x = qMax(available.left(),
+                 qMin(x, available.right() + 1 - dialog_->frameGeometry().width()));
     }
     dialog_->move(x, mainWindow->geometry().top());
 }

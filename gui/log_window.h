@@ -15,10 +15,10 @@ public:
 
     LogWindowDialog* dialog() const { return dialog_; }
 
-    // Has the view show the message (standard error is the caller's business). Callable from
-    // any thread: in the window's own thread it is appended at once; from another thread it is
-    // copied and appended by a queued call, in order.
-    void show_message(QtMsgType type, const QString& msg);
+    // Has the view show one line (see logging::format). Callable from any thread: in the
+    // window's own thread it is appended at once; from another thread it is copied and
+    // appended by a queued call, in order.
+    void show_line(const QString& line);
 
 signals:
     void sendMessage(QtMsgType type, const QMessageLogContext& context, const QString& msg);

@@ -1,5 +1,7 @@
 #include "gui/log_window_dialog.h"
 
+#include "logging/log_line.h"
+
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -13,7 +15,6 @@
 #include <QTextStream>
 #include <QVBoxLayout>
 
-#include <cstdio>
 #include <cstdlib>
 
 LogWindowDialog::LogWindowDialog(QWidget* parent) : QDialog(parent) {
@@ -43,62 +44,17 @@ LogWindowDialog::LogWindowDialog(QWidget* parent) : QDialog(parent) {
     resize(600, 400);
 }
 
-QString LogWindowDialog::view_line(QtMsgType type, const QString& msg) {
-    switch (type) {
-    case QtDebugMsg:
-        return tr("Debug: %1").arg(msg);
-    case QtInfoMsg:
-        return tr("%1").arg(msg);
-    case QtWarningMsg:
-        return tr("Warning: %1").arg(msg);
-    case QtCriticalMsg:
-        return tr("CRITICAL: %1").arg(msg);
-    case QtFatalMsg:
-        return tr("FATAL: %1").arg(msg);
-    }
-    return msg;
-}
-
-QByteArray LogWindowDialog::stderr_line(QtMsgType type, const QMessageLogContext& context,
-                                        const QString& msg) {
-    const char* prefix = "Info";
-    switch (type) {
-    case QtDebugMsg:
-        prefix = "Debug";
-        break;
-    case QtInfoMsg:
-        prefix = "Info";
-        break;
-    case QtWarningMsg:
-        prefix = "Warning";
-        break;
-    case QtCriticalMsg:
-        prefix = "Critical";
-        break;
-    case QtFatalMsg:
-        prefix = "Fatal";
-        break;
-    }
-    // Release builds of Qt leave file and function null: those print as empty.
-    return QByteArray(prefix) + ": " + msg.toLocal8Bit() + " (" +
-           QByteArray(context.file ? context.file : "") + ':' +
-           QByteArray::number(static_cast<unsigned>(context.line)) + ", " +
-           QByteArray(context.function ? context.function : "") + ")\n";
-}
-
-void LogWindowDialog::append_message(QtMsgType type, const QString& msg) {
-    view_->append(view_line(type, msg));
+void LogWindowDialog::append_line(const QString& line) {
+    view_->append(line);
 }
 
 void LogWindowDialog::outputMessage(QtMsgType type, const QMessageLogContext& context,
                                     const QString& msg) {
-    append_message(type, msg);
-    const QByteArray line = stderr_line(type, context, msg);
-    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
-    if (type == QtFatalMsg) {
-        std::fflush(stderr);
+    const logging::Line line = logging::format(type, context, msg);
+    append_line(line.view);
+    logging::write_to_standard_error(line);
+    if (type == QtFatalMsg)
         std::abort();
-    }
 }
 
 bool LogWindowDialog::write_log(const QString& path) const {
@@ -129,9 +85,9 @@ void LogWindowDialog::save_to(const QString& path) {
 }
 
 void LogWindowDialog::save() {
-    const QString name = QFileDialog::getSaveFileName(
-        this, tr("Save Log Output"), tr("%1/logfile.txt").arg(QDir::homePath()),
-        tr("Text Files (*.txt);;All Files (*)"));
+    const QString name = QFileDialog::getSaveFileName(this, tr("Save Log Output"),
+                                                      tr("%1/logfile.txt").arg(QDir::homePath()),
+                                                      tr("Text Files (*.txt);;All Files (*)"));
     save_to(name);
 }
 

@@ -80,10 +80,9 @@ void MainWindow::setupGeometry() {
                                     screen_rect));
     move(pos() + QPoint(qRound(0 * s), qRound(design_top_offset * s)));
 
-    const QRect button_rect(trunc_scaled(design_button_rect.x(), s),
-                            trunc_scaled(design_button_rect.y(), s),
-                            trunc_scaled(design_button_rect.width(), s),
-                            trunc_scaled(design_button_rect.height(), s));
+    const QRect button_rect(
+        trunc_scaled(design_button_rect.x(), s), trunc_scaled(design_button_rect.y(), s),
+        trunc_scaled(design_button_rect.width(), s), trunc_scaled(design_button_rect.height(), s));
     if (installButton)
         installButton->setGeometry(button_rect);
     // Same place as the button; the bar lies above it whenever the wiring shows it.
@@ -136,8 +135,7 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     event->accept();
 }
 
-MainWindow* MainWindow_factory(const Settings::Settings* settings, QWidget* parent,
-                               bool sim_mode) {
+MainWindow* MainWindow_factory(const Settings::Settings* settings, QWidget* parent, bool sim_mode) {
     static const QString status_id = QStringLiteral("status_noDev");
     if (settings->gui.text(status_id).isEmpty())
         qFatal("No message with id '%s' found, aborting", qPrintable(status_id));
@@ -163,58 +161,81 @@ MainWindow* MainWindow_factory(const Settings::Settings* settings, QWidget* pare
     return window;
 }
 
+namespace {
+
+// Whether the entry becomes a label. The entry "8b2" is the install button's caption instead.
+bool is_shown(const Settings::LabelData& entry, MainWindow* window, bool sim_mode) {
+    if (!entry.create) {
+        if (entry.id == QLatin1String("8b2") && window->installButton) {
+            window->installButton->setText(entry.text);
+            return false;
+        }
+        if (!(entry.id == QLatin1String("sim_mode") && sim_mode))
+            return false;
+    }
+    return !entry.text.isEmpty();
+}
+
+bool is_firmware_line(const Settings::LabelData& entry) {
+    return entry.id == QLatin1String("4") || entry.id == QLatin1String("4_hdr");
+}
+
+// The label with its text, alignment and role.
+QLabel* make_label(const Settings::LabelData& entry, const Settings::Settings* settings,
+                   MainWindow* window) {
+    auto* label = new QLabel(entry.text, window);
+    label->setObjectName(entry.id);
+    if (entry.id == QLatin1String("2")) {
+        Device::ProductInfo desired;
+        desired.type = settings->desired_type;
+        label->setText(entry.text.arg(desired.product_name_full()));
+    }
+    if (entry.id == QLatin1String("4"))
+        label->setText(entry.text.arg(settings->desired_revision));
+
+    if (entry.id == QLatin1String("2") || entry.id == QLatin1String("3"))
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    if (is_firmware_line(entry))
+        label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    if (entry.id == QLatin1String("status_noDev"))
+        window->statusLabel = label;
+    return label;
+}
+
+void set_font(QLabel* label, const Settings::LabelData& entry) {
+    if (!entry.font.isEmpty())
+        label->setFont(QFont(entry.font));
+    if (entry.size > 0) {
+        QFont font = label->font();
+        // At least one pixel: a zero size is rejected by QFont with a warning.
+        font.setPixelSize(qMax(1, static_cast<int>(entry.size * label_pixel_factor())));
+        label->setFont(font);
+    }
+}
+
+// As large as its text, the firmware lines as wide as their column.
+void set_size(QLabel* label, const Settings::LabelData& entry, double s) {
+    const QFontMetrics metrics(label->font());
+    int width = metrics.horizontalAdvance(label->text());
+    const int lines = label->text().count(QLatin1Char('\n'));
+    if (is_firmware_line(entry)) {
+        width = trunc_scaled(design_firmware_label_width, s);
+        qInfo() << "Overriding width to " << width << "for text:" << entry.text;
+    }
+    label->resize(width, metrics.height() * (lines + 1));
+}
+
+} // namespace
+
 void add_labels(const Settings::Settings* settings, MainWindow* window, bool sim_mode) {
-    window->show();
+    window->show(); // first: the labels are measured and shown in the visible window
     const double s = window->scaleFactor;
     for (const Settings::LabelData& entry : settings->gui.labels) {
-        if (!entry.create) {
-            if (entry.id == QLatin1String("8b2") && window->installButton) {
-                window->installButton->setText(entry.text);
-                continue;
-            }
-            if (!(entry.id == QLatin1String("sim_mode") && sim_mode))
-                continue;
-        }
-        if (entry.text.isEmpty())
+        if (!is_shown(entry, window, sim_mode))
             continue;
-
-        auto* label = new QLabel(entry.text, window);
-        label->setObjectName(entry.id);
-        if (entry.id == QLatin1String("2")) {
-            Device::ProductInfo desired;
-            desired.type = settings->desired_type;
-            label->setText(entry.text.arg(desired.product_name_full()));
-        }
-        if (entry.id == QLatin1String("4"))
-            label->setText(entry.text.arg(settings->desired_revision));
-
-        if (entry.id == QLatin1String("2") || entry.id == QLatin1String("3"))
-            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        const bool firmware_line =
-            entry.id == QLatin1String("4") || entry.id == QLatin1String("4_hdr");
-        if (firmware_line)
-            label->setAlignment(Qt::AlignRight | Qt::AlignTop);
-        if (entry.id == QLatin1String("status_noDev"))
-            window->statusLabel = label;
-
-        if (!entry.font.isEmpty())
-            label->setFont(QFont(entry.font));
-        if (entry.size > 0) {
-            QFont font = label->font();
-            // At least one pixel: a zero size is rejected by QFont with a warning.
-            font.setPixelSize(qMax(1, static_cast<int>(entry.size * label_pixel_factor())));
-            label->setFont(font);
-        }
-
-        const QFontMetrics metrics(label->font());
-        int width = metrics.horizontalAdvance(label->text());
-        const int lines = label->text().count(QLatin1Char('\n'));
-        if (firmware_line) {
-            width = trunc_scaled(design_firmware_label_width, s);
-            qInfo() << "Overriding width to " << width << "for text:" << entry.text;
-        }
-        label->resize(width, metrics.height() * (lines + 1));
-
+        QLabel* label = make_label(entry, settings, window);
+        set_font(label, entry);
+        set_size(label, entry, s);
         label->setStyleSheet(label_style(entry.white));
         if (entry.position.x > 0 && entry.position.y > 0)
             label->move(qRound(entry.position.x * s), qRound(entry.position.y * s));

@@ -4,7 +4,6 @@
 #include "app/globals.h"
 #include "app/log_message_handler.h"
 #include "app/startup.h"
-#include "dfu/command.h"
 #include "files/files.h"
 #include "gui/install_button.h"
 #include "gui/log_window.h"
@@ -34,6 +33,8 @@ namespace {
 
 constexpr int generous_ms = 60000; // bounds waits; nothing here measures speed
 QString stderr_path;                // the whole run's standard error goes here
+// Fast simulated transfers and a quick worker, given to start-up before it builds anything.
+const StartupOptions fast{simulator::Setup::fast_progress, 50, 100};
 
 QString status_text() { return mainWindow->statusLabel->text(); }
 // The two lines as the user reads them.
@@ -81,8 +82,8 @@ private slots:
         QVERIFY(use_log_window);
         QCOMPARE(mainWindow->windowTitle(), QString("Orvanta Firmware Upgrade Tool"));
         QVERIFY(mainWindow->isVisible());
-        QCOMPARE(sm_A->no_device_delay_ms, 500);
-        QCOMPARE(sm_A->connected_delay_ms, 1000);
+        QCOMPARE(sm_A->no_device_delay_ms, fast.no_device_delay_ms);
+        QCOMPARE(sm_A->connected_delay_ms, fast.connected_delay_ms);
         QVERIFY(!sm_A->isRunning()); // starts only from the event loop
         const QString err = stderr_text();
         QVERIFY2(err.contains("Info: Will use simulator (i.e. option 'use_simulator). ("), qPrintable(err));
@@ -93,11 +94,6 @@ private slots:
         QVERIFY(logWindow->dialog()->view()->toPlainText().contains("Will use simulator"));
         for (const char* name : {"firmware.dfu", "firmware.bin", "dfu-util", "libusb-1.0.0.dylib"})
             QVERIFY(QFile::exists(Files::path_of(QString::fromLatin1(name))));
-        // Speed the simulated transfers up for the test, before the worker runs anything.
-        for (auto& entry : DFU::commands)
-            entry.second.args.insert(2, "--fast-progress");
-        sm_A->no_device_delay_ms = 50;
-        sm_A->connected_delay_ms = 100;
     }
 
     void upgrade_from_the_window() {
@@ -291,7 +287,7 @@ int main(int argc, char** argv) {
     char log[] = "-l";
     char* app_argv[] = {argv[0], sim, log, nullptr};
     QApplication app(app_argc, app_argv);
-    GUI_init();
+    GUI_init(fast);
     if (!use_log_window) // the test runs the program's own message path
         return 3;
 

@@ -104,6 +104,9 @@ private slots:
         QCOMPARE(err.count("Failed to create temporary directory: \"Not a directory\""), 1);
         QCOMPARE(err.count("SM_A: situation: no working files: /dev/null: Not a directory"), 1);
         QCOMPARE(err.count("Result of execution test"), 0);
+        // The program's own pace, as start-up sets it without options.
+        QCOMPARE(sm_A->no_device_delay_ms, 500);
+        QCOMPARE(sm_A->connected_delay_ms, 1000);
     }
 };
 

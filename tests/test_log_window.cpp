@@ -4,6 +4,7 @@
 #include "app/log_message_handler.h"
 #include "gui/log_window.h"
 #include "gui/log_window_dialog.h"
+#include "logging/log_line.h"
 
 #include <QFileDialog>
 #include <QMainWindow>
@@ -118,6 +119,8 @@ void TestLogWindow::line_formats_data() {
                              << QByteArray("Warning: hello (src/a.cpp:12, void f())\n");
     QTest::newRow("critical") << int(QtCriticalMsg) << true << "CRITICAL: hello"
                               << QByteArray("Critical: hello (src/a.cpp:12, void f())\n");
+    QTest::newRow("fatal") << int(QtFatalMsg) << true << "FATAL: hello"
+                           << QByteArray("Fatal: hello (src/a.cpp:12, void f())\n");
     QTest::newRow("release build context") << int(QtInfoMsg) << false << "hello"
                                            << QByteArray("Info: hello (:0, )\n");
 }
@@ -125,15 +128,12 @@ void TestLogWindow::line_formats_data() {
 void TestLogWindow::line_formats() {
     QFETCH(int, type);
     QFETCH(bool, with_context);
-    LogWindow window;
     const QMessageLogContext context =
         with_context ? QMessageLogContext("src/a.cpp", 12, "void f()", "default")
                      : QMessageLogContext();
-    StderrCapture err;
-    window.outputMessage(QtMsgType(type), context, QStringLiteral("hello"));
-    QTEST(err.text(), "err");
-    QTEST(window.dialog()->view()->toPlainText(), "view");
-    QCOMPARE(LogWindowDialog::view_line(QtFatalMsg, QStringLiteral("x")), QStringLiteral("FATAL: x"));
+    const logging::Line line = logging::format(QtMsgType(type), context, QStringLiteral("hello"));
+    QTEST(line.standard_error, "err");
+    QTEST(line.view, "view");
 }
 
 void TestLogWindow::html_message_is_rich_text() {

@@ -98,6 +98,42 @@ int config(const QString& name) {
     return simulator::sim_setup_prepared_config(name) == 0 ? 0 : 1;
 }
 
+// Reads the program's standard error until it says the marker; false when it ends or the
+// bound passes first.
+bool wait_for_marker(QProcess& p, const QByteArray& marker, const QString& program) {
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray err;
+    while (!err.contains(marker)) {
+        if (p.state() == QProcess::NotRunning || clock.hasExpired(bound_ms)) {
+            std::fprintf(stderr, "%s never said \"%s\"\n%s", qPrintable(program),
+                         marker.constData(), err.constData());
+            return false;
+        }
+        p.waitForReadyRead(5);
+        err += p.readAllStandardError();
+    }
+    return true;
+}
+
+void print_idle_cpu(QProcess& p, const QString& name, int idle_s) {
+    const qint64 before = cpu_ticks(p.processId(), true);
+    const qint64 before_self = cpu_ticks(p.processId(), false);
+    QElapsedTimer idle;
+    idle.start();
+    // Standard error keeps being read, so that the program never blocks on it.
+    while (!idle.hasExpired(qint64(idle_s) * 1000)) {
+        p.waitForReadyRead(200);
+        p.readAllStandardError();
+    }
+    const double ticks = double(cpu_ticks(p.processId(), true) - before);
+    const double self = double(cpu_ticks(p.processId(), false) - before_self);
+    const double core_ticks = double(sysconf(_SC_CLK_TCK)) * double(idle.elapsed()) / 1000;
+    print(QStringLiteral("idle_cpu_") + name, qRound(10000 * ticks / core_ticks) / 100.0, "%core");
+    print(QStringLiteral("idle_cpu_") + name + QStringLiteral("_itself"),
+          qRound(10000 * self / core_ticks) / 100.0, "%core");
+}
+
 int process(const QString& name, int idle_s, const QByteArray& marker, const QString& program,
             const QStringList& arguments) {
     std::vector<double> startups;
@@ -109,37 +145,13 @@ int process(const QString& name, int idle_s, const QByteArray& marker, const QSt
         QElapsedTimer clock;
         clock.start();
         p.start(program, arguments);
-        QByteArray err;
-        while (!err.contains(marker)) {
-            if (p.state() == QProcess::NotRunning || clock.hasExpired(bound_ms)) {
-                std::fprintf(stderr, "%s never said \"%s\"\n%s", qPrintable(program),
-                             marker.constData(), err.constData());
-                return 1;
-            }
-            p.waitForReadyRead(5);
-            err += p.readAllStandardError();
-        }
+        if (!wait_for_marker(p, marker, program))
+            return 1;
         startups.push_back(double(clock.elapsed()));
-        if (i == starts - 1 && idle_s > 0) {
-            const qint64 before = cpu_ticks(p.processId(), true);
-            const qint64 before_self = cpu_ticks(p.processId(), false);
-            QElapsedTimer idle;
-            idle.start();
-            // Standard error keeps being read, so that the program never blocks on it.
-            while (!idle.hasExpired(qint64(idle_s) * 1000)) {
-                p.waitForReadyRead(200);
-                p.readAllStandardError();
-            }
-            const double ticks = double(cpu_ticks(p.processId(), true) - before);
-            const double self = double(cpu_ticks(p.processId(), false) - before_self);
-            const double core_ticks = double(sysconf(_SC_CLK_TCK)) * double(idle.elapsed()) / 1000;
-            print(QStringLiteral("idle_cpu_") + name, qRound(10000 * ticks / core_ticks) / 100.0,
-                  "%core");
-            print(QStringLiteral("idle_cpu_") + name + QStringLiteral("_itself"),
-                  qRound(10000 * self / core_ticks) / 100.0, "%core");
-        } else {
+        if (i == starts - 1 && idle_s > 0)
+            print_idle_cpu(p, name, idle_s);
+        else
             QThread::msleep(500); // settled
-        }
         rss.push_back(double(peak_rss_kb(p.processId())));
         p.terminate();
         if (!p.waitForFinished(bound_ms)) {
@@ -152,6 +164,30 @@ int process(const QString& name, int idle_s, const QByteArray& marker, const QSt
     return 0;
 }
 
+// The program built in this process, in simulator mode: from the click on the install button
+// to "Firmware is upgraded" (B6) in ms, or -1 when it never gets there; counts the listings.
+qint64 click_to_success_ms(std::atomic<int>* scans) {
+    if (simulator::sim_setup_prepared_config(QStringLiteral("older_revision")) != 0)
+        return -1;
+    if (!wait_until([] {
+            return sm_B->configuration().contains(sm_B->B2) &&
+                   mainWindow->installButton->isEnabled();
+        }))
+        return -1;
+
+    QObject::connect(
+        sm_A, &SM_A::sig_scanning, sm_A, [scans] { ++*scans; }, Qt::DirectConnection);
+    QElapsedTimer clock;
+    qint64 click_to_success = -1;
+    const auto reached = QObject::connect(sm_B->B6, &QState::entered, sm_B->B6,
+                                          [&] { click_to_success = clock.elapsed(); });
+    clock.start();
+    mainWindow->installButton->click();
+    const bool done = wait_until([&] { return click_to_success >= 0; });
+    QObject::disconnect(reached); // it refers to this function's clock
+    return done ? click_to_success : -1;
+}
+
 int upgrade(char* argv0) {
     QTemporaryDir state;
     qputenv("ORVANTA_SIMULATOR_STATE_DIR", QFile::encodeName(state.path()));
@@ -159,27 +195,11 @@ int upgrade(char* argv0) {
     char simulator_switch[] = "-s";
     char* app_argv[] = {argv0, simulator_switch, nullptr};
     QApplication app(app_argc, app_argv);
-    GUI_init();
     // Fast simulated transfers: the figure is the program's own time, not the unit's.
-    for (auto& entry : DFU::commands)
-        entry.second.args.insert(2, QStringLiteral("--fast-progress"));
-    if (simulator::sim_setup_prepared_config(QStringLiteral("older_revision")) != 0)
-        return 1;
-    if (!wait_until([] {
-            return sm_B->configuration().contains(sm_B->B2) &&
-                   mainWindow->installButton->isEnabled();
-        }))
-        return 1;
-
+    GUI_init(StartupOptions{simulator::Setup::fast_progress});
     std::atomic<int> scans{0};
-    QObject::connect(sm_A, &SM_A::sig_scanning, sm_A, [&] { ++scans; }, Qt::DirectConnection);
-    QElapsedTimer clock;
-    qint64 click_to_success = -1;
-    QObject::connect(sm_B->B6, &QState::entered, sm_B->B6,
-                     [&] { click_to_success = clock.elapsed(); });
-    clock.start();
-    mainWindow->installButton->click();
-    if (!wait_until([&] { return click_to_success >= 0; }))
+    const qint64 click_to_success = click_to_success_ms(&scans);
+    if (click_to_success < 0)
         return 1;
     const int listings = scans;
     sm_B->stop();

@@ -10,6 +10,7 @@ packages=(
     fonts-cantarell                     # the OpenType faces the program embeds
     util-linux                          # flock, which keeps simulator runs apart
     xvfb xauth                          # a display for machines without one
+    universal-ctags                     # the function length check (check_function_length.sh)
     "$@"
 )
 

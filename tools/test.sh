@@ -6,6 +6,10 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 bash tools/install_deps.sh
 
+# Quick, so before the builds: no product function may be longer than 40 lines.
+echo "=== function length ==="
+bash tools/check_function_length.sh
+
 echo "=== plain build ==="
 bash tools/build.sh build
 (cd build && ctest --output-on-failure -j 2)

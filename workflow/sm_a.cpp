@@ -29,8 +29,9 @@ SM_A::SM_A(QString desired_FW_dfu_, QString desired_FW_bin_, QString uploaded_FW
 
 SM_A::~SM_A() {
     qDebug() << "SM_A: Waiting in dtor";
-    stop_and_join(give_up_after_ms, QStringLiteral("SM_A: dfu-util still running after %1 ms, giving up on it")
-                                        .arg(give_up_after_ms));
+    stop_and_join(give_up_after_ms,
+                  QStringLiteral("SM_A: dfu-util still running after %1 ms, giving up on it")
+                      .arg(give_up_after_ms));
 }
 
 bool SM_A::stop_and_wait(int bound_ms) {
@@ -131,7 +132,9 @@ bool SM_A::is_stopping() {
     return stopping;
 }
 
-void SM_A::forget_first_pass() { first_pass_done = false; }
+void SM_A::forget_first_pass() {
+    first_pass_done = false;
+}
 
 SM_A::Announcement SM_A::take_announcement() {
     QMutexLocker lock(&mutex);
@@ -159,6 +162,7 @@ Situation SM_A::situation() {
 }
 
 void SM_A::run_nothing(const QString& where, const QString& why) {
+    QMutexLocker lock(&mutex);
     no_files_where = where;
     no_files_why = why;
 }
@@ -182,31 +186,56 @@ void SM_A::publish() {
     emit sig_SituationChanged();
 }
 
-void SM_A::idle_without_working_files() {
-    seen = Situation();
-    seen.kind = Situation::Kind::no_working_files;
-    seen.where = no_files_where;
-    seen.why = no_files_why;
+// What run_nothing() handed over from the GUI thread, copied under the mutex; kind no_unit
+// when the working files are there.
+Situation SM_A::without_working_files() {
+    QMutexLocker lock(&mutex);
+    Situation s;
+    if (no_files_why.isEmpty())
+        return s;
+    s.kind = Situation::Kind::no_working_files;
+    s.where = no_files_where;
+    s.why = no_files_why;
+    return s;
+}
+
+// Says once that nothing runs, then only waits for the stop.
+void SM_A::idle(const Situation& without_files) {
+    seen = without_files;
     publish();
     while (!pause(60000, false)) {
     }
 }
 
 void SM_A::run() {
-    if (!no_files_why.isEmpty()) {
-        idle_without_working_files();
+    const Situation without_files = without_working_files();
+    if (without_files.kind == Situation::Kind::no_working_files) {
+        idle(without_files);
         return;
     }
     State state = State::A0;
     while (state != State::stopped) {
         switch (state) {
-        case State::A0: state = state_A0(); break;
-        case State::A1: state = state_A1(); break;
-        case State::A2: state = state_A2(); break;
-        case State::A4: state = state_A4(); break;
-        case State::A5: state = state_A5(); break;
-        case State::A6: state = state_A6(); break;
-        case State::stopped: break;
+        case State::A0:
+            state = state_A0();
+            break;
+        case State::A1:
+            state = state_A1();
+            break;
+        case State::A2:
+            state = state_A2();
+            break;
+        case State::A4:
+            state = state_A4();
+            break;
+        case State::A5:
+            state = state_A5();
+            break;
+        case State::A6:
+            state = state_A6();
+            break;
+        case State::stopped:
+            break;
         }
     }
 }
@@ -251,12 +280,7 @@ SM_A::State SM_A::state_A2() {
         scan = DFU::make_scan();
     }
     if (scan.status != 0 || scan.devices.size() != 1) {
-        if (scan.devices.size() > 1)
-            see(Situation::Kind::several_units);
-        else if (scan.devices.empty() && scan.failure.cause != DFU::Cause::none)
-            see(Situation::Kind::listing_failed, scan.failure);
-        else
-            see(Situation::Kind::no_unit);
+        see_no_single_unit(scan);
         return State::A0;
     }
     const DFU::DeviceItem& item = scan.devices.front();
@@ -264,7 +288,21 @@ SM_A::State SM_A::state_A2() {
         return State::A4; // the same unit is still there
     if (item.serial == no_record_serial)
         return State::A1; // read once: its record will not change while it stays attached
+    return read_unit(item);
+}
 
+// The listing found no unit, or several, or failed.
+void SM_A::see_no_single_unit(const DFU::Scan& scan) {
+    if (scan.devices.size() > 1)
+        see(Situation::Kind::several_units);
+    else if (scan.devices.empty() && scan.failure.cause != DFU::Cause::none)
+        see(Situation::Kind::listing_failed, scan.failure);
+    else
+        see(Situation::Kind::no_unit);
+}
+
+// One unit listed, not the connected one: read it, and take it as connected if it is valid.
+SM_A::State SM_A::read_unit(const DFU::DeviceItem& item) {
     emit sig_readingInfo();
     emit sig_NoDevConn();
     DFU::DeviceInfo info;
@@ -284,16 +322,20 @@ SM_A::State SM_A::state_A2() {
         }
         return State::A1;
     }
+    take_as_connected(item.serial, info);
+    return State::A4;
+}
+
+void SM_A::take_as_connected(const QString& serial, const DFU::DeviceInfo& info) {
     unreadable_serial.clear();
-    connected_serial = item.serial;
+    connected_serial = serial;
     device_info = info;
-    if (item.serial != downloaded_serial)
+    if (serial != downloaded_serial)
         seen.last_download = DFU::Failure(); // another unit: the last upgrade was not its own
     seen.read_back = DFU::Failure();
     announce(device_info);
     see(Situation::Kind::connected);
     emit sig_DevConn();
-    return State::A4;
 }
 
 // Unit connected, waiting for an order.
@@ -304,9 +346,12 @@ SM_A::State SM_A::state_A4() {
     if (pause(connected_delay_ms, true))
         return State::stopped;
     switch (take_command()) {
-    case upload_and_compare_FW: return State::A6;
-    case download_FW: return State::A5;
-    case none: break;
+    case upload_and_compare_FW:
+        return State::A6;
+    case download_FW:
+        return State::A5;
+    case none:
+        break;
     }
     return is_stopping() ? State::stopped : State::A2;
 }
@@ -318,8 +363,8 @@ SM_A::State SM_A::state_A5() {
     // The loop itself goes by the re-read that follows; a stop reports the exit code.
     percent = 0;
     DFU::RunWatch watch;
-    const int exit_code = DFU::download_FW_to_device(desired_FW_dfu,
-                                                     [this](int p) { publish_percent(p); });
+    const int exit_code =
+        DFU::download_FW_to_device(desired_FW_dfu, [this](int p) { publish_percent(p); });
     downloaded_serial = connected_serial;
     seen.last_download = watch.last() ? DFU::classify(*watch.last()) : DFU::Failure();
     publish();
@@ -360,13 +405,14 @@ void SM_A::enable_debug_output() {
     auto log = [this, previous_was_repeating](void (SM_A::*signal)(), const char* name,
                                               bool repeating) {
         const QString text = QStringLiteral("SM_A: /sig_") + QLatin1String(name);
-        connect(this, signal, this,
-                [previous_was_repeating, text, repeating] {
-                    if (!(*previous_was_repeating && repeating))
-                        qDebug() << text;
-                    *previous_was_repeating = repeating;
-                },
-                Qt::DirectConnection);
+        connect(
+            this, signal, this,
+            [previous_was_repeating, text, repeating] {
+                if (!(*previous_was_repeating && repeating))
+                    qDebug() << text;
+                *previous_was_repeating = repeating;
+            },
+            Qt::DirectConnection);
     };
     log(&SM_A::sig_NoDevConn, "NoDevConn", true);
     log(&SM_A::sig_scanning, "scanning", true);

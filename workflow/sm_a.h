@@ -4,6 +4,7 @@
 // reports only by signals without arguments and takes orders only through set_command.
 
 #include "dfu/device_info.h"
+#include "dfu/scan.h"
 #include "workflow/situation.h"
 
 #include <QMutex>
@@ -89,10 +90,11 @@ public:
     Situation situation();
 
     // Without a usable extraction directory the worker runs nothing at all: it only publishes
-    // that, with the directory and the reason. Set by start-up before the thread starts.
+    // that, with the directory and the reason. Called by start-up before the thread starts.
     void run_nothing(const QString& where, const QString& why);
 
-    // Written by start-up before the thread starts; nothing changes them later.
+    // Set by start-up from its options (StartupOptions) before the thread starts; nothing
+    // changes them later.
     int no_device_delay_ms = 200;
     int connected_delay_ms = 200;
     int give_up_after_ms = 120000; // long enough for any normal download
@@ -129,13 +131,17 @@ private:
     State state_A0();
     State state_A1();
     State state_A2();
+    void see_no_single_unit(const DFU::Scan& scan);
+    State read_unit(const DFU::DeviceItem& item);
+    void take_as_connected(const QString& serial, const DFU::DeviceInfo& info);
     State state_A4();
     State state_A5();
     State state_A6();
     void announce(const DFU::DeviceInfo& info);
     void see(Situation::Kind kind, const DFU::Failure& failure = {});
     void publish();
-    void idle_without_working_files();
+    Situation without_working_files();
+    void idle(const Situation& without_files);
     Command take_command();
     void end_transfer(Outcome outcome);
     void publish_percent(int value);
@@ -149,12 +155,10 @@ private:
     const QString desired_FW_bin;
     const QString uploaded_FW_bin;
     QString connected_serial;
-    Situation seen;           // what publish() hands over
-    QString no_record_serial; // the attached unit read without a usable record: not read again
+    Situation seen;            // what publish() hands over
+    QString no_record_serial;  // the attached unit read without a usable record: not read again
     QString unreadable_serial; // the attached unit whose read failed: retried quietly
     QString downloaded_serial; // the unit the last download was for
-    QString no_files_where;    // set by run_nothing(): the worker runs nothing
-    QString no_files_why;
 
     // Guarded by mutex.
     Command command = none;
@@ -164,6 +168,10 @@ private:
     std::deque<Announcement> announced;
     Situation situation_;
     quint64 connected_unit = 0; // number of the unit in device_info
+    // Written by run_nothing() in the GUI thread (start-up); the worker copies them when it
+    // starts. Not empty: the worker runs nothing.
+    QString no_files_where;
+    QString no_files_why;
     QMutex mutex;
     QWaitCondition woken; // by a stop or an order
 

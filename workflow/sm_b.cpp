@@ -9,7 +9,9 @@ Device::Type SM_B::desired_ID = Device::Type(0);
 QString SM_B::desired_revision;
 DFU::DeviceInfo SM_B::announced;
 
-bool SM_B::guard_other_product() { return announced.valid && announced.type != desired_ID; }
+bool SM_B::guard_other_product() {
+    return announced.valid && announced.type != desired_ID;
+}
 
 bool SM_B::guard_other_revision() {
     return announced.valid && announced.type == desired_ID &&
@@ -25,7 +27,13 @@ SM_B::SM_B(SM_A* sm_A_, Device::Type desired_type, QString desired_revision_)
     : QStateMachine(nullptr), sm_A(sm_A_) {
     desired_ID = desired_type;
     desired_revision = std::move(desired_revision_);
+    make_states();
+    listen_to_worker();
+    add_transitions();
+    add_connections();
+}
 
+void SM_B::make_states() {
     auto make_state = [this](const char* name) {
         auto* s = new QState();
         s->setObjectName(QString::fromLatin1(name));
@@ -40,14 +48,18 @@ SM_B::SM_B(SM_A* sm_A_, Device::Type desired_type, QString desired_revision_)
     B7 = make_state("B7: FW in dev. differs");
     B8 = make_state("B8: Invalid (DFU-SE) dev. conn.");
     setInitialState(B1);
+}
 
+void SM_B::listen_to_worker() {
     // Each sig_DevConn takes its own record from the worker. This queued connection is made
     // before the machine listens to the signal, so for every emission it runs first, and the
     // machine then evaluates the guards (synchronously, in the GUI thread) on that record.
     connect(sm_A, &SM_A::sig_DevConn, this, &SM_B::take_announcement, Qt::QueuedConnection);
     // The latest situation, copied under the worker's mutex when its change arrives.
     connect(sm_A, &SM_A::sig_SituationChanged, this, &SM_B::take_situation, Qt::QueuedConnection);
+}
 
+void SM_B::add_transitions() {
     auto guarded = [this](QState* target, GuardedTransition::Guard guard) {
         auto* t = new GuardedTransition(sm_A, SIGNAL(sig_DevConn()), guard);
         t->setTargetState(target);
@@ -65,8 +77,6 @@ SM_B::SM_B(SM_A* sm_A_, Device::Type desired_type, QString desired_revision_)
     B7->addTransition(this, &SM_B::sig_DoDownload, B3);
     B7->addTransition(sm_A, &SM_A::sig_NoDevConn, B1);
     B8->addTransition(sm_A, &SM_A::sig_NoDevConn, B1);
-
-    add_connections();
 }
 
 void SM_B::take_announcement() {
@@ -89,57 +99,73 @@ void SM_B::explain_at(Stage now) {
     emit sig_ExplanationChanged();
 }
 
-void SM_B::add_connections() {
-    const auto direct = Qt::DirectConnection;
-    connect(B1, &QState::entered, B1, [this] {
+namespace {
+
+// What a state does on entry (and, for B1, on exit): run directly, in the GUI thread.
+template <typename Signal, typename Action> void on(QState* state, Signal signal, Action action) {
+    QObject::connect(state, signal, state, action, Qt::DirectConnection);
+}
+
+} // namespace
+
+// B1 is left for a unit just announced: it becomes the unit of the states that follow.
+void SM_B::follow_the_unit() {
+    on(B1, &QState::entered, [this] {
         emit sig_UpgradeImpossible();
         device_info = DFU::DeviceInfo();
         device_unit = 0;
         explain_at(Stage::no_unit);
-    }, direct);
-    connect(B1, &QState::exited, B1, [this] {
+    });
+    on(B1, &QState::exited, [this] {
         device_info = announced;
         device_unit = announced_unit;
         qInfo().noquote() << "Device connected with:\n" << device_info;
         emit sig_DeviceConnected();
-    }, direct);
-    connect(B2, &QState::entered, B2, [this] {
+    });
+}
+
+void SM_B::add_connections() {
+    follow_the_unit();
+    on(B2, &QState::entered, [this] {
         emit sig_UpgradePossible();
         emit sig_DifferingRevision();
         explain_at(Stage::offered);
-    }, direct);
-    connect(B3, &QState::entered, B3, [this] {
+    });
+    on(B3, &QState::entered, [this] {
         emit sig_Upgrading();
         sm_A->set_command_for(SM_A::download_FW, device_unit);
         explain_at(Stage::downloading);
-    }, direct);
-    connect(B4, &QState::entered, B4, [this] {
+    });
+    on(B4, &QState::entered, [this] {
         emit sig_UploadingVerifying();
         sm_A->set_command_for(SM_A::upload_and_compare_FW, device_unit);
         explain_at(Stage::verifying);
-    }, direct);
-    connect(B6, &QState::entered, B6, [this] {
+    });
+    on(B6, &QState::entered, [this] {
         emit sig_FwMatches();
         explain_at(Stage::matches);
-    }, direct);
-    connect(B7, &QState::entered, B7, [this] {
+    });
+    on(B7, &QState::entered, [this] {
         emit sig_UpgradePossible();
         emit sig_FwDiffers();
         explain_at(Stage::differs);
-    }, direct);
-    connect(B8, &QState::entered, B8, [this] {
+    });
+    on(B8, &QState::entered, [this] {
         emit sig_InvalidProduct();
         explain_at(Stage::refused);
-    }, direct);
+    });
 }
 
-void SM_B::do_download() { emit sig_DoDownload(); }
+void SM_B::do_download() {
+    emit sig_DoDownload();
+}
 
 void SM_B::enable_debug_output() {
     qInfo() << "SM_B: Add connections to show emitted signals";
     auto log_signal = [this](void (SM_B::*signal)(), const char* name) {
         const QString text = QStringLiteral("SM_B: /sig_%1").arg(QLatin1String(name));
-        connect(this, signal, this, [text] { qDebug() << text; }, Qt::DirectConnection);
+        connect(
+            this, signal, this, [text] { qDebug() << text; }, Qt::DirectConnection);
     };
     log_signal(&SM_B::sig_UpgradeImpossible, "UpgradeImpossible");
     log_signal(&SM_B::sig_UpgradePossible, "UpgradePossible");
@@ -153,6 +179,7 @@ void SM_B::enable_debug_output() {
     log_signal(&SM_B::sig_Upgrading, "Upgrading");
     for (QState* state : {B1, B2, B3, B4, B6, B7, B8}) {
         const QString text = QStringLiteral("SM_B: entered %1").arg(state->objectName());
-        connect(state, &QState::entered, state, [text] { qDebug() << text; }, Qt::DirectConnection);
+        connect(
+            state, &QState::entered, state, [text] { qDebug() << text; }, Qt::DirectConnection);
     }
 }

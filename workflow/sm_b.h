@@ -58,6 +58,10 @@ signals:
     void sig_ExplanationChanged();
 
 private:
+    void make_states();
+    void listen_to_worker();
+    void add_transitions();
+    void follow_the_unit();
     void take_announcement();
     void take_situation();
     void explain_at(Stage stage);
