@@ -1,6 +1,6 @@
 #include "app/log_message_handler.h"
 
-#include "logging/log_line.h"
+#include "gui/log_line.h"
 
 #include <QCoreApplication>
 

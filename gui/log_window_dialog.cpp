@@ -1,6 +1,6 @@
 #include "gui/log_window_dialog.h"
 
-#include "logging/log_line.h"
+#include "gui/log_line.h"
 
 #include <QCloseEvent>
 #include <QDir>

@@ -4,7 +4,7 @@
 #include "app/log_message_handler.h"
 #include "gui/log_window.h"
 #include "gui/log_window_dialog.h"
-#include "logging/log_line.h"
+#include "gui/log_line.h"
 
 #include <QFileDialog>
 #include <QMainWindow>

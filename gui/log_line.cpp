@@ -1,4 +1,4 @@
-#include "logging/log_line.h"
+#include "gui/log_line.h"
 
 #include <QCoreApplication>
 
