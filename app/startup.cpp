@@ -55,6 +55,7 @@ void GUI_init() {
     }
     const Device::FW_Info& desired = DFU::desired_FW_Info();
     qInfo().noquote() << "Desired (embedded)" << desired;
+    qInfo().noquote() << "Desired firmware:" << DFU::desired_FW_identity();
 
     try {
         settings = Settings::Settings{Settings::make_GUI(":resources/settings_GUI.json"),

@@ -96,4 +96,10 @@ QDebug operator<<(QDebug dbg, const FW_Info& info) {
     return dbg;
 }
 
+QString identity(const FW_Info& info, const QString& sha256) {
+    return QStringLiteral("%1 revision %2 for the %3 (%4), SHA-256 %5")
+        .arg(info.name, info.revision, info.product.product_name(), to_QString(info.product.type),
+             sha256);
+}
+
 } // namespace Device

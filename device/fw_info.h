@@ -69,4 +69,8 @@ int local_strlen(const char* p);
 // The text form, unquoted; the stream's quoting is restored afterwards.
 QDebug operator<<(QDebug dbg, const FW_Info& info);
 
+// One line that names a firmware and the file carrying it, by its SHA-256 (hexadecimal):
+// "LUMO7 revision B9 for the Lumo-7 (VELK), SHA-256 <digest>".
+QString identity(const FW_Info& info, const QString& sha256);
+
 } // namespace Device

@@ -16,7 +16,8 @@ constexpr char flash[] = "flash.bin";               // alt 0, from 0x08000000
 constexpr char option_bytes[] = "option_bytes.bin"; // alt 1, from 0x1FFFC000
 constexpr char otp[] = "otp.bin";                   // alt 2, from 0x1FFF7800
 // "desired" or "desired_changed" (a few bytes after its information block): the flash holds
-// the desired firmware, not learnt yet.
+// the desired firmware, not learnt yet; "older": it holds a firmware of another revision than
+// the desired one, whatever revision that has.
 constexpr char flash_pending[] = "flash.pending";
 constexpr char fail_download[] = "fail_download"; // every download's first page erase is refused
 constexpr char lost_during_download[] = "lost_during_download"; // lost in the next download
@@ -26,6 +27,10 @@ constexpr char busy[] = "busy";                                 // another progr
 } // namespace unit_file
 
 QStringList configuration_names();
+
+// The flash of the "older_revision" unit: a Lumo-7's firmware, of a revision other than
+// `desired_revision` (the desired firmware's; empty while that is not known).
+QByteArray older_revision_firmware(const QString& desired_revision);
 
 // Writes a configuration's units into `dir`, a folder each, named by its serial; returns their
 // names in listing order (none for an unknown name). A failed write ends the run.
