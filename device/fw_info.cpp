@@ -44,8 +44,8 @@ FW_Info make_FW_Info(const QByteArray& image) {
         return info;
     const int pair_bytes = end - begin - pairs_offset;
     if (pair_bytes < 0 || pair_bytes % pair_size != 0) {
-        qDebug() << "index_beg = " << begin << "index_end = " << end << "nr_of_pair_bytes ="
-                 << pair_bytes;
+        qDebug() << "index_beg = " << begin << "index_end = " << end
+                 << "nr_of_pair_bytes =" << pair_bytes;
         return info;
     }
 

@@ -30,7 +30,8 @@ const Device::FW_Info& desired_FW_Info() {
 }
 
 QString desired_FW_identity() {
-    const QByteArray dfu = support_misc::read_binary_file(carried_file(Files::desired_FW_fileName_dfu));
+    const QByteArray dfu =
+        support_misc::read_binary_file(carried_file(Files::desired_FW_fileName_dfu));
     const QByteArray digest = QCryptographicHash::hash(dfu, QCryptographicHash::Sha256);
     return Device::identity(desired_FW_Info(), QString::fromLatin1(digest.toHex()));
 }

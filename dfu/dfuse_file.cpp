@@ -8,7 +8,9 @@ namespace DfuSe {
 
 namespace {
 
-void put_u8(QByteArray& out, quint8 v) { out.append(static_cast<char>(v)); }
+void put_u8(QByteArray& out, quint8 v) {
+    out.append(static_cast<char>(v));
+}
 void put_u16(QByteArray& out, quint16 v) {
     put_u8(out, static_cast<quint8>(v & 0xFF));
     put_u8(out, static_cast<quint8>(v >> 8));

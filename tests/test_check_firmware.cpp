@@ -13,8 +13,8 @@
 
 namespace {
 
-using firmware_check::Supplied;
 using Device::memory_map::flash_base;
+using firmware_check::Supplied;
 namespace DfuSe = DFU::DfuSe;
 
 const QString dfu_name = QStringLiteral("release.dfu");
@@ -79,17 +79,20 @@ private slots:
         const QString refused_dfu = dfu_name + ": ";
 
         QTest::newRow("good DfuSe file") << good_dfu << none << QString() << QString();
-        QTest::newRow("good DfuSe file and raw image") << good_dfu << good_bin << QString() << QString();
+        QTest::newRow("good DfuSe file and raw image")
+            << good_dfu << good_bin << QString() << QString();
         QTest::newRow("raw image alone") << none << good_bin << QString() << QString();
-        QTest::newRow("pinned digest matches") << good_dfu << none << sha256(good).toUpper() << QString();
-        QTest::newRow("pinned digest differs")
-            << good_dfu << none << sha256("other")
-            << refused_dfu + "its SHA-256 is " + sha256(good) + ", not the pinned " + sha256("other");
+        QTest::newRow("pinned digest matches")
+            << good_dfu << none << sha256(good).toUpper() << QString();
+        QTest::newRow("pinned digest differs") << good_dfu << none << sha256("other")
+                                               << refused_dfu + "its SHA-256 is " + sha256(good) +
+                                                      ", not the pinned " + sha256("other");
         QTest::newRow("wrong signature")
             << dfu(with_signature(good, "DfuSx")) << none << QString()
             << refused_dfu + "not a valid DfuSe file: no DfuSe signature";
-        QTest::newRow("broken CRC") << dfu(with_broken_crc(good)) << none << QString()
-                                    << refused_dfu + "not a valid DfuSe file: suffix CRC does not match";
+        QTest::newRow("broken CRC")
+            << dfu(with_broken_crc(good)) << none << QString()
+            << refused_dfu + "not a valid DfuSe file: suffix CRC does not match";
         QTest::newRow("two targets")
             << dfu(file_of({target(flash_base, image()), target(flash_base, image())})) << none
             << QString() << refused_dfu + "it holds 2 targets, not exactly one";
@@ -98,15 +101,18 @@ private slots:
             << refused_dfu + "its target is for alternate setting 2, not 0 (the flash)";
         QTest::newRow("wrong address")
             << dfu(file_of({target(flash_base + 0x4000, image())})) << none << QString()
-            << refused_dfu + "its element starts at 0x08004000, not at the flash's start 0x08000000";
+            << refused_dfu +
+                   "its element starts at 0x08004000, not at the flash's start 0x08000000";
         QTest::newRow("too large")
             << dfu(DfuSe::make_flash_file(image("B9", {Device::VELK}, 1024 * 1024 + 1))) << none
             << QString()
-            << refused_dfu + "its image of 1048577 bytes does not fit the unit's flash of 1048576 bytes";
+            << refused_dfu +
+                   "its image of 1048577 bytes does not fit the unit's flash of 1048576 bytes";
         QTest::newRow("mismatched raw image")
             << good_dfu << Supplied{bin_name, changed_at(image(), 3000)} << QString()
-            << bin_name + ": differs from the element of release.dfu (4096 bytes against 4096, first "
-                          "at byte 3000)";
+            << bin_name +
+                   ": differs from the element of release.dfu (4096 bytes against 4096, first "
+                   "at byte 3000)";
         QTest::newRow("no information block")
             << dfu(DfuSe::make_flash_file(QByteArray(4096, '\x22'))) << none << QString()
             << refused_dfu + "no valid firmware information block in its first 2048 bytes";

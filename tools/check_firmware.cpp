@@ -68,10 +68,17 @@ QByteArray cmake_string(QString text) {
 QByteArray identity_script(const firmware_check::Carried& carried) {
     const Device::FW_Info& info = carried.info;
     return "# Written by check_firmware: the firmware this build carries.\n"
-           "set(ORVANTA_FIRMWARE_NAME " + cmake_string(info.name) + ")\n"
-           "set(ORVANTA_FIRMWARE_REVISION " + cmake_string(info.revision) + ")\n"
-           "set(ORVANTA_FIRMWARE_PRODUCT " + cmake_string(info.product.product_name()) + ")\n"
-           "set(ORVANTA_FIRMWARE_DIGEST " + cmake_string(carried.sha256) + ")\n";
+           "set(ORVANTA_FIRMWARE_NAME " +
+           cmake_string(info.name) +
+           ")\n"
+           "set(ORVANTA_FIRMWARE_REVISION " +
+           cmake_string(info.revision) +
+           ")\n"
+           "set(ORVANTA_FIRMWARE_PRODUCT " +
+           cmake_string(info.product.product_name()) +
+           ")\n"
+           "set(ORVANTA_FIRMWARE_DIGEST " +
+           cmake_string(carried.sha256) + ")\n";
 }
 
 bool write_whole(const QString& path, const QByteArray& bytes) {
@@ -105,6 +112,7 @@ int main(int argc, char** argv) {
     if (!write_whole(a->outputs[0], carried.dfu) || !write_whole(a->outputs[1], carried.image) ||
         !write_whole(a->outputs[2], identity_script(carried)))
         return refuse(a->outputs, a->outputs.join(QStringLiteral(", ")) + ": cannot be written");
-    std::printf("Firmware carried: %s\n", qPrintable(Device::identity(carried.info, carried.sha256)));
+    std::printf("Firmware carried: %s\n",
+                qPrintable(Device::identity(carried.info, carried.sha256)));
     return 0;
 }

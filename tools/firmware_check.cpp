@@ -90,7 +90,9 @@ QString mismatch(const QByteArray& image, const QByteArray& element, const QStri
         .arg(at);
 }
 
-Outcome refuse(const QString& file, const QString& fault) { return {std::nullopt, file + ": " + fault}; }
+Outcome refuse(const QString& file, const QString& fault) {
+    return {std::nullopt, file + ": " + fault};
+}
 
 } // namespace
 

@@ -114,8 +114,9 @@ std::optional<Choice> parse_options(int argc, char** argv) {
 int main(int argc, char** argv) {
     const std::optional<Choice> choice = parse_options(argc, argv);
     if (!choice) {
-        std::fprintf(stderr,
-                     "usage: make_firmware [--revision <revision>] [--seed <number>] <output-dir>\n");
+        std::fprintf(
+            stderr,
+            "usage: make_firmware [--revision <revision>] [--seed <number>] <output-dir>\n");
         return 2;
     }
     const QByteArray block = info_block(choice->revision);
