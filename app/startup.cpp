@@ -82,13 +82,10 @@ void GUI_init() {
 
     add_connections(app);
     // 17: the worker starts from the event loop, once the machine is in its initial state.
-    QObject::connect(
-        sm_B, &QStateMachine::started, sm_B,
-        [] {
-            qInfo() << "Starting sm_A";
-            sm_A->start(QThread::InheritPriority);
-        },
-        Qt::DirectConnection);
+    QObject::connect(sm_B, &QStateMachine::started, sm_B, [] {
+        qInfo() << "Starting sm_A";
+        sm_A->start(QThread::InheritPriority);
+    }, Qt::DirectConnection);
     sm_B->start();
 
     mainWindow->show();
