@@ -96,6 +96,8 @@ int refuse(const QStringList& outputs, const QString& refusal) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The parsers' diagnostics are for the program's log; a refusal here is one line of its own.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     std::optional<Arguments> a = parse_arguments(argc, argv);
     if (!a) {
         std::fprintf(stderr, "usage: check_firmware [--dfu <file>] [--bin <file>] [--sha256 "
