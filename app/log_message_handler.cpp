@@ -17,10 +17,10 @@ void logWindowMessageHandler(QtMsgType type, const QMessageLogContext& context,
         return;
     // Standard error gets the line now, from this thread: after the event loop has ended (the
     // worker finishing a download during shut-down) no queued call is delivered any more, and
-    // after a fatal message Qt aborts as soon as this returns. One write per line, so lines of
-    // two threads never mix.
+    // after a fatal message Qt aborts as soon as this returns. One call per line, so lines of
+    // two threads never mix; through the C library's checked (fortified) printf.
     const QByteArray line = LogWindowDialog::stderr_line(type, context, msg);
-    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+    std::fprintf(stderr, "%.*s", static_cast<int>(line.size()), line.constData());
     std::fflush(stderr);
     // Once the application object is gone no widget may be touched; the line is written.
     if (QCoreApplication::instance())

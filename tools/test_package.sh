@@ -105,8 +105,12 @@ grep -v 'running with root privileges' <<<"$report" || true
 ! grep -q 'hardening-no-fortify-functions' <<<"$report" || fail "lintian finds unfortified functions"
 
 echo "--- hardening-check"
+# Everything dpkg-buildflags asks for. Not control-flow integrity (CET): Debian 12's
+# dpkg-buildflags has no such feature and its C start files carry no CET note, so no program
+# linked there has it, whatever its own flags.
 for program in "usr/bin/$name" "$simulator_dir/orvanta_dfu_simulator"; do
-    hardening-check "$work/root/$program" || fail "/$program is not built with the hardening flags"
+    hardening-check --nocfprotection "$work/root/$program" ||
+        fail "/$program is not built with the hardening flags"
 done
 
 echo "--- install"
