@@ -96,6 +96,7 @@ orvanta_gzip("${PACKAGING_GEN_DIR}/${ORVANTA_PACKAGE_NAME}.1" "${MAN_PAGE}")
 set(CHANGELOG "${PACKAGING_GEN_DIR}/changelog.gz")
 orvanta_gzip("${PACKAGING_GEN_DIR}/changelog" "${CHANGELOG}")
 add_custom_target(package_docs ALL DEPENDS "${MAN_PAGE}" "${CHANGELOG}" "${METAINFO}")
+add_dependencies(package_docs carried_firmware)
 install(FILES "${MAN_PAGE}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 install(FILES "${PACKAGING_DIR}/copyright" "${CHANGELOG}" DESTINATION "${DOC_DIR}")
 

@@ -96,6 +96,10 @@ add_custom_command(
     DEPENDS check_firmware ${firmware_inputs} "${firmware_choice}"
     COMMENT "Checking the firmware the build carries"
     VERBATIM)
+# The one target that runs the check: the resources and the package's texts wait for it, so
+# that it never runs twice at once.
+add_custom_target(carried_firmware DEPENDS "${GEN_DIR}/firmware.dfu" "${GEN_DIR}/firmware.bin"
+    "${ORVANTA_FIRMWARE_IDENTITY}")
 
 add_custom_command(
     OUTPUT "${GEN_DIR}/background.jpg"
