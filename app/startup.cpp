@@ -103,6 +103,7 @@ void GUI_init(const StartupOptions& options) {
     const Files::Problem problem = prepare_working_files();
     const Device::FW_Info& desired = DFU::desired_FW_Info();
     qInfo().noquote() << "Desired (embedded)" << desired;
+    qInfo().noquote() << "Desired firmware:" << DFU::desired_FW_identity();
     load_settings(desired);
 
     mainWindow = MainWindow_factory(&settings, nullptr, simulator::use);

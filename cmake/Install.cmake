@@ -41,9 +41,27 @@ install(FILES "${PACKAGING_DIR}/70-orvanta-firmware-upgrade-tool.rules"
 install(FILES "${PACKAGING_DIR}/${ORVANTA_APP_ID}.desktop"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
 
-configure_file("${PACKAGING_DIR}/${ORVANTA_APP_ID}.metainfo.xml.in"
-    "${PACKAGING_GEN_DIR}/${ORVANTA_APP_ID}.metainfo.xml" @ONLY)
-install(FILES "${PACKAGING_GEN_DIR}/${ORVANTA_APP_ID}.metainfo.xml"
+# The texts that name the carried firmware are written once it is checked (cmake/PackageTexts.cmake).
+set(METAINFO "${PACKAGING_GEN_DIR}/${ORVANTA_APP_ID}.metainfo.xml")
+set(package_texts "${METAINFO}" "${PACKAGING_GEN_DIR}/${ORVANTA_PACKAGE_NAME}.1"
+    "${PACKAGING_GEN_DIR}/changelog")
+add_custom_command(
+    OUTPUT ${package_texts}
+    COMMAND ${CMAKE_COMMAND} "-DIDENTITY=${ORVANTA_FIRMWARE_IDENTITY}"
+        "-DPROJECT_VERSION=${PROJECT_VERSION}" "-DPACKAGING_DIR=${PACKAGING_DIR}"
+        "-DOUT_DIR=${PACKAGING_GEN_DIR}" "-DAPP_ID=${ORVANTA_APP_ID}"
+        "-DPACKAGE_NAME=${ORVANTA_PACKAGE_NAME}"
+        "-DORVANTA_PACKAGE_MAINTAINER=${ORVANTA_PACKAGE_MAINTAINER}"
+        "-DORVANTA_RELEASE_DATE=${ORVANTA_RELEASE_DATE}"
+        "-DORVANTA_RELEASE_DATE_RFC2822=${ORVANTA_RELEASE_DATE_RFC2822}"
+        -P "${CMAKE_SOURCE_DIR}/cmake/PackageTexts.cmake"
+    DEPENDS "${ORVANTA_FIRMWARE_IDENTITY}" "${CMAKE_SOURCE_DIR}/cmake/PackageTexts.cmake"
+        "${CMAKE_SOURCE_DIR}/cmake/PackageVersion.cmake"
+        "${PACKAGING_DIR}/${ORVANTA_APP_ID}.metainfo.xml.in"
+        "${PACKAGING_DIR}/${ORVANTA_PACKAGE_NAME}.1.in" "${PACKAGING_DIR}/changelog.in"
+    COMMENT "Writing the package's texts that name the carried firmware"
+    VERBATIM)
+install(FILES "${METAINFO}"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
 
 # The icon is drawn by the same code as the window's background, at every size a desktop asks for.
@@ -74,11 +92,11 @@ function(orvanta_gzip source output)
         VERBATIM)
 endfunction()
 set(MAN_PAGE "${PACKAGING_GEN_DIR}/${ORVANTA_PACKAGE_NAME}.1.gz")
-orvanta_gzip("${PACKAGING_DIR}/${ORVANTA_PACKAGE_NAME}.1" "${MAN_PAGE}")
-configure_file("${PACKAGING_DIR}/changelog.in" "${PACKAGING_GEN_DIR}/changelog" @ONLY)
+orvanta_gzip("${PACKAGING_GEN_DIR}/${ORVANTA_PACKAGE_NAME}.1" "${MAN_PAGE}")
 set(CHANGELOG "${PACKAGING_GEN_DIR}/changelog.gz")
 orvanta_gzip("${PACKAGING_GEN_DIR}/changelog" "${CHANGELOG}")
-add_custom_target(package_docs ALL DEPENDS "${MAN_PAGE}" "${CHANGELOG}")
+add_custom_target(package_docs ALL DEPENDS "${MAN_PAGE}" "${CHANGELOG}" "${METAINFO}")
+add_dependencies(package_docs carried_firmware)
 install(FILES "${MAN_PAGE}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 install(FILES "${PACKAGING_DIR}/copyright" "${CHANGELOG}" DESTINATION "${DOC_DIR}")
 

@@ -44,8 +44,8 @@ FW_Info make_FW_Info(const QByteArray& image) {
         return info;
     const int pair_bytes = end - begin - pairs_offset;
     if (pair_bytes < 0 || pair_bytes % pair_size != 0) {
-        qDebug() << "index_beg = " << begin << "index_end = " << end << "nr_of_pair_bytes ="
-                 << pair_bytes;
+        qDebug() << "index_beg = " << begin << "index_end = " << end
+                 << "nr_of_pair_bytes =" << pair_bytes;
         return info;
     }
 
@@ -90,6 +90,12 @@ FW_Info::operator QString() const {
 
 QDebug operator<<(QDebug dbg, const FW_Info& info) {
     return write_text_form(dbg, QString(info));
+}
+
+QString identity(const FW_Info& info, const QString& sha256) {
+    return QStringLiteral("%1 revision %2 for the %3 (%4), SHA-256 %5")
+        .arg(info.name, info.revision, info.product.product_name(), to_QString(info.product.type),
+             sha256);
 }
 
 } // namespace Device

@@ -56,7 +56,9 @@ FW_Info make_FW_Info(const QByteArray& image);
 // Reads the whole file; a file that cannot be opened gives the default record, silently.
 FW_Info make_FW_Info(const QString& path);
 // A string literal is a path (it would otherwise fit both overloads).
-inline FW_Info make_FW_Info(const char* path) { return make_FW_Info(QString::fromUtf8(path)); }
+inline FW_Info make_FW_Info(const char* path) {
+    return make_FW_Info(QString::fromUtf8(path));
+}
 
 // One 32-byte text field at `offset`. No NUL among 32 bytes gives a null string; a field cut
 // short by the end of the image ends there; an offset outside the image gives a null string.
@@ -68,5 +70,9 @@ int local_strlen(const char* p);
 
 // The text form, unquoted; the stream's quoting is restored afterwards.
 QDebug operator<<(QDebug dbg, const FW_Info& info);
+
+// One line that names a firmware and the file carrying it, by its SHA-256 (hexadecimal):
+// "LUMO7 revision B9 for the Lumo-7 (VELK), SHA-256 <digest>".
+QString identity(const FW_Info& info, const QString& sha256);
 
 } // namespace Device

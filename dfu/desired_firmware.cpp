@@ -1,16 +1,24 @@
 #include "dfu/desired_firmware.h"
 
 #include "files/files.h"
+#include "files/support_misc.h"
 
+#include <QCryptographicHash>
 #include <QDebug>
 #include <QFileInfo>
 
 namespace DFU {
 
+namespace {
+// The extracted copy of a carried file, or the embedded one when it was not extracted.
+QString carried_file(const QString& name) {
+    const QString path = Files::path_of(name);
+    return QFileInfo::exists(path) ? path : QStringLiteral(":resources/") + name;
+}
+} // namespace
+
 Device::FW_Info read_FW_Info_from_desired_FW() {
-    QString path = Files::path_of(Files::desired_FW_fileName_bin);
-    if (!QFileInfo::exists(path))
-        path = QStringLiteral(":resources/") + Files::desired_FW_fileName_bin;
+    const QString path = carried_file(Files::desired_FW_fileName_bin);
     qDebug() << "Reading desired FW_Info from " << path;
     return Device::make_FW_Info(path);
 }
@@ -19,6 +27,13 @@ const Device::FW_Info& desired_FW_Info() {
     // A local static: built once, and safe even if two threads asked first at the same time.
     static const Device::FW_Info info = read_FW_Info_from_desired_FW();
     return info;
+}
+
+QString desired_FW_identity() {
+    const QByteArray dfu =
+        support_misc::read_binary_file(carried_file(Files::desired_FW_fileName_dfu));
+    const QByteArray digest = QCryptographicHash::hash(dfu, QCryptographicHash::Sha256);
+    return Device::identity(desired_FW_Info(), QString::fromLatin1(digest.toHex()));
 }
 
 } // namespace DFU

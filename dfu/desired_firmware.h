@@ -14,4 +14,8 @@ Device::FW_Info read_FW_Info_from_desired_FW();
 // calls it after extracting the resources, before anything else needs it.
 const Device::FW_Info& desired_FW_Info();
 
+// The carried firmware's identity (Device::identity, with the SHA-256 of its DfuSe file), for
+// the start-up log: the extracted "firmware.dfu", or else the embedded one.
+QString desired_FW_identity();
+
 } // namespace DFU

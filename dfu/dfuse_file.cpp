@@ -1,13 +1,16 @@
 #include "dfu/dfuse_file.h"
 
 #include "device/bytes.h"
+#include "device/memory_map.h"
 
 namespace DFU {
 namespace DfuSe {
 
 namespace {
 
-void put_u8(QByteArray& out, quint8 v) { out.append(static_cast<char>(v)); }
+void put_u8(QByteArray& out, quint8 v) {
+    out.append(static_cast<char>(v));
+}
 void put_u16(QByteArray& out, quint16 v) {
     put_u8(out, static_cast<quint8>(v & 0xFF));
     put_u8(out, static_cast<quint8>(v >> 8));
@@ -94,6 +97,14 @@ QByteArray make_file(const std::vector<Target>& targets, quint16 vendor, quint16
     put_u8(file, suffix_size);
     put_u32(file, suffix_crc(file));
     return file;
+}
+
+QByteArray make_flash_file(const QByteArray& image) {
+    Target target;
+    target.alternate_setting = Device::memory_map::flash_alt;
+    target.name = QStringLiteral("ST...");
+    target.elements.push_back({Device::memory_map::flash_base, image});
+    return make_file({target}, bootloader_vendor, bootloader_product);
 }
 
 std::optional<Prefix> read_prefix(const QByteArray& bytes, int at) {

@@ -103,6 +103,14 @@ quint32 suffix_crc(const QByteArray& bytes);
 QByteArray make_file(const std::vector<Target>& targets, quint16 vendor, quint16 product,
                      quint16 device = 0xFFFF);
 
+// The USB identity of the unit's ROM bootloader, which a firmware file's suffix names.
+constexpr quint16 bootloader_vendor = 0x0483;
+constexpr quint16 bootloader_product = 0xdf11;
+
+// The DfuSe file of one flash image, as the unit's bootloader takes it: one target for the
+// flash's alternate setting with the image as its one element, at the flash's start.
+QByteArray make_flash_file(const QByteArray& image);
+
 // Never reads past the input; a malformed file gives valid == false with a reason.
 File parse(const QByteArray& bytes);
 

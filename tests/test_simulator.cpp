@@ -3,6 +3,7 @@
 
 #include "device/bytes.h"
 #include "device/fw_info.h"
+#include "device/record_writers.h"
 #include "dfu/command.h"
 #include "dfu/dfu_util.h"
 #include "dfu/dfuse_file.h"
@@ -304,6 +305,24 @@ private slots:
 
         QCOMPARE(upload_flash(image_size), read_all(":resources/firmware.bin"));
         QCOMPARE(Device::make_FW_Info(upload(CmdID::upload_FW_info)).revision, QStringLiteral("B8"));
+    }
+
+    // The older unit holds a revision other than the desired firmware's, whichever that is.
+    void older_revision_differs_from_the_desired_data() {
+        QTest::addColumn<QString>("desired");
+        QTest::addColumn<QString>("older");
+        QTest::newRow("desired B9") << "B9" << "B7";
+        QTest::newRow("desired B7") << "B7" << "B6";
+    }
+
+    void older_revision_differs_from_the_desired() {
+        QFETCH(QString, desired);
+        QFETCH(QString, older);
+        const QByteArray image = QByteArray(428, '\0') +
+                                 Device::make_FW_Info_block({Device::VELK}, "LUMO7", desired, {});
+        QVERIFY(write_all(work_path("firmware.dfu"), DFU::DfuSe::make_flash_file(image)));
+        QCOMPARE(configure("older_revision"), 0);
+        QCOMPARE(Device::make_FW_Info(upload(CmdID::upload_FW_info)).revision, older);
     }
 
     void desired_firmware_is_learnt_data() {

@@ -43,9 +43,16 @@ bash tools/bench.sh build 3
 
 # === Debian package (tools/package.sh, tools/test_package.sh) ===================================
 # A clean release tree of the installed program (dfu-util from the plain build's cache), its
-# package checked, installed, started by an unprivileged user in simulator mode, and purged.
+# package checked, installed, started by an unprivileged user in simulator mode, upgrading the
+# simulated unit, and purged. It carries a supplied release as the firmware team's would be:
+# another revision and other bytes than the development firmware, made by the plain build's
+# make_firmware.
 echo "=== Debian package ==="
 package_log=$(mktemp)
-bash tools/package.sh build-package -DORVANTA_DFU_UTIL_CACHE="$top/build/dfu-util-0.9" | tee "$package_log"
+release=$(mktemp -d)
+build/make_firmware --revision B9 --seed 0x52454C39 "$release"
+ORVANTA_FIRMWARE="$release/firmware.dfu" ORVANTA_FIRMWARE_BIN="$release/firmware.bin" \
+    ORVANTA_FIRMWARE_SHA256="$(sha256sum "$release/firmware.dfu" | cut -d' ' -f1)" \
+    bash tools/package.sh build-package -DORVANTA_DFU_UTIL_CACHE="$top/build/dfu-util-0.9" | tee "$package_log"
 bash tools/test_package.sh "$(tail -n 1 "$package_log")"
-rm -f "$package_log"
+rm -rf "$package_log" "$release"

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Checks a Debian package made by tools/package.sh, as root on a machine without a desktop:
-# its fields and contents, the desktop entry and metainfo validators, lintian (no errors), no
-# path of the build machine in the program; then installs it, starts the installed program as
-# an unprivileged user in simulator mode until it has read the simulated unit and offers the
-# upgrade, and purges the package again. Usage: test_package.sh <package.deb>
+# its fields (the version names the carried firmware's revision) and contents, the desktop entry
+# and metainfo validators, lintian (no errors, no unfortified functions), hardening-check of both
+# programs, no path of the build machine in the program; then installs it, starts the installed
+# program as an unprivileged user in simulator mode on a virtual display (Xvfb) until it offers
+# the upgrade, clicks its install button (xdotool) and waits until the unit holds the carried
+# revision and is verified, and purges the package again. Usage: test_package.sh <package.deb>
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 deb=$(realpath "${1:?usage: test_package.sh <package.deb>}")
@@ -20,7 +22,7 @@ fail() {
 }
 
 missing=()
-for p in lintian desktop-file-utils appstream binutils; do
+for p in lintian desktop-file-utils appstream binutils devscripts xvfb xdotool; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -31,8 +33,10 @@ fi
 
 work=$(mktemp -d)
 pid=
+xvfb_pid=
 cleanup() {
     [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
     if dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q installed; then
         apt-get purge -y -qq "$name" >/dev/null 2>&1 || true
     fi
@@ -44,7 +48,13 @@ trap cleanup EXIT
 echo "--- fields"
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = "$name" ] || fail "package name is $(field Package)"
-[ "$(field Version)" = "$version" ] || fail "version $(field Version), project $version"
+# The project's version, then "+fw." and the carried firmware's revision in lower case.
+[[ "$(field Version)" =~ ^${version//./\\.}\+fw\.([a-z0-9.+~]+)$ ]] ||
+    fail "version $(field Version) is not $version+fw.<revision>"
+carried=${BASH_REMATCH[1]}
+[ "$(basename "$deb")" = "${name}_$(field Version)_$(field Architecture).deb" ] ||
+    fail "the package's file name $(basename "$deb") does not carry its version"
+echo "version $(field Version): the firmware revision $carried"
 for f in Section Maintainer Description; do
     [ -n "$(field $f)" ] || fail "no $f"
 done
@@ -92,6 +102,16 @@ status=0
 report=$(lintian --fail-on error --display-info --pedantic "$deb" 2>&1) || status=$?
 grep -v 'running with root privileges' <<<"$report" || true
 [ "$status" -eq 0 ] || fail "lintian reports errors"
+! grep -q 'hardening-no-fortify-functions' <<<"$report" || fail "lintian finds unfortified functions"
+
+echo "--- hardening-check"
+# Everything dpkg-buildflags asks for. Not control-flow integrity (CET): Debian 12's
+# dpkg-buildflags has no such feature and its C start files carry no CET note, so no program
+# linked there has it, whatever its own flags.
+for program in "usr/bin/$name" "$simulator_dir/orvanta_dfu_simulator"; do
+    hardening-check --nocfprotection "$work/root/$program" ||
+        fail "/$program is not built with the hardening flags"
+done
 
 echo "--- install"
 export DEBIAN_FRONTEND=noninteractive
@@ -106,24 +126,53 @@ done
 echo "--- the installed program, started by an unprivileged user in simulator mode"
 id "$user" >/dev/null 2>&1 || useradd --create-home --user-group --shell /bin/sh "$user"
 home=$(getent passwd "$user" | cut -d: -f6)
-# A fresh home: the simulator starts with its default unit, a Lumo-7 holding revision B7.
+# A fresh home: the simulator starts with its default unit, a Lumo-7 holding another revision.
 rm -rf "$home/.local/state/orvanta-dfu-simulator"
 log=$work/program.log
-# The log window's copy on standard error shows the unit read ("FW_revision: B7") and the
-# install button enabled ("MainWindow downloadMode: setEnabled true"): the upgrade is offered.
-read_unit='FW_revision:[[:space:]]*B7'
+# The log window's copy on standard error shows each read of the unit ("FW_revision: B7") and
+# the install button enabled ("MainWindow downloadMode: setEnabled true"): the upgrade is offered.
 offers_upgrade='MainWindow downloadMode: setEnabled true'
-(cd / && exec setpriv --reuid="$user" --regid="$user" --init-groups --reset-env \
-    env QT_QPA_PLATFORM=offscreen "$name" --use-simulator --use-log-window) >/dev/null 2>"$log" &
-pid=$!
-for _ in $(seq 1 120); do
-    grep -q "$read_unit" "$log" && grep -q "$offers_upgrade" "$log" && break
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.5
+# The revisions read from the unit, in lower case, one a line.
+revisions_read() { sed -n 's/.*FW_revision:[[:space:]]*\([^[:space:]]*\).*/\1/p' "$log" | tr 'A-Z' 'a-z'; }
+offered() { revisions_read | grep -qvxF "$carried" && grep -q "$offers_upgrade" "$log"; }
+# After the click: the download, then the unit read again with the carried revision, and the
+# read-back flash matching the carried image ("sig_FwMatches").
+upgraded() { grep -q 'sig_DoDownload' "$log" && revisions_read | grep -qxF "$carried" && grep -q 'sig_FwMatches' "$log"; }
+wait_for() { # <condition> <seconds>
+    for _ in $(seq 1 $(($2 * 2))); do
+        "$1" && return 0
+        kill -0 "$pid" 2>/dev/null || return 1
+        sleep 0.5
+    done
+    "$1"
+}
+
+# A virtual display for the window, where xdotool can click the install button as a user does.
+display=:$((90 + RANDOM % 9))
+Xvfb "$display" -screen 0 1280x1024x24 -dpi 96 -ac -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 1 40); do
+    DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1 && break
+    sleep 0.25
 done
-if ! grep -q "$read_unit" "$log" || ! grep -q "$offers_upgrade" "$log"; then
+(cd / && exec setpriv --reuid="$user" --regid="$user" --init-groups --reset-env \
+    env DISPLAY="$display" "$name" --use-simulator --use-log-window) >/dev/null 2>"$log" &
+pid=$!
+if ! wait_for offered 60; then
     tail -n 40 "$log" >&2
     fail "the installed program did not read the simulated unit and offer the upgrade"
+fi
+echo "offered the upgrade from revision $(revisions_read | head -n 1) to $carried"
+
+# The install button's place in the window at scale 1 (96 dpi), as the window lays it out.
+read -r bx by bw bh < <(sed -n 's/^const QRect design_button_rect(\([0-9]*\), \([0-9]*\), \([0-9]*\), \([0-9]*\));/\1 \2 \3 \4/p' \
+    "$top/gui/main_window.cpp")
+[ -n "$bh" ] || fail "the install button's place is not found in gui/main_window.cpp"
+window=$(DISPLAY=$display xdotool search --sync --onlyvisible --pid "$pid" --name '^Orvanta Firmware Upgrade Tool$' | head -n 1)
+DISPLAY=$display xdotool mousemove --window "$window" $((bx + bw / 2)) $((by + bh / 2)) click 1
+if ! wait_for upgraded 180; then
+    tail -n 40 "$log" >&2
+    fail "the installed program did not finish the upgrade to revision $carried"
 fi
 # SIGTERM ends the program through its normal shut-down.
 kill -TERM "$pid"
@@ -134,7 +183,7 @@ pid=
 # The simulator (the program knows only the installed one) ran as that user, in the user's home.
 [ "$(stat -c %U "$home/.local/state/orvanta-dfu-simulator")" = "$user" ] ||
     fail "the simulator kept no state in $home"
-echo "read the unit and offered the upgrade as $user (uid $(id -u "$user"))"
+echo "upgraded the unit to revision $carried and verified it, as $user (uid $(id -u "$user"))"
 
 echo "--- purge"
 apt-get purge -y -qq -o Dpkg::Use-Pty=0 "$name"

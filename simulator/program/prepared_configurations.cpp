@@ -33,12 +33,13 @@ struct UnitSpec {
 const Device::ProductInfoRaw lumo7{Device::VELK};
 const Device::ProductInfoRaw k5{Device::RAMO};
 const Firmware lumo7_b7{lumo7, "LUMO7", "B7", "2025-03-14"};
+const char* const other_older_revision = "B6"; // where the desired firmware is itself a "B7"
 const Firmware k5_c3{k5, "K5", "C3", "2025-01-20"};
 
 // The units of each in listing order.
 const std::vector<std::pair<QString, std::vector<UnitSpec>>> configurations = {
     {"no_unit", {}},
-    {"older_revision", {{"3776367B3036", lumo7, lumo7_b7}}},
+    {"older_revision", {{"3776367B3036", lumo7, std::nullopt, "older"}}},
     {"desired_firmware", {{"3776367B3137", lumo7, std::nullopt, "desired"}}},
     {"desired_revision_differs", {{"3776367B3238", lumo7, std::nullopt, "desired_changed"}}},
     {"other_product", {{"2B4D5E0A1F33", k5, k5_c3}}},
@@ -97,6 +98,13 @@ void write_unit(const QString& folder, const UnitSpec& unit) {
 }
 
 } // namespace
+
+QByteArray older_revision_firmware(const QString& desired_revision) {
+    Firmware older = lumo7_b7;
+    if (desired_revision == QLatin1String(older.revision))
+        older.revision = other_older_revision;
+    return firmware_image(older);
+}
 
 QStringList configuration_names() {
     QStringList names;

@@ -5,6 +5,7 @@
 
 #include "simulator/program/units.h"
 
+#include "device/fw_info.h"
 #include "dfu/dfuse_file.h"
 #include "files/support_misc.h"
 #include "simulator/program/memory_layout.h"
@@ -134,17 +135,35 @@ void Units::store_flash(const Unit& unit, const QByteArray& image_bytes) {
     write(image(unit, unit_file::flash), image_bytes);
 }
 
-// Learns the desired firmware for a unit that should hold it, from the DfuSe file named by
-// ORVANTA_SIMULATOR_DESIRED_DFU or else the "firmware.dfu" beside the transfer's file.
+// The desired firmware's image: the element at the flash's start of the DfuSe file named by
+// ORVANTA_SIMULATOR_DESIRED_DFU or else of the "firmware.dfu" beside the transfer's file; null
+// when neither can be read.
+namespace {
+QByteArray desired_flash(const QString& transfer_file, QString* source_used) {
+    QString source = qEnvironmentVariable("ORVANTA_SIMULATOR_DESIRED_DFU");
+    if (source.isEmpty() || !QFileInfo(source).isFile())
+        source = QFileInfo(transfer_file).absolutePath() + "/firmware.dfu";
+    *source_used = source;
+    const DFU::DfuSe::File dfu = DFU::DfuSe::parse(support_misc::read_binary_file(source));
+    return dfu.valid ? DFU::DfuSe::element_at(dfu, flash_base) : QByteArray();
+}
+} // namespace
+
+// Learns the desired firmware for a unit that should hold it, or one of another revision. A
+// unit of another revision holds one at once, and follows the desired firmware once known.
 void Units::prepare_flash(const Unit& unit, const QString& transfer_file) {
     const QString kind = first_line(file(unit.id, unit_file::flash_pending));
     if (kind.isEmpty())
         return;
-    QString source = qEnvironmentVariable("ORVANTA_SIMULATOR_DESIRED_DFU");
-    if (source.isEmpty() || !QFileInfo(source).isFile())
-        source = QFileInfo(transfer_file).absolutePath() + "/firmware.dfu";
-    const DFU::DfuSe::File dfu = DFU::DfuSe::parse(support_misc::read_binary_file(source));
-    QByteArray flash = dfu.valid ? DFU::DfuSe::element_at(dfu, flash_base) : QByteArray();
+    QString source;
+    QByteArray flash = desired_flash(transfer_file, &source);
+    if (kind == "older") {
+        const QString desired = flash.isNull() ? QString() : Device::make_FW_Info(flash).revision;
+        store_flash(unit, older_revision_firmware(desired));
+        if (!flash.isNull())
+            QFile::remove(file(unit.id, unit_file::flash_pending));
+        return;
+    }
     if (flash.isNull()) {
         err(program_name + ": cannot learn the desired firmware (no readable " + source +
             "); the flash reads erased\n");

@@ -1,0 +1,127 @@
+#include "tools/firmware_check.h"
+
+#include "device/memory_map.h"
+#include "device/product.h"
+#include "dfu/dfuse_file.h"
+
+#include <QCryptographicHash>
+#include <QRegularExpression>
+
+namespace firmware_check {
+
+namespace {
+
+using namespace Device::memory_map;
+namespace DfuSe = DFU::DfuSe;
+
+QString hex(quint32 value, int digits) {
+    return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0'));
+}
+
+QString sha256_of(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+bool names_bootloader(quint16 vendor, quint16 product) {
+    return (vendor == 0xFFFF || vendor == DfuSe::bootloader_vendor) &&
+           (product == 0xFFFF || product == DfuSe::bootloader_product);
+}
+
+// The container: what dfu-util needs to write exactly one image to the start of the flash.
+QString container_fault(const DfuSe::File& file) {
+    if (!file.valid)
+        return QStringLiteral("not a valid DfuSe file: ") + file.error;
+    if (!names_bootloader(file.vendor, file.product))
+        return QStringLiteral("its suffix is for USB device %1:%2, not %3:%4")
+            .arg(hex(file.vendor, 4), hex(file.product, 4), hex(DfuSe::bootloader_vendor, 4),
+                 hex(DfuSe::bootloader_product, 4));
+    if (file.targets.size() != 1)
+        return QStringLiteral("it holds %1 targets, not exactly one").arg(file.targets.size());
+    const DfuSe::Target& target = file.targets.front();
+    if (target.alternate_setting != flash_alt)
+        return QStringLiteral("its target is for alternate setting %1, not %2 (the flash)")
+            .arg(target.alternate_setting)
+            .arg(flash_alt);
+    if (target.elements.size() != 1)
+        return QStringLiteral("its target holds %1 elements, not exactly one")
+            .arg(target.elements.size());
+    if (target.elements.front().address != flash_base)
+        return QStringLiteral("its element starts at 0x%1, not at the flash's start 0x%2")
+            .arg(hex(target.elements.front().address, 8), hex(flash_base, 8));
+    return QString();
+}
+
+// The image: fits the flash and names a product of the table and a revision that can go into
+// a package version.
+QString image_fault(const QByteArray& image, const Device::FW_Info& info) {
+    if (image.isEmpty())
+        return QStringLiteral("its image is empty");
+    if (image.size() > flash_size)
+        return QStringLiteral("its image of %1 bytes does not fit the unit's flash of %2 bytes")
+            .arg(image.size())
+            .arg(flash_size);
+    if (!info.valid)
+        return QStringLiteral("no valid firmware information block in its first %1 bytes")
+            .arg(fw_info_length);
+    if (!Device::is_known(info.product.type))
+        return QStringLiteral("its information block names product code %1, not a product of "
+                              "the product table")
+            .arg(info.product.raw_type);
+    if (info.revision.isEmpty())
+        return QStringLiteral("its information block has no revision");
+    static const QRegularExpression version_part(QStringLiteral("^[A-Za-z0-9.+~]+$"));
+    if (!version_part.match(info.revision).hasMatch())
+        return QStringLiteral("its revision \"%1\" cannot be part of a package version (letters, "
+                              "digits, '.', '+' and '~' only)")
+            .arg(info.revision);
+    return QString();
+}
+
+QString mismatch(const QByteArray& image, const QByteArray& element, const QString& dfu_name) {
+    if (image == element)
+        return QString();
+    int at = 0;
+    while (at < image.size() && at < element.size() && image[at] == element[at])
+        ++at;
+    return QStringLiteral("differs from the element of %1 (%2 bytes against %3, first at byte %4)")
+        .arg(dfu_name)
+        .arg(image.size())
+        .arg(element.size())
+        .arg(at);
+}
+
+Outcome refuse(const QString& file, const QString& fault) {
+    return {std::nullopt, file + ": " + fault};
+}
+
+} // namespace
+
+Outcome check(const Supplied& dfu, const Supplied& image, const QString& pinned_sha256) {
+    const Supplied& pinned_file = dfu.given() ? dfu : image;
+    if (!pinned_sha256.isEmpty() && sha256_of(pinned_file.bytes) != pinned_sha256.toLower())
+        return refuse(pinned_file.name, QStringLiteral("its SHA-256 is %1, not the pinned %2")
+                                            .arg(sha256_of(pinned_file.bytes), pinned_sha256));
+    Carried carried;
+    if (dfu.given()) {
+        const DfuSe::File file = DfuSe::parse(dfu.bytes);
+        if (const QString fault = container_fault(file); !fault.isEmpty())
+            return refuse(dfu.name, fault);
+        carried.image = file.targets.front().elements.front().data;
+        carried.dfu = dfu.bytes;
+    } else {
+        carried.image = image.bytes;
+    }
+    const Supplied& image_file = dfu.given() ? dfu : image;
+    carried.info = Device::make_FW_Info(carried.image);
+    if (const QString fault = image_fault(carried.image, carried.info); !fault.isEmpty())
+        return refuse(image_file.name, fault);
+    if (!dfu.given())
+        carried.dfu = DfuSe::make_flash_file(carried.image);
+    else if (image.given())
+        if (const QString fault = mismatch(image.bytes, carried.image, dfu.name); !fault.isEmpty())
+            return refuse(image.name, fault);
+    carried.sha256 = sha256_of(carried.dfu);
+    return {carried, QString()};
+}
+
+} // namespace firmware_check
