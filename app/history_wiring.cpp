@@ -74,7 +74,7 @@ void take_opened(const History::Store::Opened& opened) {
     if (opened.ok)
         return;
     qWarning().noquote() << "History: cannot open" << state->store.path() << ":" << opened.why;
-    state->unkept_note = {QStringLiteral("history_not_kept"), {state->store.path(), opened.why}};
+    state->unkept_note = {QStringLiteral("history_not_kept"), {opened.why}};
 }
 
 // Writes the row, opening the record first when it is not open; says why when it is not kept.
@@ -83,7 +83,7 @@ bool keep(const History::UpgradeRow& row, QString* why) {
         take_opened(state->store.open());
     if (!state->store.append(row, why)) {
         qWarning().noquote() << "History: row not kept:" << *why;
-        state->unkept_note = {QStringLiteral("history_not_kept"), {state->store.path(), *why}};
+        state->unkept_note = {QStringLiteral("history_not_kept"), {*why}};
         return false;
     }
     qInfo().noquote() << "History: recorded" << row.outcome << "of" << row.serial;
@@ -142,8 +142,7 @@ void on_matches() {
     if (install)
         state->unit_note = kept ? HintNote{QStringLiteral("history_upgraded_recorded"),
                                            {settings.desired_revision}}
-                                : HintNote{QStringLiteral("history_upgraded_not_recorded"),
-                                           {why, settings.desired_revision}};
+                                : HintNote{QStringLiteral("history_upgraded_not_recorded"), {why}};
     show_notes();
 }
 

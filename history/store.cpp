@@ -7,6 +7,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QThread>
 #include <QVariant>
 
 #include <atomic>
@@ -22,15 +23,19 @@ std::atomic<int> connections_made{0};
 // Long enough for another program's commit (one row, one fsync), short enough for the window.
 constexpr int busy_timeout_ms = 3000;
 
-// SQLite's primary result codes for a damaged file and for one that is not a database.
+// SQLite's primary result codes: busy, a damaged file, one that is not a database.
+constexpr int sqlite_busy = 5;
 constexpr int sqlite_corrupt = 11;
 constexpr int sqlite_notadb = 26;
+// Switching a new record to WAL needs it alone, and two programs may start at once.
+constexpr int setup_attempts = 40;
+constexpr int setup_pause_ms = 50;
 
 using Problem = Store::Problem;
 
 Problem problem_of(const QSqlError& e) {
     const int code = e.nativeErrorCode().toInt() & 0xff;
-    return {e.text(), code == sqlite_corrupt || code == sqlite_notadb};
+    return {e.text(), code == sqlite_corrupt || code == sqlite_notadb, code == sqlite_busy};
 }
 
 // Runs one statement; on failure says why.
@@ -66,6 +71,8 @@ QVariant number(const std::optional<qint64>& v) {
 }
 
 void bind(QSqlQuery& q, const UpgradeRow& r) {
+    q.addBindValue(text(iso_utc(r.started_at)));
+    q.addBindValue(text(iso_utc(r.ended_at)));
     for (const QString* s : {&r.serial, &r.product, &r.revision_before, &r.revision_after,
                              &r.firmware_sha256, &r.outcome, &r.cause})
         q.addBindValue(text(*s));
@@ -147,7 +154,7 @@ void Store::close() {
 std::optional<Problem> Store::connect() {
     const QString dir = QFileInfo(path_).absolutePath();
     if (!QDir().mkpath(dir))
-        return Problem{why_no_directory(dir), false};
+        return Problem{why_no_directory(dir), false, false};
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
     db.setDatabaseName(path_);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busy_timeout_ms));
@@ -159,8 +166,12 @@ std::optional<Problem> Store::connect() {
             return p;
     if (auto p = run(q, QStringLiteral("PRAGMA quick_check")))
         return p;
-    if (q.next() && q.value(0).toString() != QLatin1String("ok"))
-        return Problem{q.value(0).toString(), true};
+    const QString check = q.next() ? q.value(0).toString() : QString();
+    // A statement left unfinished would keep its read snapshot, and a later write on it fails
+    // with "database is locked" at once, without waiting for another program's commit.
+    q.finish();
+    if (check != QLatin1String("ok"))
+        return Problem{check, true, false};
     return prepare_schema();
 }
 
@@ -169,7 +180,9 @@ std::optional<Problem> Store::prepare_schema() {
     QSqlQuery q(QSqlDatabase::database(connection_, false));
     if (auto p = run(q, QStringLiteral("PRAGMA user_version")))
         return p;
-    if (q.next() && q.value(0).toInt() >= schema_version)
+    const int version = q.next() ? q.value(0).toInt() : 0;
+    q.finish();
+    if (version >= schema_version)
         return std::nullopt;
     const QString steps[] = {
         QStringLiteral("BEGIN IMMEDIATE"), QLatin1String(create_table),
@@ -199,14 +212,24 @@ bool Store::move_aside(Opened* result) {
     return true;
 }
 
-Store::Opened Store::open() {
-    Opened result;
-    close();
-    std::optional<Problem> problem = connect();
-    if (problem && problem->damaged && move_aside(&result)) {
+// The busy timeout does not cover the change of journal mode: tried again for a while.
+std::optional<Problem> Store::connect_when_free() {
+    std::optional<Problem> problem;
+    for (int attempt = 0; attempt < setup_attempts; ++attempt) {
         close();
         problem = connect();
+        if (!problem || !problem->busy)
+            break;
+        QThread::msleep(setup_pause_ms);
     }
+    return problem;
+}
+
+Store::Opened Store::open() {
+    Opened result;
+    std::optional<Problem> problem = connect_when_free();
+    if (problem && problem->damaged && move_aside(&result))
+        problem = connect_when_free();
     if (problem) {
         if (result.why.isEmpty())
             result.why = problem->why;

@@ -50,10 +50,12 @@ public:
     struct Problem {
         QString why;
         bool damaged = false; // not a database, or a damaged one
+        bool busy = false;    // another program is setting the record up at this moment
     };
 
 private:
     std::optional<Problem> connect();
+    std::optional<Problem> connect_when_free();
     std::optional<Problem> prepare_schema();
     bool move_aside(Opened* result);
     void close();
