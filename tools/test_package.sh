@@ -50,6 +50,7 @@ for f in Section Maintainer Description; do
 done
 # From dpkg-shlibdeps: the Qt libraries the program links.
 field Depends | grep -q 'libqt5widgets5' || fail "Depends lacks the Qt libraries: $(field Depends)"
+field Depends | grep -q 'libqt5sql5-sqlite' || fail "Depends lacks the SQLite driver of the upgrade record"
 field Depends
 
 echo "--- contents"
@@ -134,6 +135,9 @@ pid=
 # The simulator (the program knows only the installed one) ran as that user, in the user's home.
 [ "$(stat -c %U "$home/.local/state/orvanta-dfu-simulator")" = "$user" ] ||
     fail "the simulator kept no state in $home"
+# The upgrade record lies in the user's data directory, owned by the user.
+record=$home/.local/share/Orvanta/FirmwareUpgradeTool/history.sqlite
+[ "$(stat -c %U "$record" 2>/dev/null)" = "$user" ] || fail "no upgrade record at $record"
 echo "read the unit and offered the upgrade as $user (uid $(id -u "$user"))"
 
 echo "--- purge"
