@@ -155,7 +155,8 @@ int process(const QString& name, int idle_s, const QByteArray& marker, const QSt
 int upgrade(char* argv0) {
     QTemporaryDir state;
     qputenv("ORVANTA_SIMULATOR_STATE_DIR", QFile::encodeName(state.path()));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(state.path())); // its upgrades are not recorded at home
+    // Its upgrades are not recorded in the user's home.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(state.path()));
     int app_argc = 2;
     char simulator_switch[] = "-s";
     char* app_argv[] = {argv0, simulator_switch, nullptr};
