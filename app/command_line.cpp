@@ -7,10 +7,14 @@
 #include <QCoreApplication>
 #include <QDebug>
 
-void parse_arguments(QCoreApplication* app) { parse_arguments(app->arguments()); }
+void parse_arguments(QCoreApplication* app) {
+    parse_arguments(app->arguments());
+}
 
-void parse_arguments(const QStringList& arguments) {
-    QCommandLineParser parser; // short switches may be combined behind one dash
+namespace {
+
+// The three switches, in this order: simulator on, simulator off, log window.
+QList<QCommandLineOption> options() {
     const QCommandLineOption use_simulator(QStringList{"s", "use-simulator"},
                                            "Use simulated device interaction.", QString(),
                                            QString());
@@ -18,9 +22,24 @@ void parse_arguments(const QStringList& arguments) {
                                               "Disable use of simulated device interaction.",
                                               QString(), QString());
     const QCommandLineOption log_window(QStringList{"l", "use-log-window"},
-                                        "Enable use of log window (open it with Ctrl-l)",
-                                        QString(), QString());
-    parser.addOptions({use_simulator, no_use_simulator, log_window});
+                                        "Enable use of log window (open it with Ctrl-l)", QString(),
+                                        QString());
+    return {use_simulator, no_use_simulator, log_window};
+}
+
+} // namespace
+
+std::optional<bool> asks_for_simulator(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.addOptions(options());
+    if (!parser.parse(arguments))
+        return std::nullopt;
+    return parser.isSet("use-simulator") && !parser.isSet("no-use-simulator");
+}
+
+void parse_arguments(const QStringList& arguments) {
+    QCommandLineParser parser; // short switches may be combined behind one dash
+    parser.addOptions(options());
     parser.process(arguments);
 
     qDebug().nospace() << "Initial value of 'simulator::use'=" << simulator::use

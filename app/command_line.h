@@ -1,6 +1,8 @@
 #pragma once
 // The program's three switches: simulator on, simulator off, log window.
 
+#include <optional>
+
 class QCoreApplication;
 class QStringList;
 
@@ -9,3 +11,6 @@ class QStringList;
 void parse_arguments(QCoreApplication* app);
 // The same for a given argument list (the program name first).
 void parse_arguments(const QStringList& arguments);
+// Whether the arguments ask for the simulator, as parse_arguments would decide, without
+// setting anything or ending the process; nothing when they hold an unknown option.
+std::optional<bool> asks_for_simulator(const QStringList& arguments);

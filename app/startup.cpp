@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/globals.h"
+#include "app/history_wiring.h"
 #include "app/log_message_handler.h"
 #include "app/wiring.h"
 #include "dfu/command.h"
@@ -12,6 +13,7 @@
 #include "gui/fonts.h"
 #include "gui/log_window.h"
 #include "gui/main_window.h"
+#include "history/store.h"
 #include "settings/gui_settings.h"
 #include "simulator/simulator.h"
 #include "workflow/sm_a.h"
@@ -110,6 +112,7 @@ void GUI_init(const StartupOptions& options) {
     mainWindow->setWindowTitle("Orvanta Firmware Upgrade Tool");
     create_workflow(options, problem);
     add_connections(app);
+    add_history_connections(History::default_path());
     QObject::connect(sm_B, &QStateMachine::started, sm_B, &start_worker, Qt::DirectConnection);
     sm_B->start();
     mainWindow->show();
@@ -130,6 +133,7 @@ int GUI_cleanup(int exec_result) {
     }
     qInfo() << "Waiting 2 s before deleting objects";
     QThread::sleep(2);
+    finish_history();
     delete sm_A; // waits for the worker thread
     sm_A = nullptr;
     delete sm_B;

@@ -40,6 +40,8 @@ Device::FW_Info read_FW_Info(const DeviceItem* /*item*/, Failure* failure) {
 
 DeviceInfo read_device_info(const DeviceItem* item) {
     DeviceInfo info;
+    if (item)
+        info.serial = item->serial;
     info.OTP_info = read_OTP_Info_from_device(item, &info.read_failure);
     info.type = info.OTP_info.product.type;
     // The OTP parser has already said why it rejected the record.

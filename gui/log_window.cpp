@@ -1,8 +1,8 @@
 #include "gui/log_window.h"
 
 #include "gui/log_window_dialog.h"
+#include "gui/place_beside.h"
 
-#include <QScreen>
 #include <QThread>
 
 LogWindow::LogWindow(QObject* parent) : QObject(parent), dialog_(new LogWindowDialog) {
@@ -37,13 +37,5 @@ void LogWindow::toggle_visibility(QMainWindow* mainWindow) {
     dialog_->show();
     if (!mainWindow)
         return;
-    // Against the main window's right edge; but never past the screen's right edge, where
-    // its buttons could not be reached (a 1280-pixel screen is narrower than both windows).
-    int x = mainWindow->geometry().right();
-    if (const QScreen* screen = mainWindow->screen()) {
-        const QRect available = screen->availableGeometry();
-        x = qMax(available.left(),
-                 qMin(x, available.right() + 1 - dialog_->frameGeometry().width()));
-    }
-    dialog_->move(x, mainWindow->geometry().top());
+    place_beside(dialog_, mainWindow);
 }

@@ -231,7 +231,9 @@ private slots:
                                       "and the firmware differs from B8: install it again."));
         QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
-        QVERIFY(window_says("Connected to a Lumo-7 with firmware version B8", QString()));
+        // Made good: the upgrade is recorded, and the unit may go.
+        QVERIFY(window_says("Connected to a Lumo-7 with firmware version B8",
+                            settings.gui.text("history_upgraded_recorded").arg("B8")));
     }
 
     void firmware_of_another_product_shows_an_unknown_revision() {
@@ -275,6 +277,8 @@ private slots:
 int main(int argc, char** argv) {
     QTemporaryDir state; // the simulated units of this run only
     qputenv("ORVANTA_SIMULATOR_STATE_DIR", QFile::encodeName(state.path()));
+    QTemporaryDir data; // and the upgrade record: no unit is known from an earlier run
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
     QTemporaryDir err_dir;
     stderr_path = err_dir.filePath("stderr.txt");
     const int saved_stderr = ::dup(2);

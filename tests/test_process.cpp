@@ -53,6 +53,9 @@ public:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("ORVANTA_SIMULATOR_STATE_DIR"), state.path());
         env.insert(QStringLiteral("TMPDIR"), tmp_path);
+        // A user of its own: one window at a time holds for each user (XDG_RUNTIME_DIR).
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
         // Rules or patterns from the caller's environment would change what reaches stderr.
         env.remove(QStringLiteral("QT_LOGGING_RULES"));
         env.remove(QStringLiteral("QT_MESSAGE_PATTERN"));
@@ -104,6 +107,8 @@ public:
     }
 
     QTemporaryDir state;
+    QTemporaryDir runtime;
+    QTemporaryDir data;
     QTemporaryDir own_tmp;
     const QString tmp_path;
     QProcess process;

@@ -191,6 +191,8 @@ qint64 click_to_success_ms(std::atomic<int>* scans) {
 int upgrade(char* argv0) {
     QTemporaryDir state;
     qputenv("ORVANTA_SIMULATOR_STATE_DIR", QFile::encodeName(state.path()));
+    // Its upgrades are not recorded in the user's home.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(state.path()));
     int app_argc = 2;
     char simulator_switch[] = "-s";
     char* app_argv[] = {argv0, simulator_switch, nullptr};

@@ -31,6 +31,10 @@ unset QT_LOGGING_RULES QT_MESSAGE_PATTERN
 state=$(mktemp -d)
 trap 'rm -rf "$state"' EXIT
 export ORVANTA_SIMULATOR_STATE_DIR=$state
+# The benchmark's upgrades are not recorded in the user's home, and its starts are not refused
+# because the user runs the program meanwhile (one window at a time holds per runtime directory).
+export XDG_DATA_HOME=$state/data XDG_RUNTIME_DIR=$state/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 : >"$log"
 
 figures=$(

@@ -22,7 +22,7 @@ fail() {
 }
 
 missing=()
-for p in lintian desktop-file-utils appstream binutils devscripts xvfb xdotool; do
+for p in lintian desktop-file-utils appstream binutils devscripts xvfb xdotool sqlite3; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -60,6 +60,7 @@ for f in Section Maintainer Description; do
 done
 # From dpkg-shlibdeps: the Qt libraries the program links.
 field Depends | grep -q 'libqt5widgets5' || fail "Depends lacks the Qt libraries: $(field Depends)"
+field Depends | grep -q 'libqt5sql5-sqlite' || fail "Depends lacks the SQLite driver of the upgrade record"
 field Depends
 
 echo "--- contents"
@@ -164,6 +165,14 @@ if ! wait_for offered 60; then
 fi
 echo "offered the upgrade from revision $(revisions_read | head -n 1) to $carried"
 
+# A second start by the same user in the same mode opens nothing and ends with a failure.
+second_status=0
+(cd / && setpriv --reuid="$user" --regid="$user" --init-groups --reset-env \
+    env DISPLAY="$display" "$name" --use-simulator) >/dev/null 2>"$work/second.log" || second_status=$?
+[ "$second_status" -ne 0 ] && grep -q 'already running' "$work/second.log" ||
+    fail "a second start did not end at once (status $second_status): $(cat "$work/second.log")"
+kill -0 "$pid" 2>/dev/null || fail "the first program ended when a second one was started"
+
 # The install button's place in the window at scale 1 (96 dpi), as the window lays it out.
 read -r bx by bw bh < <(sed -n 's/^const QRect design_button_rect(\([0-9]*\), \([0-9]*\), \([0-9]*\), \([0-9]*\));/\1 \2 \3 \4/p' \
     "$top/gui/main_window.cpp")
@@ -183,6 +192,11 @@ pid=
 # The simulator (the program knows only the installed one) ran as that user, in the user's home.
 [ "$(stat -c %U "$home/.local/state/orvanta-dfu-simulator")" = "$user" ] ||
     fail "the simulator kept no state in $home"
+# The upgrade record lies in the user's data directory, owned by the user.
+record=$home/.local/share/Orvanta/FirmwareUpgradeTool/history.sqlite
+[ "$(stat -c %U "$record" 2>/dev/null)" = "$user" ] || fail "no upgrade record at $record"
+rows=$(sqlite3 "$record" "SELECT outcome || ' ' || lower(revision_after) FROM upgrades")
+[ "$rows" = "upgraded $carried" ] || fail "the record holds \"$rows\", not one upgraded row to $carried"
 echo "upgraded the unit to revision $carried and verified it, as $user (uid $(id -u "$user"))"
 
 echo "--- purge"

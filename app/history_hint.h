@@ -1,0 +1,22 @@
+#pragma once
+// What the record adds to the line under the status line: when a connected unit was last
+// upgraded here, what to do after a verified upgrade, that the record is not being kept, or
+// that a damaged record was moved aside. The workflow's own explanation goes first: while
+// there is one, the note stands in the line's tooltip only.
+
+#include <QString>
+#include <QStringList>
+
+struct HintNote {
+    QString id;         // of its text in the settings; empty: no note
+    QStringList values; // the text's %1, %2, ... in order
+
+    bool isEmpty() const { return id.isEmpty(); }
+};
+
+// The note's text, its values filled in one pass.
+QString note_words(const HintNote& note);
+
+// Draws the note on the main window's hint line (after the explanation has been drawn); an
+// empty note leaves the line to the explanation. Values are shortened ("…") until it fits.
+void show_hint_note(const HintNote& note);

@@ -1,0 +1,64 @@
+#pragma once
+// Follows what the workflow does with a unit, from the click on install or the start of a
+// verification to its outcome, and makes the row the record keeps of it. Told of each moment by
+// the wiring, in the GUI thread; knows nothing of the workflow's objects.
+
+#include "dfu/device_info.h"
+#include "dfu/failure_cause.h"
+#include "history/upgrade_row.h"
+
+#include <QElapsedTimer>
+
+#include <optional>
+
+namespace History {
+
+// What every row of this run of the program carries.
+struct Identity {
+    QString desired_revision;
+    QString firmware_sha256;
+    QString tool_version;
+    QString host;
+    QString user;
+};
+
+class Attempts {
+public:
+    explicit Attempts(Identity identity);
+
+    // Each returns the row of an attempt that has come to its outcome, if one has.
+    std::optional<UpgradeRow> unit_connected(const DFU::DeviceInfo& unit);
+    void install_started(const DFU::DeviceInfo& unit);
+    void download_started();
+    std::optional<UpgradeRow> download_ended(bool written, const DFU::Failure& failure);
+    // The re-read unit after a download: another revision than the carried one (or a unit
+    // that cannot be upgraded) ends the install.
+    std::optional<UpgradeRow> not_carried(const DFU::DeviceInfo& unit);
+    void verification_started(const DFU::DeviceInfo& unit);
+    void read_back_started();
+    std::optional<UpgradeRow> verified(bool matches, const DFU::Failure& read_back);
+    // The workflow was stopped; `matched`: a read-back that ran to its end matched.
+    std::optional<UpgradeRow> stopped(bool matched);
+
+    bool install_pending() const { return pending && pending->install; }
+    bool attempt_pending() const { return pending.has_value(); }
+
+private:
+    struct Pending {
+        bool install = false;
+        bool written = false; // the download ended with exit code 0
+        UpgradeRow row;
+        QElapsedTimer download;
+        QElapsedTimer read_back;
+    };
+    void begin(bool install, const DFU::DeviceInfo& unit);
+    UpgradeRow finish(Outcome outcome, const DFU::Failure& failure = {});
+
+    const Identity identity;
+    std::optional<Pending> pending;
+};
+
+// The words kept of a failure: dfu-util's own when it wrote any, else the cause's name.
+QString cause_of(const DFU::Failure& failure);
+
+} // namespace History

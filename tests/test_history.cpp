@@ -1,0 +1,458 @@
+// The upgrade record wired into the program as start-up wires it, against the fake dfu-util:
+// each outcome writes its row, a damaged or unwritable record never holds the upgrade up, and
+// the hint line and the history window tell what the record knows.
+
+#include "app/globals.h"
+#include "app/history_wiring.h"
+#include "app/log_message_handler.h"
+#include "app/wiring.h"
+#include "dfu/runner.h"
+#include "fake_dfu_util.h"
+#include "gui/history_window.h"
+#include "gui/install_button.h"
+#include "gui/log_window.h"
+#include "gui/main_window.h"
+#include "history/store.h"
+#include "workflow/sm_a.h"
+#include "workflow/sm_b.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSysInfo>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTextDocumentFragment>
+#include <QtTest>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+const QString serial = QStringLiteral("3776367B3036");
+constexpr int generous_ms = 60000; // bounds waits; nothing here measures speed
+
+// The program's objects as start-up makes them, the record at `record_path`.
+class Program {
+public:
+    explicit Program(const QString& record_path) {
+        for (const char* name : {"firmware.dfu", "firmware.bin"})
+            QFile::copy(QStringLiteral(":resources/") + name, dir.filePath(name));
+        settings = Settings::Settings{Settings::make_GUI(":resources/settings_GUI.json"),
+                                      Device::VELK, QStringLiteral("B8")};
+        logWindow = new LogWindow;
+        mainWindow = MainWindow_factory(&settings, nullptr, false);
+        sm_A = new SM_A(dir.filePath("firmware.dfu"), dir.filePath("firmware.bin"),
+                        dir.filePath("uploaded_FW.bin"));
+        sm_A->no_device_delay_ms = 20;
+        sm_A->connected_delay_ms = 20;
+        sm_B = new SM_B(sm_A, settings.desired_type, settings.desired_revision);
+        add_connections(qobject_cast<QApplication*>(QCoreApplication::instance()));
+        add_history_connections(record_path);
+        QObject::connect(sm_B, &QStateMachine::started, sm_B,
+                         [] { sm_A->start(QThread::InheritPriority); });
+        sm_B->start();
+        mainWindow->show();
+    }
+    ~Program() {
+        sm_B->stop();
+        sm_A->do_stop();
+        finish_history();
+        delete sm_A;
+        sm_A = nullptr;
+        delete sm_B;
+        sm_B = nullptr;
+        delete mainWindow.data();
+        delete logWindow.data();
+        DFU::runner::reset_give_up();
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    QTemporaryDir dir;
+};
+
+bool in(QState* s) {
+    return sm_B->configuration().contains(s);
+}
+QString hint_line() {
+    return QTextDocumentFragment::fromHtml(mainWindow->hintLabel->text()).toPlainText().trimmed();
+}
+QString text(const char* id) {
+    return settings.gui.text(QLatin1String(id));
+}
+
+void attach(FakeDfuUtil& fake, const QByteArray& flash) {
+    fake.set_otp(FakeDfuUtil::otp_image({3}), serial);
+    fake.set_flash(flash, serial);
+    fake.set_units({serial});
+}
+
+void click_install() {
+    QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B2) && mainWindow->installButton->isEnabled(), generous_ms);
+    QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
+}
+
+std::vector<History::UpgradeRow> rows_of(const QString& path) {
+    History::Store store(path);
+    return store.open().ok ? store.rows() : std::vector<History::UpgradeRow>();
+}
+
+QString sha256_of_carried_image() {
+    QFile f(":resources/firmware.bin");
+    f.open(QIODevice::ReadOnly);
+    return QString::fromLatin1(
+        QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(FakeDfuUtil::Switch)
+
+class TestHistory : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { DFU::runner::reset_give_up(); }
+
+    void each_outcome_writes_its_row_data() {
+        QTest::addColumn<QString>("flash");  // B7, B8 (other bytes) or desired
+        QTest::addColumn<QString>("fault");  // a switch of the fake, or empty
+        QTest::addColumn<QString>("action"); // install, none or stop (Escape in the download)
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QString>("cause"); // its beginning
+        QTest::addColumn<bool>("download_ms");
+        QTest::addColumn<bool>("readback_ms");
+        QTest::newRow("upgraded") << "B7"
+                                  << ""
+                                  << "install"
+                                  << "upgraded"
+                                  << "B7"
+                                  << "B8"
+                                  << "" << true << true;
+        QTest::newRow("already current") << "desired"
+                                         << ""
+                                         << "none"
+                                         << "already_current"
+                                         << "B8"
+                                         << "B8"
+                                         << "" << false << true;
+        QTest::newRow("differs on connection") << "B8"
+                                               << ""
+                                               << "none"
+                                               << "differs"
+                                               << "B8"
+                                               << ""
+                                               << "" << false << true;
+        QTest::newRow("differs after the install") << "B7"
+                                                   << "download_keeps_flash"
+                                                   << "install"
+                                                   << "differs"
+                                                   << "B7"
+                                                   << ""
+                                                   << "" << true << false;
+        QTest::newRow("download failed") << "B7"
+                                         << "fail_download"
+                                         << "install"
+                                         << "download_failed"
+                                         << "B7"
+                                         << ""
+                                         << "dfu-util: Error during download" << true << false;
+        QTest::newRow("read-back failed on connection") << "desired"
+                                                        << "fail_upload_FW"
+                                                        << "none"
+                                                        << "readback_failed"
+                                                        << "B8"
+                                                        << ""
+                                                        << "dfu-util:" << false << true;
+        QTest::newRow("read-back failed after the install") << "B7"
+                                                            << "fail_upload_FW"
+                                                            << "install"
+                                                            << "readback_failed"
+                                                            << "B7"
+                                                            << ""
+                                                            << "dfu-util:" << true << true;
+        QTest::newRow("unit lost") << "B7"
+                                   << "lose_unit_on_download"
+                                   << "install"
+                                   << "unit_lost"
+                                   << "B7"
+                                   << ""
+                                   << "dfu-util:" << true << false;
+        QTest::newRow("stopped") << "B7"
+                                 << ""
+                                 << "stop"
+                                 << "stopped"
+                                 << "B7"
+                                 << ""
+                                 << "" << true << false;
+    }
+    void each_outcome_writes_its_row() {
+        QFETCH(QString, flash);
+        QFETCH(QString, fault);
+        QFETCH(QString, action);
+        QFETCH(QString, outcome);
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(QString, cause);
+        QFETCH(bool, download_ms);
+        QFETCH(bool, readback_ms);
+        FakeDfuUtil fake;
+        attach(fake, flash == "desired" ? FakeDfuUtil::desired_firmware()
+                                        : FakeDfuUtil::flash_image({3}, flash));
+        if (!fault.isEmpty()) {
+            const auto meta = QMetaEnum::fromType<FakeDfuUtil::Switch>();
+            fake.fail(FakeDfuUtil::Switch(meta.keyToValue(qPrintable(fault))));
+        }
+        if (action == "stop")
+            fake.set_download_seconds(2); // the stop comes while it runs
+        QTemporaryDir home;
+        const QString path = home.filePath("history.sqlite");
+        const QDateTime start = QDateTime::currentDateTimeUtc().addMSecs(-1);
+        {
+            Program program(path);
+            if (action != "none")
+                click_install();
+            if (action == "stop") {
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    sm_A->transfer_report().running == SM_A::Transfer::download, generous_ms);
+                QTest::keyClick(mainWindow, Qt::Key_Escape);
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(!rows_of(path).empty(), generous_ms);
+            QTest::qWait(300); // nothing more is written for this unit
+        }
+        const std::vector<History::UpgradeRow> rows = rows_of(path);
+        QCOMPARE(int(rows.size()), 1);
+        const History::UpgradeRow& r = rows.front();
+        QCOMPARE(r.outcome, outcome);
+        QCOMPARE(r.serial, serial);
+        QCOMPARE(r.product, QString("Lumo-7"));
+        QCOMPARE(r.revision_before, before);
+        QCOMPARE(r.revision_after, after);
+        QVERIFY2(cause.isEmpty() ? r.cause.isEmpty() : r.cause.startsWith(cause),
+                 qPrintable(r.cause));
+        QCOMPARE(r.download_ms.has_value(), download_ms);
+        QCOMPARE(r.readback_ms.has_value(), readback_ms);
+        QCOMPARE(r.firmware_sha256, sha256_of_carried_image());
+        QVERIFY(r.started_at >= start && r.started_at <= r.ended_at);
+        QVERIFY(r.ended_at <= QDateTime::currentDateTimeUtc());
+        QCOMPARE(r.host, QSysInfo::machineHostName());
+        QVERIFY(!r.user.isEmpty() && !r.tool_version.isEmpty());
+    }
+
+    // The upgrade goes on whatever state the record is in, and the hint line says what became
+    // of the record: before a unit is connected and after the verified upgrade.
+    void a_damaged_or_unwritable_record_never_holds_the_upgrade_up_data() {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("first_hint"); // its beginning
+        QTest::addColumn<QString>("last_hint");
+        QTest::addColumn<int>("rows");
+        const QString moved = QStringLiteral("Damaged record moved to history.sqlite.damaged-");
+        const QString not_kept = QStringLiteral("The upgrade record is not being kept: ");
+        const QString recorded = QStringLiteral("Recorded. Disconnect the unit (B8 starts");
+        const QString not_recorded = QStringLiteral("Not recorded (");
+        QTest::newRow("not a database") << "garbage" << moved << recorded << 1;
+        QTest::newRow("damaged database") << "damaged" << moved << recorded << 1;
+        QTest::newRow("directory cannot be made")
+            << "file in its place" << not_kept << not_recorded << 0;
+        QTest::newRow("read-only directory") << "read-only" << not_kept << not_recorded << 0;
+    }
+    void a_damaged_or_unwritable_record_never_holds_the_upgrade_up() {
+        QFETCH(QString, damage);
+        QFETCH(QString, first_hint);
+        QFETCH(QString, last_hint);
+        QFETCH(int, rows);
+        if (damage == "read-only" && ::geteuid() == 0)
+            QSKIP("root writes into read-only directories; the row before stands in for it");
+        QTemporaryDir home;
+        QString path = home.filePath("records/history.sqlite");
+        QDir().mkpath(home.filePath("records"));
+        QByteArray old_bytes;
+        if (damage == "garbage") {
+            old_bytes = QByteArray("this is no database, ").repeated(400);
+        } else if (damage == "damaged") {
+            {
+                History::Store store(path);
+                QVERIFY(store.open().ok);
+            }
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            old_bytes = f.readAll();
+            QVERIFY(old_bytes.size() > 4096);
+            old_bytes.replace(4096, 2000, QByteArray(2000, '\x5a')); // the table's page
+        } else if (damage == "file in its place") {
+            QFile::remove(home.filePath("records"));
+            QDir(home.filePath("records")).removeRecursively();
+            QFile file(home.filePath("records"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else {
+            QFile::setPermissions(home.filePath("records"), QFile::ReadOwner | QFile::ExeOwner);
+        }
+        if (!old_bytes.isEmpty()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(old_bytes);
+        }
+
+        FakeDfuUtil fake;
+        attach(fake, FakeDfuUtil::flash_image({3}, "B7"));
+        {
+            Program program(path);
+            QVERIFY2(hint_line().startsWith(first_hint), qPrintable(hint_line()));
+            QVERIFY(mainWindow->hintFits());
+            click_install();
+            QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
+            QVERIFY2(hint_line().startsWith(last_hint), qPrintable(hint_line()));
+            QVERIFY(mainWindow->hintFits());
+        }
+        QFile::setPermissions(home.filePath("records"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (rows > 0) {
+            QCOMPARE(int(rows_of(path).size()), rows);
+            QCOMPARE(rows_of(path).front().outcome, QString("upgraded"));
+            const QStringList aside =
+                QDir(home.filePath("records")).entryList({"history.sqlite.damaged-*"});
+            QCOMPARE(aside.size(), 1); // its journal files, if any, have a suffix of their own
+            QFile kept(home.filePath("records/" + aside.first()));
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QCOMPARE(kept.readAll(), old_bytes); // moved, never changed or deleted
+        }
+    }
+
+    // Killed (SIGKILL) in a download: every row committed before is there, the file is sound.
+    void a_kill_during_a_download_loses_nothing_committed() {
+        QTemporaryDir home;
+        const QString path = home.filePath("history.sqlite");
+        {
+            History::Store store(path);
+            QVERIFY(store.open().ok);
+            QString why;
+            History::UpgradeRow earlier;
+            earlier.serial = "EARLIER";
+            earlier.outcome = "already_current";
+            for (int i = 0; i < 5; ++i)
+                QVERIFY2(store.append(earlier, &why), qPrintable(why));
+        }
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", home.path()); // what the child leaves goes with this directory
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {"--upgrade-then-download", path});
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += child.readAllStandardOutput()).contains("downloading") ||
+                                     child.state() == QProcess::NotRunning,
+                                 generous_ms);
+        QVERIFY2(out.contains("committed\ndownloading"), out.constData());
+        child.kill();
+        QVERIFY(child.waitForFinished(generous_ms));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "after the kill");
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec("PRAGMA integrity_check") && q.next());
+            QCOMPARE(q.value(0).toString(), QString("ok"));
+        }
+        QSqlDatabase::removeDatabase("after the kill");
+        const std::vector<History::UpgradeRow> rows = rows_of(path);
+        QCOMPARE(int(rows.size()), 6);
+        QCOMPARE(rows.front().outcome, QString("upgraded"));
+        QCOMPARE(rows.front().serial, serial);
+    }
+
+    // A unit connected again is told apart as upgraded here before; the history window shows
+    // the rows newest first, filters them by serial and exports those shown.
+    void the_record_is_seen_where_the_technician_looks() {
+        FakeDfuUtil fake;
+        attach(fake, FakeDfuUtil::flash_image({3}, "B7"));
+        QTemporaryDir home;
+        const QString path = home.filePath("history.sqlite");
+        Program program(path);
+        click_install();
+        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
+        const QString recorded = text("history_upgraded_recorded").arg("B8");
+        QCOMPARE(hint_line(), recorded);
+
+        fake.set_units({});
+        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B1), generous_ms);
+        QCOMPARE(hint_line(), QString());
+        fake.set_units({serial});
+        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms); // verified on connection
+        const History::UpgradeRow upgrade = rows_of(path).back();
+        const QString told =
+            text("history_last_upgrade")
+                .arg(upgrade.ended_at.toLocalTime().toString("yyyy-MM-dd HH:mm"), "B7", "B8");
+        QTRY_COMPARE_WITH_TIMEOUT(hint_line(), told, generous_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(int(rows_of(path).size()), 2, generous_ms);
+
+        QVERIFY(!history_window()->isVisible());
+        mainWindow->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(mainWindow));
+        QTest::keyClick(mainWindow, Qt::Key_H, Qt::ControlModifier);
+        QTRY_VERIFY(history_window()->isVisible());
+        QTableWidget* table = history_window()->table();
+        QCOMPARE(table->rowCount(), 2);
+        QCOMPARE(table->item(0, 4)->text(), QString("already_current")); // newest first
+        QCOMPARE(table->item(1, 3)->text(), QString("B7 → B8"));
+        history_window()->filter()->setText("no such serial");
+        QCOMPARE(table->rowCount(), 0);
+        history_window()->filter()->setText(serial.left(5).toLower());
+        QCOMPARE(table->rowCount(), 2);
+        const QString csv = home.filePath("export.csv");
+        QVERIFY(history_window()->export_to(csv));
+        QFile f(csv);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll().count("\r\n"), 3); // the header and the two rows shown
+        history_window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(history_window()));
+        QTest::keyClick(history_window(), Qt::Key_H, Qt::ControlModifier);
+        QTRY_VERIFY(!history_window()->isVisible());
+    }
+};
+
+// The child of the kill test: one upgrade recorded, then a download into a second unit, during
+// which it is killed.
+int upgrade_then_download(const QString& path) {
+    FakeDfuUtil fake;
+    attach(fake, FakeDfuUtil::flash_image({3}, "B7"));
+    Program program(path);
+    auto wait = [](auto condition) { return QTest::qWaitFor(condition, generous_ms); };
+    if (!wait([] { return in(sm_B->B2) && mainWindow->installButton->isEnabled(); }))
+        return 2;
+    QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
+    if (!wait([] { return in(sm_B->B6); }))
+        return 3;
+    std::puts("committed");
+    fake.set_download_seconds(5);
+    fake.set_otp(FakeDfuUtil::otp_image({3}), "2F1E3A4B5C6D");
+    fake.set_flash(FakeDfuUtil::flash_image({3}, "B7"), "2F1E3A4B5C6D");
+    fake.set_units({"2F1E3A4B5C6D"});
+    if (!wait([] { return in(sm_B->B2) && sm_B->device_info.serial == "2F1E3A4B5C6D"; }))
+        return 4;
+    QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
+    if (!wait([] { return sm_A->transfer_report().running == SM_A::Transfer::download; }))
+        return 5;
+    std::puts("downloading");
+    std::fflush(stdout);
+    wait([] { return false; }); // killed here
+    return 6;
+}
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--upgrade-then-download")
+        return upgrade_then_download(QString::fromLocal8Bit(argv[2]));
+    TestHistory test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_history.moc"
