@@ -188,6 +188,24 @@ qint64 click_to_success_ms(std::atomic<int>* scans) {
     return done ? click_to_success : -1;
 }
 
+// The dfu-util runs of one upgrade with its listings, one after the other through the runner.
+qint64 direct_runs_ms(int listings) {
+    QTemporaryDir out;
+    const int size = DFU::size_of_binary_file(Files::path_of(Files::desired_FW_fileName_bin));
+    QElapsedTimer direct;
+    direct.start();
+    DFU::run_command(DFU::CmdID::download_FW, {Files::path_of(Files::desired_FW_fileName_dfu)});
+    for (int i = 0; i < listings; ++i)
+        DFU::run_command(DFU::CmdID::list, {});
+    DFU::run_command(DFU::CmdID::upload_OTP, {out.filePath("otp.bin")});
+    DFU::run_command(DFU::CmdID::upload_FW_info, {out.filePath("info.bin")});
+    DFU::run_command(DFU::CmdID::upload_FW,
+                     {QStringLiteral("-s"),
+                      Device::memory_map::region_text(Device::memory_map::flash_base, size),
+                      QStringLiteral("-U"), out.filePath("fw.bin")});
+    return direct.elapsed();
+}
+
 int upgrade(char* argv0) {
     QTemporaryDir state;
     qputenv("ORVANTA_SIMULATOR_STATE_DIR", QFile::encodeName(state.path()));
@@ -208,22 +226,7 @@ int upgrade(char* argv0) {
     sm_A->stop_and_wait(bound_ms);
     DFU::runner::reset_give_up(); // the stop gave up short runs; the direct ones must run
 
-    // The same dfu-util runs, one after the other.
-    QTemporaryDir out;
-    const int size = DFU::size_of_binary_file(Files::path_of(Files::desired_FW_fileName_bin));
-    QElapsedTimer direct;
-    direct.start();
-    DFU::run_command(DFU::CmdID::download_FW, {Files::path_of(Files::desired_FW_fileName_dfu)});
-    for (int i = 0; i < listings; ++i)
-        DFU::run_command(DFU::CmdID::list, {});
-    DFU::run_command(DFU::CmdID::upload_OTP, {out.filePath("otp.bin")});
-    DFU::run_command(DFU::CmdID::upload_FW_info, {out.filePath("info.bin")});
-    DFU::run_command(DFU::CmdID::upload_FW,
-                     {QStringLiteral("-s"),
-                      Device::memory_map::region_text(Device::memory_map::flash_base, size),
-                      QStringLiteral("-U"), out.filePath("fw.bin")});
-    const qint64 direct_ms = direct.elapsed();
-
+    const qint64 direct_ms = direct_runs_ms(listings);
     print(QStringLiteral("upgrade_click_to_success"), double(click_to_success), "ms");
     print(QStringLiteral("upgrade_direct_runs"), double(direct_ms), "ms");
     print(QStringLiteral("upgrade_overhead"), double(click_to_success - direct_ms), "ms");
