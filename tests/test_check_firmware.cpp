@@ -13,6 +13,7 @@
 
 namespace {
 
+using Device::memory_map::address_text;
 using Device::memory_map::flash_base;
 using firmware_check::Supplied;
 namespace DfuSe = DFU::DfuSe;
@@ -101,8 +102,8 @@ private slots:
             << refused_dfu + "its target is for alternate setting 2, not 0 (the flash)";
         QTest::newRow("wrong address")
             << dfu(file_of({target(flash_base + 0x4000, image())})) << none << QString()
-            << refused_dfu +
-                   "its element starts at 0x08004000, not at the flash's start 0x08000000";
+            << refused_dfu + QString("its element starts at %1, not at the flash's start %2")
+                                 .arg(address_text(flash_base + 0x4000), address_text(flash_base));
         QTest::newRow("too large")
             << dfu(DfuSe::make_flash_file(image("B9", {Device::VELK}, 1024 * 1024 + 1))) << none
             << QString()
