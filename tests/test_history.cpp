@@ -13,6 +13,7 @@
 #include "gui/log_window.h"
 #include "gui/main_window.h"
 #include "history/store.h"
+#include "wired_program.h"
 #include "workflow/sm_a.h"
 #include "workflow/sm_b.h"
 
@@ -34,6 +35,8 @@
 
 namespace {
 
+using namespace wired;
+
 // A directory made immutable (chattr +i) is made mutable again when this ends.
 struct Immutable {
     QString dir;
@@ -43,63 +46,8 @@ struct Immutable {
     }
 };
 
-const QString serial = QStringLiteral("3776367B3036");
-constexpr int generous_ms = 60000; // bounds waits; nothing here measures speed
-
-// The program's objects as start-up makes them, the record at `record_path`.
-class Program {
-public:
-    explicit Program(const QString& record_path) {
-        for (const char* name : {"firmware.dfu", "firmware.bin"})
-            QFile::copy(QStringLiteral(":resources/") + name, dir.filePath(name));
-        settings = Settings::Settings{Settings::make_GUI(":resources/settings_GUI.json"),
-                                      Device::VELK, QStringLiteral("B8")};
-        logWindow = new LogWindow;
-        mainWindow = MainWindow_factory(&settings, nullptr, false);
-        sm_A = new SM_A(dir.filePath("firmware.dfu"), dir.filePath("firmware.bin"),
-                        dir.filePath("uploaded_FW.bin"));
-        sm_A->no_device_delay_ms = 20;
-        sm_A->connected_delay_ms = 20;
-        sm_B = new SM_B(sm_A, settings.desired_type, settings.desired_revision);
-        add_connections(qobject_cast<QApplication*>(QCoreApplication::instance()));
-        add_history_connections(record_path);
-        QObject::connect(sm_B, &QStateMachine::started, sm_B,
-                         [] { sm_A->start(QThread::InheritPriority); });
-        sm_B->start();
-        mainWindow->show();
-    }
-    ~Program() {
-        sm_B->stop();
-        sm_A->do_stop();
-        finish_history();
-        delete sm_A;
-        sm_A = nullptr;
-        delete sm_B;
-        sm_B = nullptr;
-        delete mainWindow.data();
-        delete logWindow.data();
-        DFU::runner::reset_give_up();
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    QTemporaryDir dir;
-};
-
-bool in(QState* s) {
-    return sm_B->configuration().contains(s);
-}
 QString hint_line() {
     return QTextDocumentFragment::fromHtml(mainWindow->hintLabel->text()).toPlainText().trimmed();
-}
-QString text(const char* id) {
-    return settings.gui.text(QLatin1String(id));
-}
-
-void attach(FakeDfuUtil& fake, const QByteArray& flash) {
-    fake.set_otp(FakeDfuUtil::otp_image({3}), serial);
-    fake.set_flash(flash, serial);
-    fake.set_units({serial});
 }
 
 void click_install() {
@@ -226,7 +174,7 @@ private slots:
         const QString path = home.filePath("history.sqlite");
         const QDateTime start = QDateTime::currentDateTimeUtc().addMSecs(-1);
         {
-            Program program(path);
+            WiredProgram program(path);
             if (action != "none")
                 click_install();
             if (action == "stop") {
@@ -316,7 +264,7 @@ private slots:
         FakeDfuUtil fake;
         attach(fake, FakeDfuUtil::flash_image({3}, "B7"));
         {
-            Program program(path);
+            WiredProgram program(path);
             QVERIFY2(hint_line().startsWith(first_hint), qPrintable(hint_line()));
             QVERIFY(mainWindow->hintFits());
             click_install();
@@ -388,7 +336,7 @@ private slots:
         attach(fake, FakeDfuUtil::flash_image({3}, "B7"));
         QTemporaryDir home;
         const QString path = home.filePath("history.sqlite");
-        Program program(path);
+        WiredProgram program(path);
         click_install();
         QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
         const QString recorded = text("history_upgraded_recorded").arg("B8");
@@ -436,7 +384,7 @@ private slots:
 int upgrade_then_download(const QString& path) {
     FakeDfuUtil fake;
     attach(fake, FakeDfuUtil::flash_image({3}, "B7"));
-    Program program(path);
+    WiredProgram program(path);
     auto wait = [](auto condition) { return QTest::qWaitFor(condition, generous_ms); };
     if (!wait([] { return in(sm_B->B2) && mainWindow->installButton->isEnabled(); }))
         return 2;

@@ -13,6 +13,7 @@
 #include "gui/progress_bar.h"
 #include "message_log.h"
 #include "signal_counter.h"
+#include "wired_program.h"
 #include "workflow/sm_a.h"
 #include "workflow/sm_b.h"
 
@@ -26,54 +27,10 @@
 
 namespace {
 
-const QString serial = QStringLiteral("3776367B3036");
-constexpr int generous_ms = 60000; // bounds waits; nothing here measures speed
+using namespace wired;
 
-// The program's objects, made and joined as start-up makes them, with the fake as dfu-util.
-class Program {
-public:
-    Program() {
-        for (const char* name : {"firmware.dfu", "firmware.bin"})
-            QFile::copy(QStringLiteral(":resources/") + name, dir.filePath(name));
-        settings = Settings::Settings{Settings::make_GUI(":resources/settings_GUI.json"),
-                                      Device::VELK, QStringLiteral("B8")};
-        logWindow = new LogWindow;
-        mainWindow = MainWindow_factory(&settings, nullptr, false);
-        sm_A = new SM_A(dir.filePath("firmware.dfu"), dir.filePath("firmware.bin"),
-                        dir.filePath("uploaded_FW.bin"));
-        sm_A->no_device_delay_ms = 20;
-        sm_A->connected_delay_ms = 20;
-        sm_B = new SM_B(sm_A, settings.desired_type, settings.desired_revision);
-        add_connections(qobject_cast<QApplication*>(QCoreApplication::instance()));
-        QObject::connect(sm_B, &QStateMachine::started, sm_B,
-                         [] { sm_A->start(QThread::InheritPriority); });
-        sm_B->start();
-        mainWindow->show();
-    }
-    ~Program() {
-        sm_B->stop();
-        delete sm_A; // stops and joins the worker
-        sm_A = nullptr;
-        delete sm_B;
-        sm_B = nullptr;
-        delete mainWindow.data();
-        delete logWindow.data();
-        DFU::runner::reset_give_up();
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    QTemporaryDir dir;
-};
-
-QString status_text() { return mainWindow->statusLabel->text(); }
-QString text(const char* id) { return settings.gui.text(QLatin1String(id)); }
-bool in(QState* s) { return sm_B->configuration().contains(s); }
-
-void attach(FakeDfuUtil& fake, const QByteArray& flash) {
-    fake.set_otp(FakeDfuUtil::otp_image({3}), serial);
-    fake.set_flash(flash, serial);
-    fake.set_units({serial});
+QString status_text() {
+    return mainWindow->statusLabel->text();
 }
 
 } // namespace
@@ -89,19 +46,20 @@ private slots:
         attach(fake, FakeDfuUtil::flash_image({3}, "B7"));
         fake.set_download_seconds(3); // against the bar's 60 s for a download
         fake.set_upload_seconds(3);   // against its 0.5 s for the read-back
-        Program program;
+        WiredProgram program;
         ProgressBar* bar = mainWindow->progressBar;
         QMap<QString, QVector<int>> shown; // caption: the values the visible bar took
         QObject::connect(bar, &QProgressBar::valueChanged, bar, [&](int v) {
             if (bar->isVisible())
                 shown[bar->format()] << v;
         });
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B2) && mainWindow->installButton->isEnabled(), generous_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B2) && mainWindow->installButton->isEnabled(),
+                                 generous_ms);
         QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
 
         QVERIFY2(shown.keys() == QStringList({"Firmware is upgraded", "Upgrading firmware",
-                                               "Uploading & verifying"}),
+                                              "Uploading & verifying"}),
                  qPrintable(shown.keys().join('|')));
         for (const QString phase : {"Upgrading firmware", "Uploading & verifying"}) {
             const QVector<int>& values = shown[phase];
@@ -132,16 +90,19 @@ private slots:
         QFETCH(int, key);
         QFETCH(bool, download);
         FakeDfuUtil fake;
-        attach(fake, download ? FakeDfuUtil::flash_image({3}, "B7") : FakeDfuUtil::desired_firmware());
+        attach(fake,
+               download ? FakeDfuUtil::flash_image({3}, "B7") : FakeDfuUtil::desired_firmware());
         // Several seconds: the GUI thread's wait at the stop (at most 1 s) ends long before.
         fake.set_download_seconds(5);
         fake.set_upload_seconds(5);
-        Program program;
+        WiredProgram program;
         SignalCounter downloaded(sm_A, &SM_A::sig_FwDownloaded);
         SignalCounter matched(sm_A, &SM_A::sig_FwUploadedMatches);
-        const SM_A::Transfer transfer = download ? SM_A::Transfer::download : SM_A::Transfer::read_back;
+        const SM_A::Transfer transfer =
+            download ? SM_A::Transfer::download : SM_A::Transfer::read_back;
         if (download) {
-            QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B2) && mainWindow->installButton->isEnabled(), generous_ms);
+            QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B2) && mainWindow->installButton->isEnabled(),
+                                     generous_ms);
             QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
         }
         QTRY_VERIFY_WITH_TIMEOUT(sm_A->transfer_report().running == transfer, generous_ms);
@@ -151,8 +112,9 @@ private slots:
         std::atomic<int> ticks_when_worker_ended{-1};
         QTimer timer;
         QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
-        QObject::connect(sm_A, &QThread::finished, sm_A, [&] { ticks_when_worker_ended = int(ticks); },
-                         Qt::DirectConnection);
+        QObject::connect(
+            sm_A, &QThread::finished, sm_A, [&] { ticks_when_worker_ended = int(ticks); },
+            Qt::DirectConnection);
 
         QTest::keyClick(mainWindow, Qt::Key(key));
         // The stop returned while the transfer still runs: it neither waited for it nor cut it.
@@ -163,7 +125,8 @@ private slots:
         MessageLog log; // the stop put Qt's default handler back: recorded from here on
 
         QTRY_VERIFY_WITH_TIMEOUT(sm_A->isFinished(), generous_ms);
-        QVERIFY2(ticks_when_worker_ended > 0, "the GUI thread handled no events during the transfer");
+        QVERIFY2(ticks_when_worker_ended > 0,
+                 "the GUI thread handled no events during the transfer");
         QVERIFY(!sm_B->isRunning());
         QCOMPARE(log.count("Giving up"), 0);
         const int runs = fake.recorded_runs().size();
@@ -181,7 +144,7 @@ private slots:
             QCOMPARE(bar->format(), QString("Firmware is upgraded"));
             QCOMPARE(bar->value(), bar->maximum());
         }
-        QVERIFY(mainWindow->isVisible()); // the window stays open until it is closed
+        QVERIFY(mainWindow->isVisible());            // the window stays open until it is closed
         QCOMPARE(fake.recorded_runs().size(), runs); // nothing ran after the transfer
     }
 };
