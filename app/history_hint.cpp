@@ -24,7 +24,8 @@ QString filled(const QString& text, const QStringList& v) {
 
 // The line has no room to wrap: the longest value is shortened until the text fits.
 void fit_on_line(QLabel* line, HintNote note) {
-    const QString frame = settings.gui.text(QStringLiteral("status_hint"));
+    const QString frame = settings.gui.text(note.good_news ? QStringLiteral("status_note")
+                                                           : QStringLiteral("status_hint"));
     for (;;) {
         line->setText(frame.arg(note_words(note).toHtmlEscaped()));
         auto longest = std::max_element(

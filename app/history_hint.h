@@ -8,8 +8,9 @@
 #include <QStringList>
 
 struct HintNote {
-    QString id;         // of its text in the settings; empty: no note
-    QStringList values; // the text's %1, %2, ... in order
+    QString id;             // of its text in the settings; empty: no note
+    QStringList values;     // the text's %1, %2, ... in order
+    bool good_news = false; // drawn in the calm colour of "status_note", not the warning's
 
     bool isEmpty() const { return id.isEmpty(); }
 };

@@ -114,7 +114,8 @@ void on_unit_connected() {
         state->unit_note = {
             QStringLiteral("history_last_upgrade"),
             {last->ended_at.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")), before,
-             last->revision_after}};
+             last->revision_after},
+            true};
     }
     show_notes();
 }
@@ -141,7 +142,8 @@ void on_matches() {
     const bool kept = keep(*row, &why);
     if (install)
         state->unit_note = kept ? HintNote{QStringLiteral("history_upgraded_recorded"),
-                                           {settings.desired_revision}}
+                                           {settings.desired_revision},
+                                           true}
                                 : HintNote{QStringLiteral("history_upgraded_not_recorded"), {why}};
     show_notes();
 }

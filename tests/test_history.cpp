@@ -341,6 +341,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
         const QString recorded = text("history_upgraded_recorded").arg("B8");
         QCOMPARE(hint_line(), recorded);
+        // Good news in the calm colour, not the warnings' one.
+        QCOMPARE(mainWindow->hintLabel->text(), text("status_note").arg(recorded.toHtmlEscaped()));
 
         fake.set_units({});
         QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B1), generous_ms);
