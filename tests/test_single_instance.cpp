@@ -32,6 +32,11 @@ public:
         env.insert("XDG_DATA_HOME", dir.filePath("data"));
         env.insert("ORVANTA_SIMULATOR_STATE_DIR", dir.filePath("state"));
         env.remove("QT_LOGGING_RULES");
+        // This test is about locks. LeakSanitizer's tracer can itself crash when the program
+        // ends right after giving up a listing (it did so after a killed start); the program's
+        // leaks are checked by the process test.
+        if (env.contains("ASAN_OPTIONS"))
+            env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
         p->setProcessEnvironment(env);
         p->start(program, arguments);
         return p;
