@@ -63,7 +63,6 @@ public:
     // Before the flash is read or written, with the transfer's file.
     void prepare_flash(const Unit& unit, const QString& transfer_file);
     UploadFault upload_fault(int alt, qint64 address, qint64 length);
-    bool failed_upload_leaves_file() const { return exists("upload_leaves_empty_file"); }
     DownloadFault download_fault(const Unit& unit);
     void lose(const Unit& unit, const QByteArray& flash_now, DownloadFault how);
     // From the first progress update to the last.

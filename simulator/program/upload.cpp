@@ -62,8 +62,7 @@ int upload(const Options& options, Units& units) {
         fault == UploadFault::none &&
         ::write(fd, data.constData(), static_cast<size_t>(data.size())) == data.size();
     ::close(fd);
-    if (fault != UploadFault::none &&
-        !(fault == UploadFault::error && units.failed_upload_leaves_file()))
+    if (fault != UploadFault::none)
         QFile::remove(options.file);
     Progress bar("Upload", units.upload_ms(alt, start, limit));
     bar.update(0, 1);

@@ -26,7 +26,6 @@ public:
         fail_upload_OTP,          // uploads from alt 2 exit 74
         fail_upload_FW_info,      // the 2048-byte upload of the information block exits 74
         fail_upload_FW,           // every other flash upload (the read-back) exits 74
-        upload_leaves_empty_file, // a failing upload leaves an empty file behind
         upload_writes_nothing,    // an upload exits 0 without writing its file
         fail_download,            // -D exits 74, flash unchanged
         lose_unit_on_download,    // -D unplugs the unit part-way ("returned -4") and exits 74
