@@ -11,6 +11,7 @@ struct HintNote {
     QString id;             // of its text in the settings; empty: no note
     QStringList values;     // the text's %1, %2, ... in order
     bool good_news = false; // drawn in the calm colour of "status_note", not the warning's
+    bool beside_explanation = false; // drawn after the explanation, not only in the tooltip
 
     bool isEmpty() const { return id.isEmpty(); }
 };

@@ -2,7 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/globals.h"
-#include "app/history_wiring.h"
+#include "app/history_controller.h"
 #include "app/log_message_handler.h"
 #include "app/wiring.h"
 #include "dfu/command.h"
@@ -112,7 +112,7 @@ void GUI_init(const StartupOptions& options) {
     mainWindow->setWindowTitle("Orvanta Firmware Upgrade Tool");
     create_workflow(options, problem);
     add_connections(app);
-    add_history_connections(History::default_path());
+    add_history_connections(History::default_path(simulator::use), simulator::use);
     QObject::connect(sm_B, &QStateMachine::started, sm_B, &start_worker, Qt::DirectConnection);
     sm_B->start();
     mainWindow->show();

@@ -29,11 +29,17 @@ const Device::FW_Info& desired_FW_Info() {
     return info;
 }
 
+QString desired_FW_sha256() {
+    static const QString digest = QString::fromLatin1(
+        QCryptographicHash::hash(
+            support_misc::read_binary_file(carried_file(Files::desired_FW_fileName_dfu)),
+            QCryptographicHash::Sha256)
+            .toHex());
+    return digest;
+}
+
 QString desired_FW_identity() {
-    const QByteArray dfu =
-        support_misc::read_binary_file(carried_file(Files::desired_FW_fileName_dfu));
-    const QByteArray digest = QCryptographicHash::hash(dfu, QCryptographicHash::Sha256);
-    return Device::identity(desired_FW_Info(), QString::fromLatin1(digest.toHex()));
+    return Device::identity(desired_FW_Info(), desired_FW_sha256());
 }
 
 } // namespace DFU

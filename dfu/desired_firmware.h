@@ -14,6 +14,9 @@ Device::FW_Info read_FW_Info_from_desired_FW();
 // calls it after extracting the resources, before anything else needs it.
 const Device::FW_Info& desired_FW_Info();
 
+// The SHA-256 of the carried DfuSe file, lower-case hexadecimal; computed once.
+QString desired_FW_sha256();
+
 // The carried firmware's identity (Device::identity, with the SHA-256 of its DfuSe file), for
 // the start-up log: the extracted "firmware.dfu", or else the embedded one.
 QString desired_FW_identity();

@@ -15,8 +15,8 @@
 
 #include <iterator>
 
-HistoryWindow::HistoryWindow(const Settings::GUI& texts, Loader loader, QWidget* parent)
-    : QDialog(parent), texts_(texts), loader_(std::move(loader)) {
+HistoryWindow::HistoryWindow(const Settings::GUI& texts, bool, QWidget* parent)
+    : QDialog(parent), texts_(texts) {
     setWindowTitle(text("history_title"));
     auto* layout = new QVBoxLayout(this);
     auto* bar = new QHBoxLayout;
@@ -50,8 +50,21 @@ void HistoryWindow::build_table() {
     table_->horizontalHeader()->setStretchLastSection(true);
 }
 
+void HistoryWindow::reload() {
+    if (isVisible())
+        refresh();
+}
+
 void HistoryWindow::refresh() {
-    shown_ = loader_ ? loader_(filter_->text().trimmed()) : std::vector<History::UpgradeRow>();
+    emit rows_wanted({++request_, filter_->text().trimmed(), 0, 1000});
+}
+
+void HistoryWindow::take_export_result(const QString&, const QString&) {}
+
+void HistoryWindow::take_rows(const History::RowPage& page) {
+    if (page.request != request_)
+        return;
+    shown_ = page.rows;
     table_->setRowCount(static_cast<int>(shown_.size()));
     const QString from_to = text("history_from_to");
     for (int i = 0; i < table_->rowCount(); ++i) {

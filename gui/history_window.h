@@ -2,7 +2,7 @@
 // The record shown: its rows newest first (time, serial, product, from → to, outcome, cause), a
 // field that filters them by serial, and "Export CSV…", which writes the rows shown.
 
-#include "history/upgrade_row.h"
+#include "history/row_page.h"
 #include "settings/gui_settings.h"
 
 #include <QDialog>
@@ -17,10 +17,7 @@ class QTableWidget;
 class HistoryWindow : public QDialog {
     Q_OBJECT
 public:
-    // The rows whose serial contains the filter, newest first.
-    using Loader = std::function<std::vector<History::UpgradeRow>(const QString& serial_filter)>;
-
-    HistoryWindow(const Settings::GUI& texts, Loader loader, QWidget* parent = nullptr);
+    HistoryWindow(const Settings::GUI& texts, bool simulator_record, QWidget* parent = nullptr);
 
     QTableWidget* table() const { return table_; }
     QLineEdit* filter() const { return filter_; }
@@ -29,7 +26,14 @@ public:
     // Writes the rows shown; a failure shows a warning box. Returns whether it was written.
     bool export_to(const QString& path);
 
+signals:
+    void rows_wanted(const History::RowQuery& query);
+    void export_wanted(const QString& path, const QString& serial_filter);
+
 public slots:
+    void take_rows(const History::RowPage& page);
+    void take_export_result(const QString& path, const QString& why);
+    void reload();
     // Reads the rows again, with the filter as it stands.
     void refresh();
     // Hides the window, or shows it fresh against the right edge of the main window.
@@ -43,7 +47,7 @@ private:
     void build_table();
 
     const Settings::GUI& texts_;
-    const Loader loader_;
+    quint64 request_ = 0;
     QLineEdit* filter_;
     QTableWidget* table_;
     std::vector<History::UpgradeRow> shown_;

@@ -1,5 +1,7 @@
 #include "history/attempt.h"
 
+#include <QUuid>
+
 namespace History {
 
 QString cause_of(const DFU::Failure& failure) {
@@ -10,10 +12,13 @@ QString cause_of(const DFU::Failure& failure) {
 
 Attempts::Attempts(Identity identity_) : identity(std::move(identity_)) {}
 
-void Attempts::begin(bool install, const DFU::DeviceInfo& unit) {
+UpgradeRow Attempts::begin(bool install, const DFU::DeviceInfo& unit, Phase phase) {
     pending = Pending();
     pending->install = install;
     UpgradeRow& r = pending->row;
+    r.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    r.outcome = outcome_name(Outcome::in_progress);
+    r.phase = phase_name(phase);
     r.started_at = QDateTime::currentDateTimeUtc();
     r.serial = unit.serial;
     r.product = unit.OTP_info.product_name();
@@ -22,6 +27,12 @@ void Attempts::begin(bool install, const DFU::DeviceInfo& unit) {
     r.tool_version = identity.tool_version;
     r.host = identity.host;
     r.user = identity.user;
+    return r;
+}
+
+UpgradeRow Attempts::reach(Phase phase) {
+    pending->row.phase = phase_name(phase);
+    return pending->row;
 }
 
 UpgradeRow Attempts::finish(Outcome outcome, const DFU::Failure& failure) {
@@ -43,13 +54,15 @@ std::optional<UpgradeRow> Attempts::unit_connected(const DFU::DeviceInfo& unit) 
     return finish(Outcome::unit_lost);
 }
 
-void Attempts::install_started(const DFU::DeviceInfo& unit) {
-    begin(true, unit);
+UpgradeRow Attempts::install_started(const DFU::DeviceInfo& unit) {
+    return begin(true, unit, Phase::started);
 }
 
-void Attempts::download_started() {
-    if (pending)
-        pending->download.start();
+std::optional<UpgradeRow> Attempts::download_started() {
+    if (!pending || !pending->install)
+        return std::nullopt;
+    pending->download.start();
+    return reach(Phase::download);
 }
 
 std::optional<UpgradeRow> Attempts::download_ended(bool written, const DFU::Failure& failure) {
@@ -59,7 +72,7 @@ std::optional<UpgradeRow> Attempts::download_ended(bool written, const DFU::Fail
         pending->row.download_ms = pending->download.elapsed();
     if (written) {
         pending->written = true;
-        return std::nullopt;
+        return reach(Phase::downloaded);
     }
     return finish(failure.cause == DFU::Cause::lost ? Outcome::unit_lost : Outcome::download_failed,
                   failure);
@@ -71,10 +84,10 @@ std::optional<UpgradeRow> Attempts::not_carried(const DFU::DeviceInfo& unit) {
     return finish(Outcome::differs);
 }
 
-void Attempts::verification_started(const DFU::DeviceInfo& unit) {
+UpgradeRow Attempts::verification_started(const DFU::DeviceInfo& unit) {
     if (pending && pending->written && unit.serial == pending->row.serial)
-        return; // the verification that completes the install
-    begin(false, unit);
+        return reach(Phase::read_back); // the verification that completes the install
+    return begin(false, unit, Phase::read_back);
 }
 
 void Attempts::read_back_started() {

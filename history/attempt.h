@@ -1,7 +1,9 @@
 #pragma once
 // Follows what the workflow does with a unit, from the click on install or the start of a
-// verification to its outcome, and makes the row the record keeps of it. Told of each moment by
-// the wiring, in the GUI thread; knows nothing of the workflow's objects.
+// verification to its outcome, and makes the row the record keeps of it: written ahead when the
+// attempt begins (outcome `in_progress`), again at each phase it reaches, and once more, the
+// last time, at its outcome. Told of each moment by the wiring, in the GUI thread; knows
+// nothing of the workflow's objects.
 
 #include "dfu/device_info.h"
 #include "dfu/failure_cause.h"
@@ -16,7 +18,7 @@ namespace History {
 // What every row of this run of the program carries.
 struct Identity {
     QString desired_revision;
-    QString firmware_sha256;
+    QString firmware_sha256; // of the carried DfuSe file
     QString tool_version;
     QString host;
     QString user;
@@ -26,15 +28,16 @@ class Attempts {
 public:
     explicit Attempts(Identity identity);
 
-    // Each returns the row of an attempt that has come to its outcome, if one has.
+    // Each returns the row to write now, if the moment changed one: an attempt begun, a phase
+    // reached, or an outcome.
     std::optional<UpgradeRow> unit_connected(const DFU::DeviceInfo& unit);
-    void install_started(const DFU::DeviceInfo& unit);
-    void download_started();
+    UpgradeRow install_started(const DFU::DeviceInfo& unit);
+    std::optional<UpgradeRow> download_started();
     std::optional<UpgradeRow> download_ended(bool written, const DFU::Failure& failure);
     // The re-read unit after a download: another revision than the carried one (or a unit
     // that cannot be upgraded) ends the install.
     std::optional<UpgradeRow> not_carried(const DFU::DeviceInfo& unit);
-    void verification_started(const DFU::DeviceInfo& unit);
+    UpgradeRow verification_started(const DFU::DeviceInfo& unit);
     void read_back_started();
     std::optional<UpgradeRow> verified(bool matches, const DFU::Failure& read_back);
     // The workflow was stopped; `matched`: a read-back that ran to its end matched.
@@ -51,7 +54,8 @@ private:
         QElapsedTimer download;
         QElapsedTimer read_back;
     };
-    void begin(bool install, const DFU::DeviceInfo& unit);
+    UpgradeRow begin(bool install, const DFU::DeviceInfo& unit, Phase phase);
+    UpgradeRow reach(Phase phase);
     UpgradeRow finish(Outcome outcome, const DFU::Failure& failure = {});
 
     const Identity identity;

@@ -18,55 +18,42 @@ QString outcome_name(Outcome outcome) {
         return QStringLiteral("unit_lost");
     case Outcome::stopped:
         return QStringLiteral("stopped");
+    case Outcome::in_progress:
+        return QStringLiteral("in_progress");
+    case Outcome::interrupted:
+        return QStringLiteral("interrupted");
     }
     return QString();
 }
 
-const QStringList& column_names() {
-    static const QStringList names = {QStringLiteral("id"),
-                                      QStringLiteral("started_at"),
-                                      QStringLiteral("ended_at"),
-                                      QStringLiteral("serial"),
-                                      QStringLiteral("product"),
-                                      QStringLiteral("revision_before"),
-                                      QStringLiteral("revision_after"),
-                                      QStringLiteral("firmware_sha256"),
-                                      QStringLiteral("outcome"),
-                                      QStringLiteral("cause"),
-                                      QStringLiteral("download_ms"),
-                                      QStringLiteral("readback_ms"),
-                                      QStringLiteral("tool_version"),
-                                      QStringLiteral("host"),
-                                      QStringLiteral("user")};
-    return names;
+QString phase_name(Phase phase) {
+    switch (phase) {
+    case Phase::started:
+        return QStringLiteral("started");
+    case Phase::download:
+        return QStringLiteral("download");
+    case Phase::downloaded:
+        return QStringLiteral("downloaded");
+    case Phase::read_back:
+        return QStringLiteral("read_back");
+    }
+    return QString();
+}
+
+// Kept in the record's `cause`, like dfu-util's words: the record's own language, not the
+// window's.
+QString interrupted_cause(const QString& phase) {
+    if (phase == phase_name(Phase::download))
+        return QStringLiteral("program ended during the download");
+    if (phase == phase_name(Phase::downloaded))
+        return QStringLiteral("program ended after the download, before the read-back");
+    if (phase == phase_name(Phase::read_back))
+        return QStringLiteral("program ended during the read-back");
+    return QStringLiteral("program ended before the download");
 }
 
 QString iso_utc(const QDateTime& time) {
     return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
-}
-
-namespace {
-QString number_or_empty(const std::optional<qint64>& value) {
-    return value ? QString::number(*value) : QString();
-}
-} // namespace
-
-QStringList column_values(const UpgradeRow& r) {
-    return {QString::number(r.id),
-            iso_utc(r.started_at),
-            iso_utc(r.ended_at),
-            r.serial,
-            r.product,
-            r.revision_before,
-            r.revision_after,
-            r.firmware_sha256,
-            r.outcome,
-            r.cause,
-            number_or_empty(r.download_ms),
-            number_or_empty(r.readback_ms),
-            r.tool_version,
-            r.host,
-            r.user};
 }
 
 } // namespace History

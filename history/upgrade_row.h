@@ -1,5 +1,5 @@
 #pragma once
-// One outcome of the workflow as the record keeps it: a row of the table `upgrades`.
+// One attempt of the workflow as the record keeps it: a row of the table `upgrades`.
 
 #include <QDateTime>
 #include <QString>
@@ -17,21 +17,37 @@ enum class Outcome {
     readback_failed, // the firmware could not be read back
     unit_lost,       // the unit went away during the install
     stopped,         // Escape, Q or closing the window ended it
+    in_progress,     // written ahead: the attempt has not come to its outcome yet
+    interrupted,     // found in progress at a later start: the program ended in its `phase`
 };
 
 // The name the record stores ("upgraded", "already_current", ...).
 QString outcome_name(Outcome outcome);
 
+// How far an attempt in progress has come; the record keeps the name in `phase`.
+enum class Phase {
+    started,    // the click is taken, dfu-util not yet started
+    download,   // the download runs
+    downloaded, // written; the unit is read again before its read-back
+    read_back,  // the read-back and comparison run
+};
+QString phase_name(Phase phase);
+
+// What an attempt found in progress at a start is said to have ended in.
+QString interrupted_cause(const QString& phase_name);
+
 struct UpgradeRow {
-    qint64 id = 0;        // given by the record
+    qint64 id = 0;        // given by the record, in the order rows were written
+    QString uuid;         // the row's identity on every bench and server, made with the row
     QDateTime started_at; // UTC
-    QDateTime ended_at;   // UTC
+    QDateTime ended_at;   // UTC; invalid while in progress and when interrupted
     QString serial;
     QString product;
     QString revision_before; // what the unit's information block said, or empty
     QString revision_after;  // the carried revision when it matched, else empty
-    QString firmware_sha256; // of the carried image
+    QString firmware_sha256; // of the carried DfuSe file
     QString outcome;         // an outcome_name(); read back as stored
+    QString phase;           // a phase_name(), the last one the attempt reached
     QString cause;           // dfu-util's own words, where there are any
     std::optional<qint64> download_ms;
     std::optional<qint64> readback_ms;
@@ -41,7 +57,7 @@ struct UpgradeRow {
 };
 
 // The table's columns in their order, `id` first; the CSV export's header.
-const QStringList& column_names();
+QStringList column_names();
 // The row's values in column order as text: times in ISO 8601 UTC, empty for no value.
 QStringList column_values(const UpgradeRow& row);
 // ISO 8601 in UTC with milliseconds, e.g. "2026-12-09T02:31:07.120Z".

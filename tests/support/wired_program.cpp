@@ -1,7 +1,7 @@
 #include "wired_program.h"
 
 #include "app/globals.h"
-#include "app/history_wiring.h"
+#include "app/history_controller.h"
 #include "app/log_message_handler.h"
 #include "app/wiring.h"
 #include "dfu/runner.h"
@@ -27,7 +27,7 @@ WiredProgram::WiredProgram(const QString& record_path) {
     sm_B = new SM_B(sm_A, settings.desired_type, settings.desired_revision);
     add_connections(qobject_cast<QApplication*>(QCoreApplication::instance()));
     if (!record_path.isEmpty())
-        add_history_connections(record_path);
+        add_history_connections(record_path, false);
     QObject::connect(sm_B, &QStateMachine::started, sm_B,
                      [] { sm_A->start(QThread::InheritPriority); });
     sm_B->start();

@@ -1,0 +1,81 @@
+#include "app/history_controller.h"
+
+#include "app/globals.h"
+#include "dfu/desired_firmware.h"
+#include "gui/history_window.h"
+#include "gui/main_window.h"
+#include "workflow/sm_a.h"
+#include "workflow/sm_b.h"
+
+#include <QCoreApplication>
+#include <QSysInfo>
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+// How long the end of the program waits for the record to take the last rows.
+constexpr int exit_wait_ms = 3000;
+
+QString user_name() {
+    const passwd* entry = ::getpwuid(::geteuid());
+    return entry ? QString::fromLocal8Bit(entry->pw_name) : qEnvironmentVariable("USER");
+}
+
+History::Identity identity() {
+    return {settings.desired_revision, DFU::desired_FW_sha256(), QStringLiteral(ORVANTA_VERSION),
+            QSysInfo::machineHostName(), user_name()};
+}
+
+} // namespace
+
+HistoryController::HistoryController(const QString& path, bool simulator_record)
+    : recorder(path, QSysInfo::machineHostName()), attempts(identity()),
+      window_(std::make_unique<HistoryWindow>(settings.gui, simulator_record)) {
+    connect_machine();
+    connect_worker();
+    connect_recorder();
+    connect_window();
+    add_shortcuts();
+}
+
+HistoryController::~HistoryController() {
+    finish();
+}
+
+void HistoryController::put(const std::optional<History::UpgradeRow>& row) {
+    if (!row)
+        return;
+    // To the recorder's thread, as a copy; its answers come back by its signals.
+    QMetaObject::invokeMethod(recorder.recorder(), "put", Qt::QueuedConnection,
+                              Q_ARG(History::UpgradeRow, *row));
+}
+
+void HistoryController::finish() {
+    if (finished)
+        return;
+    finished = true;
+    stop_asked = true;
+    // A download or read-back under way runs to its end; what it reports is still queued.
+    if (sm_A && attempts.attempt_pending())
+        sm_A->wait(static_cast<unsigned long>(sm_A->give_up_after_ms));
+    QCoreApplication::sendPostedEvents(this);
+    if (sm_A && sm_A->isFinished())
+        record_stop();
+    recorder.finish_within(exit_wait_ms);
+}
+
+void add_history_connections(const QString& path, bool simulator_record) {
+    finish_history();
+    historyController = new HistoryController(path, simulator_record);
+}
+
+void finish_history() {
+    delete historyController; // finishes first
+    historyController = nullptr;
+}
+
+HistoryWindow* history_window() {
+    return historyController ? historyController->window() : nullptr;
+}

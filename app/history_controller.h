@@ -1,0 +1,70 @@
+#pragma once
+// The record of upgrades joined to the workflow and the window. Each moment of an attempt
+// becomes a row handed to the recorder, whose thread alone touches the database; what the
+// record knows comes back by its signals to the line under the status line and to the history
+// window (Ctrl+H, beside the main window). Lives in the GUI thread.
+
+#include "app/history_hint.h"
+#include "history/attempt.h"
+#include "history/recorder.h"
+
+#include <QObject>
+
+#include <memory>
+#include <optional>
+
+class HistoryWindow;
+
+class HistoryController : public QObject {
+    Q_OBJECT
+public:
+    // Connects to the window, SM_A and SM_B, which exist and are wired; the record at `path`
+    // is opened in the recorder's thread, and start-up does not wait for it.
+    HistoryController(const QString& path, bool simulator_record);
+    ~HistoryController() override;
+
+    // At shut-down, before the workflow objects are deleted: records what a stop left
+    // unfinished (once the worker has ended its transfer), then waits a few seconds for the
+    // record to take the rows handed over.
+    void finish();
+
+    HistoryWindow* window() const { return window_.get(); }
+
+private:
+    void connect_machine();
+    void connect_worker();
+    void connect_recorder();
+    void connect_window();
+    void add_shortcuts();
+    void put(const std::optional<History::UpgradeRow>& row);
+    void on_unit_connected();
+    void on_no_unit();
+    void on_downloaded();
+    void on_matches();
+    void record_stop();
+    void take_facts(const QString& serial, const History::UnitFacts& facts);
+    void take_state(const History::RecorderState& state);
+    void take_written(const History::UpgradeRow& row);
+    void show_notes();
+
+    History::RecorderThread recorder;
+    History::Attempts attempts;
+    std::unique_ptr<HistoryWindow> window_;
+    bool stop_asked = false;
+    bool finished = false;
+    QString unit_serial;  // of the unit connected, whose facts the line tells
+    QString upgrade_uuid; // of the verified upgrade whose row is being written
+    HintNote unit_note;        // last upgraded here, or recorded after the upgrade
+    HintNote interrupted_note; // the unit's last upgrade was interrupted
+    HintNote moved_note;       // a damaged record was moved aside
+    bool moved_seen_with_unit = false; // ... and the technician has seen it with a unit
+    HintNote record_note;      // rows wait, or the record belongs to a newer version
+    QString moved_aside_to;
+};
+
+// The one function that start-up and the tests call: makes `historyController`.
+void add_history_connections(const QString& path, bool simulator_record);
+// Finishes and deletes it.
+void finish_history();
+// The history window; null without a controller.
+HistoryWindow* history_window();

@@ -1,0 +1,111 @@
+// What the record adds to the line under the status line, and when it is said.
+
+#include "app/globals.h"
+#include "app/history_controller.h"
+#include "workflow/sm_b.h"
+
+#include <QFileInfo>
+
+namespace {
+
+QString local_minutes(const QDateTime& time) {
+    return time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+HintNote last_upgrade_note(const History::UpgradeRow& last) {
+    const QString before = last.revision_before.isEmpty()
+                               ? settings.gui.text(QStringLiteral("history_revision_unknown"))
+                               : last.revision_before;
+    return {QStringLiteral("history_last_upgrade"),
+            {local_minutes(last.ended_at), before, last.revision_after},
+            true};
+}
+
+} // namespace
+
+// A unit read: the row of an install that lost its unit, and a question about the unit.
+void HistoryController::on_unit_connected() {
+    put(attempts.unit_connected(sm_B->device_info));
+    if (attempts.install_pending())
+        return; // its own unit, read again after the download
+    unit_serial = sm_B->device_info.serial;
+    unit_note = interrupted_note = HintNote();
+    moved_seen_with_unit = !moved_note.isEmpty();
+    // To the recorder's thread; the answer comes back queued to take_facts.
+    QMetaObject::invokeMethod(recorder.recorder(), "ask_unit", Qt::QueuedConnection,
+                              Q_ARG(QString, unit_serial));
+    show_notes();
+}
+
+// The moved-aside note stays until the technician has seen it with a unit that has now left.
+void HistoryController::on_no_unit() {
+    if (attempts.install_pending())
+        return; // the unit is read again after the download
+    unit_serial.clear();
+    unit_note = interrupted_note = HintNote();
+    if (moved_seen_with_unit)
+        moved_note = HintNote();
+    moved_seen_with_unit = false;
+    show_notes();
+}
+
+void HistoryController::on_matches() {
+    const bool install = attempts.install_pending();
+    const std::optional<History::UpgradeRow> row = attempts.verified(true, {});
+    if (install && row) {
+        upgrade_uuid = row->uuid;
+        unit_note = interrupted_note = HintNote();
+    }
+    put(row);
+    show_notes();
+}
+
+void HistoryController::take_facts(const QString& serial, const History::UnitFacts& facts) {
+    if (serial != unit_serial || !upgrade_uuid.isEmpty())
+        return; // another unit by now, or its upgrade says more
+    if (facts.interrupted)
+        interrupted_note = {QStringLiteral("history_interrupted"),
+                            {local_minutes(facts.interrupted->started_at)}, false, true};
+    else if (facts.last_upgrade)
+        unit_note = last_upgrade_note(*facts.last_upgrade);
+    show_notes();
+}
+
+// After a verified upgrade, once its row is written: what to do next.
+void HistoryController::take_written(const History::UpgradeRow& row) {
+    if (row.uuid != upgrade_uuid)
+        return;
+    upgrade_uuid.clear();
+    unit_note = {QStringLiteral("history_upgraded_recorded"), {settings.desired_revision}, true};
+    show_notes();
+}
+
+void HistoryController::take_state(const History::RecorderState& state) {
+    using Kind = History::RecorderState::Kind;
+    if (state.moved_aside_to != moved_aside_to && !state.moved_aside_to.isEmpty()) {
+        moved_aside_to = state.moved_aside_to;
+        moved_note = {QStringLiteral("history_moved_aside"),
+                      {QFileInfo(moved_aside_to).fileName()}};
+        moved_seen_with_unit = !unit_serial.isEmpty();
+    }
+    if (state.kind == Kind::newer)
+        record_note = {QStringLiteral("history_newer"), {}};
+    else if (state.kind == Kind::waiting && state.waiting > 0)
+        record_note = {QStringLiteral("history_waiting"), {QString::number(state.waiting), state.why}};
+    else if (state.kind == Kind::waiting)
+        record_note = {QStringLiteral("history_not_kept"), {state.why}};
+    else
+        record_note = HintNote();
+    show_notes();
+}
+
+// The most pressing note is shown: an interrupted upgrade, the damaged record, rows that wait,
+// then what the record knows of the unit.
+void HistoryController::show_notes() {
+    for (const HintNote* note : {&interrupted_note, &moved_note, &record_note, &unit_note})
+        if (!note->isEmpty()) {
+            show_hint_note(*note);
+            return;
+        }
+    show_hint_note(HintNote());
+}
