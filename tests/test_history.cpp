@@ -3,7 +3,7 @@
 // the hint line and the history window tell what the record knows.
 
 #include "app/globals.h"
-#include "app/history_wiring.h"
+#include "app/history_controller.h"
 #include "app/log_message_handler.h"
 #include "app/wiring.h"
 #include "dfu/runner.h"
@@ -13,6 +13,7 @@
 #include "gui/log_window.h"
 #include "gui/main_window.h"
 #include "history/store.h"
+#include "message_log.h"
 #include "wired_program.h"
 #include "workflow/sm_a.h"
 #include "workflow/sm_b.h"
@@ -55,16 +56,76 @@ void click_install() {
     QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
 }
 
+// Newest first, as another program reads them.
 std::vector<History::UpgradeRow> rows_of(const QString& path) {
     History::Store store(path);
-    return store.open().ok ? store.rows() : std::vector<History::UpgradeRow>();
+    History::Trouble trouble;
+    QString moved;
+    return store.open(&moved) ? std::vector<History::UpgradeRow>()
+                              : store.rows(QString(), &trouble);
 }
 
-QString sha256_of_carried_image() {
-    QFile f(":resources/firmware.bin");
+bool has_ended_row(const QString& path) {
+    const std::vector<History::UpgradeRow> rows = rows_of(path);
+    return !rows.empty() && rows.front().outcome != "in_progress";
+}
+
+const QString second_serial = QStringLiteral("2F1E3A4B5C6D");
+
+QString sha256_of_carried_dfuse_file() {
+    QFile f(":resources/firmware.dfu");
     f.open(QIODevice::ReadOnly);
     return QString::fromLatin1(
         QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
+}
+
+QByteArray file_bytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString moved_prefix() {
+    return text("history_moved_aside").section('%', 0, 0);
+}
+
+// Puts the record at `path` into the state named; returns the bytes it then holds, if any.
+QByteArray spoil(const QString& damage, const QString& path, Immutable* immutable) {
+    const QString dir = QFileInfo(path).absolutePath();
+    QDir().mkpath(dir);
+    QByteArray bytes;
+    if (damage == "garbage") {
+        bytes = QByteArray("this is no database, ").repeated(400);
+    } else if (damage == "damaged" || damage == "newer") {
+        QString moved;
+        History::Store(path).open(&moved);
+        if (damage == "newer") {
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "a newer program");
+                db.setDatabaseName(path);
+                db.open();
+                QSqlQuery(db).exec("PRAGMA user_version = 99");
+            }
+            QSqlDatabase::removeDatabase("a newer program");
+            return file_bytes(path);
+        }
+        bytes = file_bytes(path);
+        bytes.replace(4096, 2000, QByteArray(2000, '\x5a')); // the table's page
+    } else if (damage == "file in its place") {
+        QDir(dir).removeRecursively();
+        QFile file(dir);
+        file.open(QIODevice::WriteOnly);
+    } else {
+        QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
+        // Root writes into read-only directories, but not into immutable ones.
+        if (::geteuid() != 0 || QProcess::execute("chattr", {"+i", dir}) == 0)
+            immutable->dir = dir;
+    }
+    if (!bytes.isEmpty()) {
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes);
+    }
+    return bytes;
 }
 
 } // namespace
@@ -182,7 +243,7 @@ private slots:
                     sm_A->transfer_report().running == SM_A::Transfer::download, generous_ms);
                 QTest::keyClick(mainWindow, Qt::Key_Escape);
             }
-            QTRY_VERIFY_WITH_TIMEOUT(!rows_of(path).empty(), generous_ms);
+            QTRY_VERIFY_WITH_TIMEOUT(has_ended_row(path), generous_ms);
             QTest::qWait(300); // nothing more is written for this unit
         }
         const std::vector<History::UpgradeRow> rows = rows_of(path);
@@ -197,7 +258,8 @@ private slots:
                  qPrintable(r.cause));
         QCOMPARE(r.download_ms.has_value(), download_ms);
         QCOMPARE(r.readback_ms.has_value(), readback_ms);
-        QCOMPARE(r.firmware_sha256, sha256_of_carried_image());
+        QCOMPARE(r.firmware_sha256, sha256_of_carried_dfuse_file());
+        QVERIFY(!r.uuid.isEmpty());
         QVERIFY(r.started_at >= start && r.started_at <= r.ended_at);
         QVERIFY(r.ended_at <= QDateTime::currentDateTimeUtc());
         QCOMPARE(r.host, QSysInfo::machineHostName());
@@ -205,21 +267,22 @@ private slots:
     }
 
     // The upgrade goes on whatever state the record is in, and the hint line says what became
-    // of the record: before a unit is connected and after the verified upgrade.
+    // of the record: once the unit is offered and after the verified upgrade. A row the record
+    // cannot take is said whole in the log at the end; a record that is not ours stays as it is.
     void a_damaged_or_unwritable_record_never_holds_the_upgrade_up_data() {
         QTest::addColumn<QString>("damage");
         QTest::addColumn<QString>("first_hint"); // its beginning
         QTest::addColumn<QString>("last_hint");
-        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("rows"); // -1: the file is left as it was
         const QString moved = QStringLiteral("Damaged record moved to history.sqlite.damaged-");
         const QString not_kept = QStringLiteral("The upgrade record is not being kept: ");
-        const QString recorded = QStringLiteral("Recorded. Disconnect the unit (B8 starts");
-        const QString not_recorded = QStringLiteral("Not recorded (");
-        QTest::newRow("not a database") << "garbage" << moved << recorded << 1;
-        QTest::newRow("damaged database") << "damaged" << moved << recorded << 1;
-        QTest::newRow("directory cannot be made")
-            << "file in its place" << not_kept << not_recorded << 0;
-        QTest::newRow("read-only directory") << "read-only" << not_kept << not_recorded << 0;
+        const QString waits = QStringLiteral("1 row(s) of the upgrade record wait to be written (");
+        const QString newer = QStringLiteral("The upgrade record belongs to a newer version");
+        QTest::newRow("not a database") << "garbage" << moved << moved << 1;
+        QTest::newRow("damaged database") << "damaged" << moved << moved << 1;
+        QTest::newRow("directory cannot be made") << "file in its place" << not_kept << waits << 0;
+        QTest::newRow("read-only directory") << "read-only" << not_kept << waits << 0;
+        QTest::newRow("newer version") << "newer" << newer << newer << -1;
     }
     void a_damaged_or_unwritable_record_never_holds_the_upgrade_up() {
         QFETCH(QString, damage);
@@ -228,77 +291,58 @@ private slots:
         QFETCH(int, rows);
         QTemporaryDir home;
         Immutable immutable; // made mutable again however the test ends
-        QString path = home.filePath("records/history.sqlite");
-        QDir().mkpath(home.filePath("records"));
-        QByteArray old_bytes;
-        if (damage == "garbage") {
-            old_bytes = QByteArray("this is no database, ").repeated(400);
-        } else if (damage == "damaged") {
-            {
-                History::Store store(path);
-                QVERIFY(store.open().ok);
-            }
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            old_bytes = f.readAll();
-            QVERIFY(old_bytes.size() > 4096);
-            old_bytes.replace(4096, 2000, QByteArray(2000, '\x5a')); // the table's page
-        } else if (damage == "file in its place") {
-            QFile::remove(home.filePath("records"));
-            QDir(home.filePath("records")).removeRecursively();
-            QFile file(home.filePath("records"));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        } else {
-            QFile::setPermissions(home.filePath("records"), QFile::ReadOwner | QFile::ExeOwner);
-            // Root writes into read-only directories, but not into immutable ones.
-            if (::geteuid() == 0 && QProcess::execute("chattr", {"+i", home.filePath("records")}))
-                QSKIP("root writes into read-only directories, and chattr +i failed here");
-            immutable.dir = home.filePath("records");
-        }
-        if (!old_bytes.isEmpty()) {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(old_bytes);
-        }
-
+        const QString path = home.filePath("records/history.sqlite");
+        const QByteArray old_bytes = spoil(damage, path, &immutable);
+        if (damage == "read-only" && immutable.dir.isEmpty() && ::geteuid() == 0)
+            QSKIP("root writes into read-only directories, and chattr +i failed here");
         FakeDfuUtil fake;
         attach(fake, FakeDfuUtil::flash_image({3}, "B7"));
+        MessageLog log;
         {
             WiredProgram program(path);
-            QVERIFY2(hint_line().startsWith(first_hint), qPrintable(hint_line()));
+            QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B2) && hint_line().startsWith(first_hint), generous_ms);
             QVERIFY(mainWindow->hintFits());
             click_install();
             QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
-            QVERIFY2(hint_line().startsWith(last_hint), qPrintable(hint_line()));
+            QTRY_VERIFY2_WITH_TIMEOUT(hint_line().startsWith(last_hint), qPrintable(hint_line()),
+                                      generous_ms);
             QVERIFY(mainWindow->hintFits());
+            fake.set_units({}); // the note has been seen with the unit, which leaves
+            QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B1), generous_ms);
+            QCOMPARE(hint_line().startsWith(moved_prefix()), false);
         }
         QFile::setPermissions(home.filePath("records"),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        if (rows > 0) {
-            QCOMPARE(int(rows_of(path).size()), rows);
-            QCOMPARE(rows_of(path).front().outcome, QString("upgraded"));
-            const QStringList aside =
-                QDir(home.filePath("records")).entryList({"history.sqlite.damaged-*"});
-            QCOMPARE(aside.size(), 1); // its journal files, if any, have a suffix of their own
-            QFile kept(home.filePath("records/" + aside.first()));
-            QVERIFY(kept.open(QIODevice::ReadOnly));
-            QCOMPARE(kept.readAll(), old_bytes); // moved, never changed or deleted
-        }
+        if (rows == 0)
+            QVERIFY(log.contains("outcome=upgraded")); // never silently lost
+        if (rows < 0)
+            QCOMPARE(file_bytes(path), old_bytes);
+        if (rows <= 0)
+            return;
+        QCOMPARE(int(rows_of(path).size()), rows);
+        QCOMPARE(rows_of(path).front().outcome, QString("upgraded"));
+        const QStringList aside =
+            QDir(home.filePath("records")).entryList({"history.sqlite.damaged-*"});
+        QCOMPARE(aside.size(), 1); // its journal files, if any, have a suffix of their own
+        QCOMPARE(file_bytes(home.filePath("records/" + aside.first())), old_bytes);
     }
 
-    // Killed (SIGKILL) in a download: every row committed before is there, the file is sound.
-    void a_kill_during_a_download_loses_nothing_committed() {
+    // Killed (SIGKILL) in a download: every row committed before is there, the file is sound,
+    // and the attempt, written ahead, is found interrupted at the next start, once, and told
+    // when its unit is connected again.
+    void a_kill_during_a_download_leaves_the_attempt_interrupted() {
         QTemporaryDir home;
         const QString path = home.filePath("history.sqlite");
         {
             History::Store store(path);
-            QVERIFY(store.open().ok);
-            QString why;
+            QString moved;
             History::UpgradeRow earlier;
             earlier.serial = "EARLIER";
             earlier.outcome = "already_current";
-            for (int i = 0; i < 5; ++i)
-                QVERIFY2(store.append(earlier, &why), qPrintable(why));
+            for (int i = 0; i < 5; ++i) {
+                earlier.uuid = QString::number(i);
+                QVERIFY(!store.put(earlier, &moved));
+            }
         }
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -313,7 +357,6 @@ private slots:
         child.kill();
         QVERIFY(child.waitForFinished(generous_ms));
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-
         {
             QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "after the kill");
             db.setDatabaseName(path);
@@ -323,24 +366,59 @@ private slots:
             QCOMPARE(q.value(0).toString(), QString("ok"));
         }
         QSqlDatabase::removeDatabase("after the kill");
+
+        FakeDfuUtil fake;
+        fake.set_otp(FakeDfuUtil::otp_image({3}), second_serial);
+        fake.set_flash(FakeDfuUtil::flash_image({3}, "B7"), second_serial);
+        fake.set_units({second_serial});
+        WiredProgram program(path);
+        const QString told = text("history_interrupted").section('%', 0, 0);
+        QTRY_VERIFY2_WITH_TIMEOUT(hint_line().startsWith(told), qPrintable(hint_line()),
+                                  generous_ms);
         const std::vector<History::UpgradeRow> rows = rows_of(path);
-        QCOMPARE(int(rows.size()), 6);
-        QCOMPARE(rows.front().outcome, QString("upgraded"));
-        QCOMPARE(rows.front().serial, serial);
+        QCOMPARE(int(rows.size()), 7);
+        QCOMPARE(rows[0].serial, second_serial);
+        QCOMPARE(rows[0].outcome, QString("interrupted"));
+        QCOMPARE(rows[0].cause, QString("program ended during the download"));
+        QCOMPARE(rows[1].outcome, QString("upgraded"));
+        QCOMPARE(rows[1].serial, serial);
     }
 
-    // A unit connected again is told apart as upgraded here before; the history window shows
-    // the rows newest first, filters them by serial and exports those shown.
+    // Another program holds the record's write lock through an upgrade: the window answers,
+    // the row waits and is written once the lock is released. A unit connected again is told
+    // apart as upgraded here before; the history window shows the rows newest first, filters
+    // them by serial and exports those shown.
     void the_record_is_seen_where_the_technician_looks() {
         FakeDfuUtil fake;
         attach(fake, FakeDfuUtil::flash_image({3}, "B7"));
         QTemporaryDir home;
         const QString path = home.filePath("history.sqlite");
         WiredProgram program(path);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), generous_ms);
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "another program");
+        other.setDatabaseName(path);
+        QVERIFY(other.open() && QSqlQuery(other).exec("BEGIN IMMEDIATE"));
         click_install();
         QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
+        QTRY_VERIFY2_WITH_TIMEOUT(hint_line().startsWith(text("history_waiting").arg("1", "")
+                                                             .section('(', 0, 0)),
+                                  qPrintable(hint_line()), generous_ms);
+        mainWindow->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(mainWindow));
+        for (bool visible : {true, false}) { // the window answers while the record is busy
+            QTest::keyClick(visible ? static_cast<QWidget*>(mainWindow)
+                                    : static_cast<QWidget*>(history_window()),
+                            Qt::Key_H, Qt::ControlModifier);
+            QTRY_COMPARE(history_window()->isVisible(), visible);
+            if (visible)
+                QVERIFY(QTest::qWaitForWindowActive(history_window()));
+        }
+        QVERIFY(QSqlQuery(other).exec("COMMIT"));
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase("another program");
         const QString recorded = text("history_upgraded_recorded").arg("B8");
-        QCOMPARE(hint_line(), recorded);
+        QTRY_COMPARE_WITH_TIMEOUT(hint_line(), recorded, generous_ms);
         // Good news in the calm colour, not the warnings' one.
         QCOMPARE(mainWindow->hintLabel->text(), text("status_note").arg(recorded.toHtmlEscaped()));
 
@@ -381,8 +459,8 @@ private slots:
     }
 };
 
-// The child of the kill test: one upgrade recorded, then a download into a second unit, during
-// which it is killed.
+// The child of the kill test: one upgrade recorded, then a download into a second unit, whose
+// row is written ahead, during which it is killed.
 int upgrade_then_download(const QString& path) {
     FakeDfuUtil fake;
     attach(fake, FakeDfuUtil::flash_image({3}, "B7"));
@@ -391,17 +469,21 @@ int upgrade_then_download(const QString& path) {
     if (!wait([] { return in(sm_B->B2) && mainWindow->installButton->isEnabled(); }))
         return 2;
     QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
-    if (!wait([] { return in(sm_B->B6); }))
+    if (!wait([&path] { return in(sm_B->B6) && has_ended_row(path); }))
         return 3;
     std::puts("committed");
     fake.set_download_seconds(5);
-    fake.set_otp(FakeDfuUtil::otp_image({3}), "2F1E3A4B5C6D");
-    fake.set_flash(FakeDfuUtil::flash_image({3}, "B7"), "2F1E3A4B5C6D");
-    fake.set_units({"2F1E3A4B5C6D"});
-    if (!wait([] { return in(sm_B->B2) && sm_B->device_info.serial == "2F1E3A4B5C6D"; }))
+    fake.set_otp(FakeDfuUtil::otp_image({3}), second_serial);
+    fake.set_flash(FakeDfuUtil::flash_image({3}, "B7"), second_serial);
+    fake.set_units({second_serial});
+    if (!wait([] { return in(sm_B->B2) && sm_B->device_info.serial == second_serial; }))
         return 4;
     QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
-    if (!wait([] { return sm_A->transfer_report().running == SM_A::Transfer::download; }))
+    if (!wait([&path] {
+            const std::vector<History::UpgradeRow> rows = rows_of(path);
+            return sm_A->transfer_report().running == SM_A::Transfer::download && !rows.empty() &&
+                   rows.front().phase == "download";
+        }))
         return 5;
     std::puts("downloading");
     std::fflush(stdout);
