@@ -26,80 +26,14 @@ target_compile_options(make_background PRIVATE ${ORVANTA_WARNINGS})
 set(TOOL_ENV ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=offscreen)
 
 # --- the firmware the program carries ---------------------------------------------------------
-# A release supplied by the firmware team, or else the development firmware that make_firmware
-# generates. Either is checked by check_firmware with the product's own parsers, which writes
-# the checked copies where the resources take them only when the check passes.
-set(ORVANTA_FIRMWARE "" CACHE FILEPATH "The firmware release to carry: its DfuSe file (.dfu)")
-set(ORVANTA_FIRMWARE_BIN "" CACHE FILEPATH
-    "The release's raw flash image (.bin); given alone, the DfuSe file is made from it")
-set(ORVANTA_FIRMWARE_SHA256 "" CACHE STRING
-    "The release's expected SHA-256: of ORVANTA_FIRMWARE, or of ORVANTA_FIRMWARE_BIN without it")
-
+# Checked by check_firmware with the product's own parsers (cmake/CarriedFirmware.cmake).
 add_library(orvanta_firmware_check STATIC tools/firmware_check.cpp tools/firmware_check.h)
 target_link_libraries(orvanta_firmware_check PUBLIC orvanta_formats)
 target_compile_options(orvanta_firmware_check PRIVATE ${ORVANTA_WARNINGS})
 add_executable(check_firmware tools/check_firmware.cpp)
 target_link_libraries(check_firmware PRIVATE orvanta_firmware_check)
 target_compile_options(check_firmware PRIVATE ${ORVANTA_WARNINGS})
-
-set(firmware_arguments)
-set(firmware_inputs)
-foreach(kind IN ITEMS dfu bin)
-    set(variable ORVANTA_FIRMWARE)
-    if(kind STREQUAL "bin")
-        set(variable ORVANTA_FIRMWARE_BIN)
-    endif()
-    if(${variable})
-        if(NOT EXISTS "${${variable}}" OR IS_DIRECTORY "${${variable}}")
-            message(FATAL_ERROR "Firmware refused: ${variable} names ${${variable}}, which is no file")
-        endif()
-        file(SHA256 "${${variable}}" digest)
-        message(STATUS "Firmware: ${variable} ${${variable}} (SHA-256 ${digest}), checked when built")
-        list(APPEND firmware_arguments --${kind} "${${variable}}")
-        list(APPEND firmware_inputs "${${variable}}")
-    endif()
-endforeach()
-if(NOT firmware_inputs)
-    set(DEVELOPMENT_FIRMWARE_DIR "${CMAKE_BINARY_DIR}/generated/development_firmware")
-    file(MAKE_DIRECTORY "${DEVELOPMENT_FIRMWARE_DIR}")
-    set(firmware_inputs "${DEVELOPMENT_FIRMWARE_DIR}/firmware.dfu" "${DEVELOPMENT_FIRMWARE_DIR}/firmware.bin")
-    set(firmware_arguments --dfu "${DEVELOPMENT_FIRMWARE_DIR}/firmware.dfu"
-        --bin "${DEVELOPMENT_FIRMWARE_DIR}/firmware.bin")
-    add_custom_command(
-        OUTPUT ${firmware_inputs}
-        COMMAND ${TOOL_ENV} $<TARGET_FILE:make_firmware> "${DEVELOPMENT_FIRMWARE_DIR}"
-        DEPENDS make_firmware
-        COMMENT "Generating the development firmware (firmware.bin, firmware.dfu)")
-    message(STATUS "Firmware: no release supplied (ORVANTA_FIRMWARE, ORVANTA_FIRMWARE_BIN): "
-        "the build carries the generated development firmware")
-endif()
-if(ORVANTA_FIRMWARE_SHA256)
-    list(APPEND firmware_arguments --sha256 "${ORVANTA_FIRMWARE_SHA256}")
-    message(STATUS "Firmware: SHA-256 pinned to ${ORVANTA_FIRMWARE_SHA256}")
-endif()
-# The choice as a file, rewritten only when it changes: another choice checks again, also where
-# the newly named file is older than the last copies.
-set(firmware_choice "${CMAKE_BINARY_DIR}/generated/firmware_choice.txt")
-set(choice "${firmware_arguments}\n")
-set(previous_choice)
-if(EXISTS "${firmware_choice}")
-    file(READ "${firmware_choice}" previous_choice)
-endif()
-if(NOT previous_choice STREQUAL choice)
-    file(WRITE "${firmware_choice}" "${choice}")
-endif()
-set(ORVANTA_FIRMWARE_IDENTITY "${CMAKE_BINARY_DIR}/generated/firmware_identity.cmake")
-add_custom_command(
-    OUTPUT "${GEN_DIR}/firmware.dfu" "${GEN_DIR}/firmware.bin" "${ORVANTA_FIRMWARE_IDENTITY}"
-    COMMAND ${TOOL_ENV} $<TARGET_FILE:check_firmware> ${firmware_arguments}
-        "${GEN_DIR}/firmware.dfu" "${GEN_DIR}/firmware.bin" "${ORVANTA_FIRMWARE_IDENTITY}"
-    DEPENDS check_firmware ${firmware_inputs} "${firmware_choice}"
-    COMMENT "Checking the firmware the build carries"
-    VERBATIM)
-# The one target that runs the check: the resources and the package's texts wait for it, so
-# that it never runs twice at once.
-add_custom_target(carried_firmware DEPENDS "${GEN_DIR}/firmware.dfu" "${GEN_DIR}/firmware.bin"
-    "${ORVANTA_FIRMWARE_IDENTITY}")
+include("${CMAKE_CURRENT_LIST_DIR}/CarriedFirmware.cmake")
 
 add_custom_command(
     OUTPUT "${GEN_DIR}/background.jpg"
@@ -150,8 +84,8 @@ endfunction()
 set(ORVANTA_RESOURCE_SOURCES)
 orvanta_add_collection(fonts "${GEN_DIR}/OrvantaSans-Regular.otf" "${GEN_DIR}/OrvantaSans-Bold.otf")
 orvanta_add_collection(dfu_util_linux "${DFU_UTIL_DIR}/dfu-util" "${DFU_UTIL_DIR}/libusb-1.0.0.dylib")
-orvanta_add_collection(resources "${GEN_DIR}/firmware.dfu" "${GEN_DIR}/firmware.bin"
-    "${GEN_DIR}/background.jpg" "${GEN_DIR}/settings_GUI.json")
+orvanta_add_collection(resources ${ORVANTA_CARRIED_FIRMWARE} "${GEN_DIR}/background.jpg"
+    "${GEN_DIR}/settings_GUI.json")
 
 # Tests check the generated DfuSe file with dfu-suffix from the same dfu-util package.
 set(ORVANTA_DFU_SUFFIX "${ORVANTA_DFU_UTIL_CACHE}/dfu-suffix")

@@ -26,6 +26,16 @@ inline QByteArray le32_bytes(quint32 word) {
     return out;
 }
 
+// A little-endian word.
+inline std::optional<quint32> read_le32(const QByteArray& image, int offset) {
+    if (!in_range(image, offset, 4))
+        return std::nullopt;
+    quint32 word = 0;
+    for (int i = 3; i >= 0; --i)
+        word = (word << 8) | static_cast<quint8>(image.at(offset + i));
+    return word;
+}
+
 // Product bytes in storage order: type code first.
 inline std::optional<ProductInfoRaw> read_product_raw(const QByteArray& image, int offset) {
     if (!in_range(image, offset, 4))

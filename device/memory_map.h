@@ -1,8 +1,8 @@
 #pragma once
 // Where a unit's memories lie, as its STM32F4 ROM bootloader offers them to dfu-util: the flash
 // that holds the firmware, with the firmware information block at its start, and the OTP area
-// that holds the product record. Every address and length of the program, its simulator and its
-// build tools comes from here.
+// that holds the product record; and the RAM the firmware's stack lies in. Every address and
+// length of the program, its simulator and its build tools comes from here.
 
 #include <QString>
 #include <QtGlobal>
@@ -27,6 +27,13 @@ constexpr quint32 option_bytes_address = 0x1FFFC000;
 constexpr int otp_alt = 2;
 constexpr quint32 otp_address = 0x1FFF7800;
 constexpr int otp_length = 512;
+
+// The RAM a firmware's initial stack pointer may name: the SRAM and the core-coupled memory, each
+// from its base up to and including its top, as a stack starts at the top and grows down.
+constexpr quint32 sram_base = 0x20000000;
+constexpr quint32 sram_size = 128 * 1024;
+constexpr quint32 ccm_base = 0x10000000;
+constexpr quint32 ccm_size = 64 * 1024;
 
 // An address as the bootloader names it and dfu-util takes it: "0x" and eight upper-case hex
 // digits.

@@ -3,18 +3,26 @@
 #include "files/files.h"
 #include "files/support_misc.h"
 
-#include <QCryptographicHash>
 #include <QDebug>
 #include <QFileInfo>
 
 namespace DFU {
 
 namespace {
+
+// Written by the build's firmware check beside the DfuSe file; embedded only, never extracted.
+const QString digest_fileName = QStringLiteral("firmware.sha256");
+
+QString embedded(const QString& name) {
+    return QStringLiteral(":resources/") + name;
+}
+
 // The extracted copy of a carried file, or the embedded one when it was not extracted.
 QString carried_file(const QString& name) {
     const QString path = Files::path_of(name);
-    return QFileInfo::exists(path) ? path : QStringLiteral(":resources/") + name;
+    return QFileInfo::exists(path) ? path : embedded(name);
 }
+
 } // namespace
 
 Device::FW_Info read_FW_Info_from_desired_FW() {
@@ -30,11 +38,10 @@ const Device::FW_Info& desired_FW_Info() {
 }
 
 QString desired_FW_sha256() {
-    static const QString digest = QString::fromLatin1(
-        QCryptographicHash::hash(
-            support_misc::read_binary_file(carried_file(Files::desired_FW_fileName_dfu)),
-            QCryptographicHash::Sha256)
-            .toHex());
+    // A local static, as desired_FW_Info(): read once, even if two threads asked first at the same
+    // time; each caller gets its own copy.
+    static const QString digest =
+        QString::fromLatin1(support_misc::read_binary_file(embedded(digest_fileName)).trimmed());
     return digest;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The firmware information block of the firmware image the program carries: which product
-// and revision it installs.
+// The firmware the program carries: which product and revision it installs (its firmware
+// information block) and the SHA-256 that names it.
 
 #include "device/fw_info.h"
 
@@ -14,11 +14,13 @@ Device::FW_Info read_FW_Info_from_desired_FW();
 // calls it after extracting the resources, before anything else needs it.
 const Device::FW_Info& desired_FW_Info();
 
-// The SHA-256 of the carried DfuSe file, lower-case hexadecimal; computed once.
+// The SHA-256 of the carried DfuSe file, lower-case hexadecimal, as the build's firmware check
+// computed it (the embedded "firmware.sha256"; empty if that is missing). Read once, on first
+// use, and kept for the life of the process; any thread may ask.
 QString desired_FW_sha256();
 
-// The carried firmware's identity (Device::identity, with the SHA-256 of its DfuSe file), for
-// the start-up log: the extracted "firmware.dfu", or else the embedded one.
+// The carried firmware's identity (Device::identity, with desired_FW_sha256()), for the start-up
+// log.
 QString desired_FW_identity();
 
 } // namespace DFU

@@ -5,6 +5,7 @@
 #include "device/bytes.h"
 #include "device/memory_map.h"
 #include "device/record_writers.h"
+#include "device/vector_table.h"
 #include "dfu/dfuse_file.h"
 #include "tools/firmware_check.h"
 
@@ -14,21 +15,41 @@
 namespace {
 
 using Device::memory_map::address_text;
+using Device::memory_map::ccm_base;
+using Device::memory_map::ccm_size;
 using Device::memory_map::flash_base;
+using Device::memory_map::sram_base;
+using Device::memory_map::sram_size;
 using firmware_check::Supplied;
 namespace DfuSe = DFU::DfuSe;
 
 const QString dfu_name = QStringLiteral("release.dfu");
 const QString bin_name = QStringLiteral("release.bin");
 
-// A vector-table-sized gap, the information block, then code-like bytes.
+constexpr quint32 sram_top = sram_base + sram_size;
+constexpr quint32 reset_handler = flash_base + 0x201; // Thumb code in the image
+
+QByteArray with_boot_words(QByteArray image, quint32 stack_pointer, quint32 reset_address) {
+    namespace vectors = Device::vector_table;
+    image.replace(vectors::stack_pointer_offset, 4, Device::bytes::le32_bytes(stack_pointer));
+    image.replace(vectors::reset_address_offset, 4, Device::bytes::le32_bytes(reset_address));
+    return image;
+}
+
+// A bootable vector table (the stack at the SRAM's top), the information block, then code-like
+// bytes.
 QByteArray image(const QString& revision = "B9", Device::ProductInfoRaw product = {Device::VELK},
                  int size = 4096) {
-    QByteArray bytes(428, '\x11');
+    QByteArray bytes = with_boot_words(QByteArray(428, '\x11'), sram_top, reset_handler);
     bytes += Device::make_FW_Info_block(product, "LUMO7", revision, {{"Git tag", "LUMO7-B9"}});
     while (bytes.size() < size)
         bytes.append(static_cast<char>(bytes.size() * 7));
     return bytes.left(size);
+}
+
+// A good image that boots from other words.
+QByteArray booting(quint32 stack_pointer, quint32 reset_address) {
+    return with_boot_words(image(), stack_pointer, reset_address);
 }
 
 QByteArray file_of(const std::vector<DfuSe::Target>& targets) {
@@ -83,6 +104,12 @@ private slots:
         QTest::newRow("good DfuSe file and raw image")
             << good_dfu << good_bin << QString() << QString();
         QTest::newRow("raw image alone") << none << good_bin << QString() << QString();
+        QTest::newRow("stack at the top of the core-coupled memory")
+            << none << Supplied{bin_name, booting(ccm_base + ccm_size, reset_handler)} << QString()
+            << QString();
+        QTest::newRow("DfuSe file given as the raw image")
+            << none << Supplied{bin_name, good} << QString()
+            << bin_name + ": this is a DfuSe file; give it as ORVANTA_FIRMWARE";
         QTest::newRow("pinned digest matches")
             << good_dfu << none << sha256(good).toUpper() << QString();
         QTest::newRow("pinned digest differs") << good_dfu << none << sha256("other")
@@ -109,13 +136,40 @@ private slots:
             << QString()
             << refused_dfu +
                    "its image of 1048577 bytes does not fit the unit's flash of 1048576 bytes";
+        QTest::newRow("shorter than the boot words")
+            << dfu(DfuSe::make_flash_file(image().left(6))) << none << QString()
+            << refused_dfu + "its image of 6 bytes is shorter than a vector table's first 8";
+        QTest::newRow("erased stack pointer")
+            << dfu(DfuSe::make_flash_file(booting(0xFFFFFFFF, reset_handler))) << none << QString()
+            << refused_dfu + "its vector table is erased (initial stack pointer 0xFFFFFFFF)";
+        QTest::newRow("stack pointer past the SRAM's top")
+            << none << Supplied{bin_name, booting(sram_top + 4, reset_handler)} << QString()
+            << bin_name + ": its initial stack pointer 0x20020004 is not in the unit's RAM "
+                          "(0x20000000 to 0x20020000 or 0x10000000 to 0x10010000)";
+        QTest::newRow("unaligned stack pointer")
+            << none << Supplied{bin_name, booting(sram_top - 2, reset_handler)} << QString()
+            << bin_name + ": its initial stack pointer 0x2001FFFE is not word-aligned";
+        QTest::newRow("even reset address")
+            << dfu(DfuSe::make_flash_file(booting(sram_top, flash_base + 0x200))) << none
+            << QString() << refused_dfu + "its reset address 0x08000200 is even, not Thumb code";
+        QTest::newRow("reset address past the image")
+            << dfu(DfuSe::make_flash_file(booting(sram_top, flash_base + 4096 + 1))) << none
+            << QString()
+            << refused_dfu + "its reset address 0x08001001 lies outside its image (0x08000000 to "
+                             "0x08000FFF)";
+        QTest::newRow("reset address before the flash")
+            << none << Supplied{bin_name, booting(sram_top, flash_base - 0x1000 + 1)} << QString()
+            << bin_name + ": its reset address 0x07FFF001 lies outside its image (0x08000000 to "
+                          "0x08000FFF)";
         QTest::newRow("mismatched raw image")
             << good_dfu << Supplied{bin_name, changed_at(image(), 3000)} << QString()
             << bin_name +
                    ": differs from the element of release.dfu (4096 bytes against 4096, first "
                    "at byte 3000)";
         QTest::newRow("no information block")
-            << dfu(DfuSe::make_flash_file(QByteArray(4096, '\x22'))) << none << QString()
+            << dfu(DfuSe::make_flash_file(
+                   with_boot_words(QByteArray(4096, '\x22'), sram_top, reset_handler)))
+            << none << QString()
             << refused_dfu + "no valid firmware information block in its first 2048 bytes";
         QTest::newRow("unknown product")
             << dfu(DfuSe::make_flash_file(image("B9", {0x2A}))) << none << QString()
@@ -141,8 +195,9 @@ private slots:
             return;
         // What is carried is the release itself: its DfuSe file (made from the raw image when
         // only that is given), its one element, and what its information block says.
-        QCOMPARE(outcome.carried->image, image());
-        QCOMPARE(outcome.carried->dfu, DfuSe::make_flash_file(image()));
+        const QByteArray given = bin.given() ? bin.bytes : image();
+        QCOMPARE(outcome.carried->image, given);
+        QCOMPARE(outcome.carried->dfu, DfuSe::make_flash_file(given));
         QCOMPARE(outcome.carried->sha256, sha256(outcome.carried->dfu));
         QCOMPARE(outcome.carried->info.revision, QString("B9"));
         QCOMPARE(outcome.carried->info.product.type, Device::VELK);

@@ -1,5 +1,5 @@
 // Download, read-back and byte-for-byte verification through the fake dfu-util, and the
-// desired firmware's information block.
+// desired firmware's information block and digest.
 
 #include "dfu/desired_firmware.h"
 #include "dfu/firmware_transfer.h"
@@ -9,6 +9,7 @@
 #include "files/files.h"
 #include "message_log.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -283,6 +284,16 @@ private slots:
         QCOMPARE(first.details.size(), size_t(9));
         QCOMPARE(log.texts(QtDebugMsg).filter("Reading desired FW_Info from "),
                  QStringList{"Reading desired FW_Info from  \"" + desired + "\""});
+    }
+
+    // The digest the build embedded beside the DfuSe file is that file's, as the record and the
+    // package name it.
+    void desired_FW_sha256_is_that_of_the_embedded_DfuSe_file() {
+        QFile dfu(QStringLiteral(":resources/firmware.dfu"));
+        QVERIFY(dfu.open(QIODevice::ReadOnly));
+        const QByteArray digest =
+            QCryptographicHash::hash(dfu.readAll(), QCryptographicHash::Sha256).toHex();
+        QCOMPARE(DFU::desired_FW_sha256(), QString::fromLatin1(digest));
     }
 };
 

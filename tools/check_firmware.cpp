@@ -1,11 +1,13 @@
 // Build-time tool: checks the firmware the build carries (tools/firmware_check.h) and, only when
-// it passes, writes the checked copies where the build embeds them, each file replaced whole,
-// and the firmware's identity for the package (a CMake script). A refusal is one line on
-// standard error; then nothing is written and earlier copies are removed, so that nothing
-// unchecked can be embedded and the next build checks again.
+// it passes, writes the checked copies where the build embeds them, the DfuSe file's SHA-256 as
+// text, and the firmware's identity for the package (a CMake script). The build runs it every
+// time, whatever the supplied files' dates: a file is rewritten, whole, only when its content
+// changes, so that nothing downstream rebuilds needlessly. A refusal is one line on standard
+// error; then nothing is written and earlier copies are removed, so that nothing unchecked can be
+// embedded.
 //
 // Usage: check_firmware [--dfu <file>] [--bin <file>] [--sha256 <digest>]
-//                       <out-dfu> <out-bin> <out-identity>
+//                       <out-dfu> <out-bin> <out-sha256> <out-identity>
 
 #include "files/support_misc.h"
 #include "tools/firmware_check.h"
@@ -24,7 +26,7 @@ struct Arguments {
     firmware_check::Supplied dfu;
     firmware_check::Supplied bin;
     QString sha256;
-    QStringList outputs; // DfuSe file, raw image, identity
+    QStringList outputs; // DfuSe file, raw image, digest, identity
 };
 
 std::optional<Arguments> parse_arguments(int argc, char** argv) {
@@ -44,7 +46,7 @@ std::optional<Arguments> parse_arguments(int argc, char** argv) {
             return std::nullopt;
         ++i;
     }
-    if (a.outputs.size() != 3 || (!a.dfu.given() && !a.bin.given()))
+    if (a.outputs.size() != 4 || (!a.dfu.given() && !a.bin.given()))
         return std::nullopt;
     return a;
 }
@@ -81,9 +83,21 @@ QByteArray identity_script(const firmware_check::Carried& carried) {
            cmake_string(carried.sha256) + ")\n";
 }
 
-bool write_whole(const QString& path, const QByteArray& bytes) {
+// Left alone when it already holds these bytes: its date then tells the build nothing changed.
+bool write_if_changed(const QString& path, const QByteArray& bytes) {
+    bool exists = false;
+    const QByteArray present = support_misc::read_binary_file(path, &exists);
+    if (exists && present == bytes)
+        return true;
     QSaveFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+bool write_outputs(const QStringList& outputs, const firmware_check::Carried& carried) {
+    return write_if_changed(outputs[0], carried.dfu) &&
+           write_if_changed(outputs[1], carried.image) &&
+           write_if_changed(outputs[2], carried.sha256.toLatin1() + '\n') &&
+           write_if_changed(outputs[3], identity_script(carried));
 }
 
 int refuse(const QStringList& outputs, const QString& refusal) {
@@ -101,7 +115,7 @@ int main(int argc, char** argv) {
     std::optional<Arguments> a = parse_arguments(argc, argv);
     if (!a) {
         std::fprintf(stderr, "usage: check_firmware [--dfu <file>] [--bin <file>] [--sha256 "
-                             "<digest>] <out-dfu> <out-bin> <out-identity>\n");
+                             "<digest>] <out-dfu> <out-bin> <out-sha256> <out-identity>\n");
         return 2;
     }
     QString refusal;
@@ -111,8 +125,7 @@ int main(int argc, char** argv) {
     if (!outcome.carried)
         return refuse(a->outputs, outcome.refusal);
     const firmware_check::Carried& carried = *outcome.carried;
-    if (!write_whole(a->outputs[0], carried.dfu) || !write_whole(a->outputs[1], carried.image) ||
-        !write_whole(a->outputs[2], identity_script(carried)))
+    if (!write_outputs(a->outputs, carried))
         return refuse(a->outputs, a->outputs.join(QStringLiteral(", ")) + ": cannot be written");
     std::printf("Firmware carried: %s\n",
                 qPrintable(Device::identity(carried.info, carried.sha256)));

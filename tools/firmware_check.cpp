@@ -2,6 +2,7 @@
 
 #include "device/memory_map.h"
 #include "device/product.h"
+#include "device/vector_table.h"
 #include "dfu/dfuse_file.h"
 
 #include <QCryptographicHash>
@@ -51,15 +52,66 @@ QString container_fault(const DfuSe::File& file) {
     return QString();
 }
 
-// The image: fits the flash and names a product of the table and a revision that can go into
-// a package version.
-QString image_fault(const QByteArray& image, const Device::FW_Info& info) {
+// A DfuSe file given where the raw image belongs, known by the container's own signature.
+bool is_dfuse_file(const QByteArray& bytes) {
+    const std::optional<DfuSe::Prefix> prefix = DfuSe::read_prefix(bytes);
+    return prefix && prefix->signature == DfuSe::prefix_signature;
+}
+
+constexpr quint32 erased_word = 0xFFFFFFFF; // what a word of erased flash reads
+
+// From the base up to and including the top: a stack pointer may name the top.
+bool in_region(quint32 address, quint32 base, quint32 size) {
+    return address >= base && address - base <= size;
+}
+
+// The vector table the core boots from: a stack in RAM, a reset address into the image's own
+// code. An image that fails this would fault at the unit's first power-up.
+QString boot_fault(const QByteArray& image) {
+    namespace vectors = Device::vector_table;
+    const std::optional<vectors::BootWords> words = vectors::read_boot_words(image);
+    if (!words)
+        return QStringLiteral("its image of %1 bytes is shorter than a vector table's first %2")
+            .arg(image.size())
+            .arg(vectors::boot_words_size);
+    const quint32 stack = words->stack_pointer;
+    if (stack == erased_word)
+        return QStringLiteral("its vector table is erased (initial stack pointer %1)")
+            .arg(address_text(stack));
+    if (!in_region(stack, sram_base, sram_size) && !in_region(stack, ccm_base, ccm_size))
+        return QStringLiteral("its initial stack pointer %1 is not in the unit's RAM (%2 to %3 "
+                              "or %4 to %5)")
+            .arg(address_text(stack), address_text(sram_base), address_text(sram_base + sram_size),
+                 address_text(ccm_base), address_text(ccm_base + ccm_size));
+    if (stack % 4 != 0)
+        return QStringLiteral("its initial stack pointer %1 is not word-aligned")
+            .arg(address_text(stack));
+    const quint32 reset = words->reset_address;
+    if ((reset & vectors::thumb_bit) == 0)
+        return QStringLiteral("its reset address %1 is even, not Thumb code")
+            .arg(address_text(reset));
+    const quint32 entry = reset & ~vectors::thumb_bit;
+    const quint32 image_last = flash_base + static_cast<quint32>(image.size()) - 1;
+    if (entry < flash_base || entry > image_last)
+        return QStringLiteral("its reset address %1 lies outside its image (%2 to %3)")
+            .arg(address_text(reset), address_text(flash_base), address_text(image_last));
+    return QString();
+}
+
+// The image: fits the flash and can boot.
+QString image_fault(const QByteArray& image) {
     if (image.isEmpty())
         return QStringLiteral("its image is empty");
     if (image.size() > flash_size)
         return QStringLiteral("its image of %1 bytes does not fit the unit's flash of %2 bytes")
             .arg(image.size())
             .arg(flash_size);
+    return boot_fault(image);
+}
+
+// The information block names a product of the table and a revision that can go into a package
+// version.
+QString info_fault(const Device::FW_Info& info) {
     if (!info.valid)
         return QStringLiteral("no valid firmware information block in its first %1 bytes")
             .arg(fw_info_length);
@@ -97,6 +149,9 @@ Outcome refuse(const QString& file, const QString& fault) {
 } // namespace
 
 Outcome check(const Supplied& dfu, const Supplied& image, const QString& pinned_sha256) {
+    if (image.given() && is_dfuse_file(image.bytes))
+        return refuse(image.name,
+                      QStringLiteral("this is a DfuSe file; give it as ORVANTA_FIRMWARE"));
     const Supplied& pinned_file = dfu.given() ? dfu : image;
     if (!pinned_sha256.isEmpty() && sha256_of(pinned_file.bytes) != pinned_sha256.toLower())
         return refuse(pinned_file.name, QStringLiteral("its SHA-256 is %1, not the pinned %2")
@@ -112,8 +167,10 @@ Outcome check(const Supplied& dfu, const Supplied& image, const QString& pinned_
         carried.image = image.bytes;
     }
     const Supplied& image_file = dfu.given() ? dfu : image;
+    if (const QString fault = image_fault(carried.image); !fault.isEmpty())
+        return refuse(image_file.name, fault);
     carried.info = Device::make_FW_Info(carried.image);
-    if (const QString fault = image_fault(carried.image, carried.info); !fault.isEmpty())
+    if (const QString fault = info_fault(carried.info); !fault.isEmpty())
         return refuse(image_file.name, fault);
     if (!dfu.given())
         carried.dfu = DfuSe::make_flash_file(carried.image);

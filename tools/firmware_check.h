@@ -33,8 +33,10 @@ struct Outcome {
     QString refusal; // "<file>: what is wrong"; empty when carried
 };
 
-// At least one of `dfu` and `image` is given. A given `pinned_sha256` is compared with the
-// digest of the DfuSe file if one is given, else with that of the raw image.
+// At least one of `dfu` and `image` is given; a DfuSe file given as `image` is refused. A given
+// `pinned_sha256` is compared with the digest of the DfuSe file if one is given, else with that of
+// the raw image. The image must fit the flash and start with a vector table the unit can boot
+// from (device/vector_table.h).
 Outcome check(const Supplied& dfu, const Supplied& image, const QString& pinned_sha256 = {});
 
 } // namespace firmware_check

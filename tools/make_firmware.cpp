@@ -9,6 +9,7 @@
 #include "device/bytes.h"
 #include "device/memory_map.h"
 #include "device/record_writers.h"
+#include "device/vector_table.h"
 #include "dfu/dfuse_file.h"
 
 #include <QByteArray>
@@ -24,6 +25,7 @@ namespace {
 constexpr int image_size = 400308;
 constexpr int info_offset = 428; // where this firmware keeps its information block
 using Device::memory_map::flash_base;
+namespace vectors = Device::vector_table;
 
 // What the options choose; the defaults are the development firmware's.
 struct Choice {
@@ -69,10 +71,13 @@ QByteArray info_block(const QString& revision) {
 QByteArray make_image(const QByteArray& block, quint32 seed) {
     QByteArray image = code_bytes(image_size, seed);
 
-    // Cortex-M vector table: initial stack pointer, then odd (Thumb) handler addresses.
-    put_u32(image, 0, 0x20020000);
-    for (int i = 1; i < info_offset / 4; ++i)
-        put_u32(image, 4 * i, flash_base + 0x800 + 0x10 * static_cast<quint32>(i) + 1);
+    // The vector table, which the build's check wants bootable: the stack at the SRAM's top, then
+    // Thumb handler addresses into the image's code, the reset address first.
+    using Device::memory_map::sram_base, Device::memory_map::sram_size;
+    put_u32(image, vectors::stack_pointer_offset, sram_base + sram_size);
+    for (int i = vectors::reset_address_offset / 4; i < info_offset / 4; ++i)
+        put_u32(image, 4 * i,
+                flash_base + 0x800 + 0x10 * static_cast<quint32>(i) + vectors::thumb_bit);
     image.replace(info_offset, block.size(), block);
 
     // Unused flash at the end of the image reads erased.

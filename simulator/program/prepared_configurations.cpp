@@ -57,7 +57,8 @@ const std::vector<std::pair<QString, std::vector<UnitSpec>>> configurations = {
 
 // A Cortex-M vector table, the information block at byte 428, code-like bytes, erased flash.
 QByteArray firmware_image(const Firmware& f) {
-    QByteArray image = Device::bytes::le32_bytes(0x20020000);
+    using Device::memory_map::sram_base, Device::memory_map::sram_size;
+    QByteArray image = Device::bytes::le32_bytes(sram_base + sram_size); // stack at the SRAM's top
     for (quint32 i = 1; i < 107; ++i)
         image += Device::bytes::le32_bytes(flash_base + 0x400 + 8 * i + 1);
     image +=
