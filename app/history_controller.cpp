@@ -38,6 +38,7 @@ HistoryController::HistoryController(const QString& path, bool simulator_record)
     connect_recorder();
     connect_window();
     add_shortcuts();
+    recorder.start(); // its first answers find their connections made
 }
 
 HistoryController::~HistoryController() {

@@ -82,7 +82,8 @@ private:
     int retry_ms = 0;
 };
 
-// The recorder and its thread: started at once, ended by finish_within().
+// The recorder and its thread: the thread runs from the start; the recorder opens the record
+// once start() is called, after its answers have been connected. Ended by finish_within().
 class RecorderThread {
 public:
     RecorderThread(const QString& path, const QString& host);
@@ -91,6 +92,7 @@ public:
     RecorderThread& operator=(const RecorderThread&) = delete;
 
     Recorder* recorder() const { return recorder_; }
+    void start();
     // Waits at most about bound_ms for the queue, then ends the thread. For the end of the
     // program, after the last row has been handed over.
     void finish_within(int bound_ms);

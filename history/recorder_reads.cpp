@@ -91,6 +91,9 @@ RecorderThread::RecorderThread(const QString& path, const QString& host)
     thread.setObjectName(QStringLiteral("recorder"));
     recorder_->moveToThread(&thread);
     thread.start();
+}
+
+void RecorderThread::start() {
     // Start-up never waits for the record: it is opened in the recorder's thread.
     QMetaObject::invokeMethod(recorder_, &Recorder::start, Qt::QueuedConnection);
 }

@@ -76,12 +76,12 @@ void Store::close() {
 // Opens the file at the path, with the lock already held by the caller.
 Trouble Store::connect_unlocked() {
     close();
+    opened_ = identity_of(path_);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
     db.setDatabaseName(path_);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busy_timeout_ms));
     if (!db.open())
         return sql::trouble_of(db.lastError());
-    opened_ = identity_of(path_);
     // Before anything that could change the file: a record of a newer version stays as it is.
     if (Trouble t = check_version(db))
         return t;
@@ -116,17 +116,17 @@ Trouble Store::open(QString* moved_aside_to) {
     return move_aside(moved_aside_to);
 }
 
-// Under the exclusive lock the file is looked at again: another program may have moved it
-// and begun a new record already. Its journal belongs to it, not to the new record.
+// Under the exclusive lock: when the path names another file than the damaged one, another
+// program has moved it and begun a new record already. Its journal belongs to it, not to the
+// new record.
 Trouble Store::move_aside(QString* moved_aside_to) {
+    const FileIdentity damaged = opened_;
     close();
     const RecordLock lock(path_, RecordLock::Mode::exclusive);
     if (!lock.is_held())
         return trouble_of(lock);
-    const Trouble again = connect_unlocked();
-    if (again.kind != Kind::damaged)
-        return again;
-    close();
+    if (!(identity_of(path_) == damaged))
+        return connect_unlocked();
     const QString aside = aside_name(path_);
     QFile file(path_);
     if (!file.rename(aside))

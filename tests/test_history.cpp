@@ -276,10 +276,11 @@ private slots:
         QTest::addColumn<int>("rows"); // -1: the file is left as it was
         const QString moved = QStringLiteral("Damaged record moved to history.sqlite.damaged-");
         const QString not_kept = QStringLiteral("The upgrade record is not being kept: ");
-        const QString waits = QStringLiteral("1 row(s) of the upgrade record wait to be written (");
+        const QString waits = QStringLiteral("1 row(s) wait for the upgrade record");
         const QString newer = QStringLiteral("The upgrade record belongs to a newer version");
         QTest::newRow("not a database") << "garbage" << moved << moved << 1;
-        QTest::newRow("damaged database") << "damaged" << moved << moved << 1;
+        // The damage lies in the table's page, which only the first write reads.
+        QTest::newRow("damaged database") << "damaged" << "" << moved << 1;
         QTest::newRow("directory cannot be made") << "file in its place" << not_kept << waits << 0;
         QTest::newRow("read-only directory") << "read-only" << not_kept << waits << 0;
         QTest::newRow("newer version") << "newer" << newer << newer << -1;
@@ -300,7 +301,8 @@ private slots:
         MessageLog log;
         {
             WiredProgram program(path);
-            QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B2) && hint_line().startsWith(first_hint), generous_ms);
+            QTRY_VERIFY2_WITH_TIMEOUT(in(sm_B->B2) && hint_line().startsWith(first_hint),
+                                      qPrintable(hint_line()), generous_ms);
             QVERIFY(mainWindow->hintFits());
             click_install();
             QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
@@ -401,7 +403,7 @@ private slots:
         click_install();
         QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
         QTRY_VERIFY2_WITH_TIMEOUT(hint_line().startsWith(text("history_waiting").arg("1", "")
-                                                             .section('(', 0, 0)),
+                                                             .section(':', 0, 0)),
                                   qPrintable(hint_line()), generous_ms);
         mainWindow->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(mainWindow));

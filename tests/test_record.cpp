@@ -233,6 +233,7 @@ private slots:
         History::RecorderThread thread(path, "bench");
         QSignalSpy states(thread.recorder(), &History::Recorder::state_changed);
         QSignalSpy written(thread.recorder(), &History::Recorder::row_written);
+        thread.start();
         for (const char* uuid : {"a", "b", "c"})
             QMetaObject::invokeMethod(thread.recorder(), "put", Qt::QueuedConnection,
                                       Q_ARG(History::UpgradeRow, row_of(uuid, "upgraded")));
