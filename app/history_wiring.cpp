@@ -6,6 +6,7 @@
 #include "gui/history_window.h"
 #include "gui/main_window.h"
 #include "history/attempt.h"
+#include "history/csv.h"
 #include "history/store.h"
 #include "workflow/sm_a.h"
 #include "workflow/sm_b.h"
@@ -18,6 +19,7 @@
 #include <QShortcut>
 #include <QSysInfo>
 
+#include <algorithm>
 #include <memory>
 #include <pwd.h>
 #include <unistd.h>
@@ -88,8 +90,8 @@ bool keep(const History::UpgradeRow& row, QString* why) {
     }
     qInfo().noquote() << "History: recorded" << row.outcome << "of" << row.serial;
     state->unkept_note = HintNote();
-    if (state->window && state->window->isVisible())
-        state->window->refresh();
+    if (state->window)
+        state->window->reload();
     return true;
 }
 
@@ -193,11 +195,31 @@ void connect_worker(QObject* context) {
         Qt::DirectConnection);
 }
 
+// The window's questions answered at once from the store, in the GUI thread (direct calls).
+void answer_window(HistoryWindow* window, History::Store* store) {
+    QObject::connect(window, &HistoryWindow::rows_wanted, window,
+                     [window, store](const History::RowQuery& query) {
+                         const std::vector<History::UpgradeRow> all =
+                             store->rows(query.serial_filter);
+                         History::RowPage page{query.request, query.offset, int(all.size()), {}};
+                         const int first = std::clamp(query.offset, 0, page.total);
+                         const int end = first + std::clamp(query.count, 0, page.total - first);
+                         page.rows.assign(all.begin() + first, all.begin() + end);
+                         window->take_rows(page);
+                     });
+    QObject::connect(window, &HistoryWindow::export_wanted, window,
+                     [window, store](const QString& path, const QString& filter) {
+                         QString why;
+                         History::write_csv(path, store->rows(filter), &why);
+                         window->take_export_result(path, why);
+                     });
+}
+
 // Ctrl+H toggles the history window from either window.
 void add_window() {
-    History::Store* store = &state->store;
-    state->window = new HistoryWindow(
-        settings.gui, [store](const QString& filter) { return store->rows(filter); });
+    // One record for the real units and the simulator's plays, for now.
+    state->window = new HistoryWindow(settings.gui, false);
+    answer_window(state->window, &state->store);
     for (QWidget* parent :
          {static_cast<QWidget*>(mainWindow.data()), static_cast<QWidget*>(state->window)}) {
         auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_H), parent);
