@@ -1,7 +1,7 @@
 #include "gui/history_window.h"
 
+#include "gui/history_model.h"
 #include "gui/place_beside.h"
-#include "history/csv.h"
 
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -10,15 +10,41 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
-#include <iterator>
+namespace {
 
-HistoryWindow::HistoryWindow(const Settings::GUI& texts, bool, QWidget* parent)
+constexpr int typing_pause_ms = 250;
+
+} // namespace
+
+HistoryWindow::HistoryWindow(const Settings::GUI& texts, bool simulator_record, QWidget* parent)
     : QDialog(parent), texts_(texts) {
-    setWindowTitle(text("history_title"));
+    // The signals and slots carry these across threads by queued calls, which need them known.
+    qRegisterMetaType<History::RowQuery>();
+    qRegisterMetaType<History::RowPage>();
+    setWindowTitle(text(simulator_record ? "history_title_simulator" : "history_title"));
     auto* layout = new QVBoxLayout(this);
+    build_bar(layout);
+    build_table();
+    layout->addWidget(table_);
+    typing_pause_ = new QTimer(this);
+    typing_pause_->setSingleShot(true);
+    typing_pause_->setInterval(typing_pause_ms);
+    connect(typing_pause_, &QTimer::timeout, this, &HistoryWindow::ask_first_page);
+    connect(filter_, &QLineEdit::textChanged, typing_pause_, qOverload<>(&QTimer::start));
+    connect(filter_, &QLineEdit::returnPressed, this, &HistoryWindow::ask_first_page);
+    resize(760, 400);
+}
+
+QString HistoryWindow::text(const char* id) const {
+    return texts_.text(QLatin1String(id));
+}
+
+void HistoryWindow::build_bar(QVBoxLayout* layout) {
     auto* bar = new QHBoxLayout;
     bar->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(bar);
@@ -27,62 +53,61 @@ HistoryWindow::HistoryWindow(const Settings::GUI& texts, bool, QWidget* parent)
     filter_->setClearButtonEnabled(true);
     bar->addWidget(filter_, 10);
     auto* export_button = new QPushButton(text("history_export"), this);
+    export_button->setAutoDefault(false); // Enter in the filter field asks, it does not export
     bar->addWidget(export_button);
-    table_ = new QTableWidget(this);
-    layout->addWidget(table_);
-    build_table();
-    connect(filter_, &QLineEdit::textChanged, this, &HistoryWindow::refresh);
     connect(export_button, &QPushButton::clicked, this, &HistoryWindow::export_csv);
-    resize(760, 400);
-}
-
-QString HistoryWindow::text(const char* id) const {
-    return texts_.text(QLatin1String(id));
 }
 
 void HistoryWindow::build_table() {
-    const QStringList headers = text("history_headers").split(QLatin1Char('|'));
-    table_->setColumnCount(headers.size());
-    table_->setHorizontalHeaderLabels(headers);
+    model_ = new HistoryModel(text("history_headers").split(QLatin1Char('|')),
+                              text("history_from_to"), this);
+    connect(model_, &HistoryModel::rows_wanted, this, &HistoryWindow::rows_wanted);
+    table_ = new QTableView(this);
+    table_->setModel(model_);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem); // reload moves by rows
+    table_->setWordWrap(false);
     table_->verticalHeader()->hide();
+    // Rows of one height: nothing measures rows that are not shown.
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->horizontalHeader()->setStretchLastSection(true);
+}
+
+QString HistoryWindow::typed_filter() const {
+    return filter_->text().trimmed();
+}
+
+void HistoryWindow::ask_first_page() {
+    typing_pause_->stop();
+    if (isVisible()) // opening asks anyway
+        model_->ask_first_page(typed_filter());
+}
+
+void HistoryWindow::set_filter(const QString& serial_filter) {
+    filter_->setText(serial_filter);
+    ask_first_page();
+}
+
+void HistoryWindow::take_rows(const History::RowPage& page) {
+    QScrollBar* bar = table_->verticalScrollBar();
+    const int top = bar->value();
+    const HistoryModel::Taken taken = model_->take(page);
+    if (!taken.refilled)
+        return;
+    if (!taken.same_filter) {
+        table_->scrollToTop();
+        table_->resizeColumnsToContents(); // to the rows in view only
+        return;
+    }
+    // At the top the newest rows come into view; lower down, the rows in view stay there.
+    if (top > 0)
+        bar->setValue(top + taken.added_above);
 }
 
 void HistoryWindow::reload() {
     if (isVisible())
-        refresh();
-}
-
-void HistoryWindow::refresh() {
-    emit rows_wanted({++request_, filter_->text().trimmed(), 0, 1000});
-}
-
-void HistoryWindow::take_export_result(const QString&, const QString&) {}
-
-void HistoryWindow::take_rows(const History::RowPage& page) {
-    if (page.request != request_)
-        return;
-    shown_ = page.rows;
-    table_->setRowCount(static_cast<int>(shown_.size()));
-    const QString from_to = text("history_from_to");
-    for (int i = 0; i < table_->rowCount(); ++i) {
-        const History::UpgradeRow& r = shown_[static_cast<size_t>(i)];
-        const QString cells[] = {
-            r.ended_at.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-            r.serial,
-            r.product,
-            from_to.arg(r.revision_before, r.revision_after),
-            r.outcome,
-            r.cause};
-        for (int c = 0; c < table_->columnCount() && c < int(std::size(cells)); ++c) {
-            auto* item = new QTableWidgetItem(cells[c]);
-            item->setToolTip(cells[c]);
-            table_->setItem(i, c, item);
-        }
-    }
-    table_->resizeColumnsToContents();
+        model_->ask_again();
 }
 
 void HistoryWindow::toggle_visibility(QMainWindow* main_window) {
@@ -90,19 +115,28 @@ void HistoryWindow::toggle_visibility(QMainWindow* main_window) {
         hide();
         return;
     }
-    refresh();
+    model_->clear();
     show();
     if (main_window)
         place_beside(this, main_window);
+    ask_first_page();
 }
 
-bool HistoryWindow::export_to(const QString& path) {
-    QString why;
-    if (History::write_csv(path, shown_, &why))
-        return true;
-    QMessageBox::warning(this, text("history_export"),
-                         text("history_export_failed").arg(path, why));
-    return false;
+void HistoryWindow::export_to(const QString& path) {
+    if (typing_pause_->isActive())
+        ask_first_page(); // the table shows what is exported
+    emit export_wanted(path, typed_filter());
+}
+
+void HistoryWindow::take_export_result(const QString& path, const QString& why) {
+    if (why.isEmpty())
+        return;
+    // Not exec(): the box waits for its OK without a loop of its own.
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, text("history_export"),
+                        text("history_export_failed").arg(path, why), QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void HistoryWindow::export_csv() {

@@ -1,7 +1,9 @@
 #pragma once
 // The record's rows as RFC 4180 CSV: a header row of the column names, then one record per
 // row, fields separated by commas, lines ended by CRLF. A field holding a comma, a double
-// quote, a CR or an LF is quoted, its quotes doubled.
+// quote, a CR or an LF is quoted, its quotes doubled. A field that a spreadsheet would run as a
+// formula (it begins with =, +, -, @, a tab or a CR) gets a single quote in front, so that the
+// spreadsheet shows it as text; a plain negative integer is left as the number it is.
 
 #include "history/upgrade_row.h"
 

@@ -1,4 +1,5 @@
-// The record's file on its own: two programs writing at once, and the CSV export's quoting.
+// The record's file on its own: two programs writing at once, and the CSV export's quoting and
+// its guard against spreadsheet formulas.
 
 #include "history/csv.h"
 #include "history/store.h"
@@ -69,7 +70,7 @@ private slots:
         }
     }
 
-    void the_export_quotes_what_needs_it_data() {
+    void the_export_quotes_and_neutralises_what_needs_it_data() {
         QTest::addColumn<QString>("cause");
         QTest::addColumn<QString>("field");
         QTest::newRow("plain") << "Error during download"
@@ -84,8 +85,30 @@ private slots:
                                          << "\"one\r\ntwo\"";
         QTest::newRow("empty") << ""
                                << "";
+        QTest::newRow("formula") << "=1+1"
+                                 << "'=1+1";
+        QTest::newRow("plus") << "+1"
+                              << "'+1";
+        QTest::newRow("minus and text") << "-B8"
+                                        << "'-B8";
+        QTest::newRow("at") << "@SUM(A1)"
+                            << "'@SUM(A1)";
+        QTest::newRow("command") << "=cmd|' /C calc'!A0"
+                                 << "'=cmd|' /C calc'!A0";
+        QTest::newRow("formula with quotes and comma") << "=HYPERLINK(\"http://x\",\"y\")"
+                                                       << "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\"";
+        QTest::newRow("tab first") << "\t=1+1"
+                                   << "'\t=1+1";
+        QTest::newRow("carriage return first") << "\r=1+1"
+                                               << "\"'\r=1+1\"";
+        QTest::newRow("negative integer") << "-5"
+                                          << "-5";
+        QTest::newRow("minus alone") << "-"
+                                     << "'-";
+        QTest::newRow("formula sign later") << "B7=B8"
+                                            << "B7=B8";
     }
-    void the_export_quotes_what_needs_it() {
+    void the_export_quotes_and_neutralises_what_needs_it() {
         QFETCH(QString, cause);
         QFETCH(QString, field);
         History::UpgradeRow row;
