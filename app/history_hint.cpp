@@ -1,11 +1,8 @@
 #include "app/history_hint.h"
 
-#include "app/explanation_words.h"
 #include "app/globals.h"
+#include "gui/hint_line.h"
 #include "gui/main_window.h"
-#include "workflow/sm_b.h"
-
-#include <algorithm>
 
 namespace {
 
@@ -22,21 +19,6 @@ QString filled(const QString& text, const QStringList& v) {
     }
 }
 
-// The line has no room to wrap: the longest value is shortened until the text fits.
-void fit_on_line(QLabel* line, HintNote note) {
-    const QString frame = settings.gui.text(note.good_news ? QStringLiteral("status_note")
-                                                           : QStringLiteral("status_hint"));
-    for (;;) {
-        line->setText(frame.arg(note_words(note).toHtmlEscaped()));
-        auto longest = std::max_element(
-            note.values.begin(), note.values.end(),
-            [](const QString& a, const QString& b) { return a.size() < b.size(); });
-        if (mainWindow->hintFits() || longest == note.values.end() || longest->size() <= 1)
-            return;
-        *longest = longest->left(longest->size() - 2) + QChar(0x2026);
-    }
-}
-
 } // namespace
 
 QString note_words(const HintNote& note) {
@@ -44,18 +26,16 @@ QString note_words(const HintNote& note) {
 }
 
 void show_hint_note(const HintNote& note) {
-    QLabel* line = mainWindow ? mainWindow->hintLabel : nullptr;
-    if (!line || !sm_B)
+    if (!mainWindow || !mainWindow->hintLabel)
         return;
-    const QString explained = explanation_words(sm_B->explanation, settings);
-    const QString words = note_words(note);
-    if (!explained.isEmpty()) {
-        line->setToolTip(words.isEmpty() ? explained : explained + QLatin1Char('\n') + words);
-        return;
+    HintLine::Part part; // without words: no note
+    if (!note.isEmpty()) {
+        const QString id = note.id;
+        part.words = [id](const QStringList& values) { return note_words({id, values}); };
+        part.values = note.values;
+        part.frame = settings.gui.text(note.good_news ? QStringLiteral("status_note")
+                                                      : QStringLiteral("status_hint"));
+        part.beside_explanation = note.beside_explanation;
     }
-    line->setToolTip(words);
-    if (words.isEmpty())
-        line->clear();
-    else
-        fit_on_line(line, note);
+    mainWindow->hintLabel->note(part);
 }

@@ -15,11 +15,11 @@ namespace {
 constexpr int already_running_status = 3;
 
 // One window at a time: simulator mode has a lock of its own, so that a simulator window and a
-// real one can run side by side. An unknown option is left to start-up, which refuses it.
+// real one can run side by side. An unknown option is left to start-up, which refuses it. The
+// settings are read here only for a start that is refused: it ends before start-up reads them.
 bool first_start(SingleInstance& instance) {
     if (!instance.claim()) {
-        const QString words =
-            Settings::make_GUI(":resources/settings_GUI.json").text("already_running");
+        const QString words = Settings::shipped_GUI().text("already_running");
         std::fprintf(stderr, "%s\n", qPrintable(words));
         return false;
     }

@@ -62,8 +62,8 @@ Files::Problem prepare_working_files() {
 
 void load_settings(const Device::FW_Info& desired) {
     try {
-        settings = Settings::Settings{Settings::make_GUI(":resources/settings_GUI.json"),
-                                      desired.product.type, desired.revision};
+        settings =
+            Settings::Settings{Settings::shipped_GUI(), desired.product.type, desired.revision};
     } catch (const QString& error) {
         // Only a build without the embedded settings gets here: nothing to show without them.
         qFatal("%s", qPrintable(error));

@@ -3,6 +3,7 @@
 #include "app/explanation_words.h"
 #include "app/globals.h"
 #include "app/log_message_handler.h"
+#include "gui/hint_line.h"
 #include "gui/install_button.h"
 #include "gui/log_window_dialog.h"
 #include "gui/main_window.h"
@@ -34,29 +35,23 @@ void show_revision_status() {
         set_status(settings.gui.text("status_devRevUnknown").arg(product_name()));
 }
 
-// The explanation under the status line. dfu-util's words and paths may be of any length, and
-// the line has no room to wrap: the longest of them is shortened ("…") until the line fits.
-// The whole text stays in the line's tooltip.
+// The explanation under the status line. dfu-util's words and paths may be of any length: they
+// are the values the line shortens to fit.
 void show_explanation() {
-    QLabel* line = mainWindow ? mainWindow->hintLabel : nullptr;
-    if (!line)
+    if (!mainWindow || !mainWindow->hintLabel)
         return;
-    Explanation e = sm_B->explanation;
-    line->setToolTip(explanation_words(e, settings));
-    for (;;) {
-        const QString words = explanation_words(e, settings);
-        line->setText(
-            words.isEmpty()
-                ? QString()
-                : settings.gui.text(QStringLiteral("status_hint")).arg(words.toHtmlEscaped()));
-        QString* longest = &e.failure.detail;
-        for (QString* s : {&e.where, &e.why})
-            if (s->size() > longest->size())
-                longest = s;
-        if (mainWindow->hintFits() || longest->size() <= 1)
-            return;
-        *longest = longest->left(longest->size() - 2) + QChar(0x2026);
-    }
+    const Explanation e = sm_B->explanation;
+    HintLine::Part part;
+    part.words = [e](const QStringList& values) {
+        Explanation shortened = e;
+        shortened.failure.detail = values.value(0);
+        shortened.where = values.value(1);
+        shortened.why = values.value(2);
+        return explanation_words(shortened, settings);
+    };
+    part.values = QStringList{e.failure.detail, e.where, e.why};
+    part.frame = settings.gui.text(QStringLiteral("status_hint"));
+    mainWindow->hintLabel->explain(part);
 }
 
 // Ends a fill at once, without the bar's own end-of-progress handling (no finished()).

@@ -5,9 +5,7 @@
 
 #include <QThread>
 
-LogWindow::LogWindow(QObject* parent) : QObject(parent), dialog_(new LogWindowDialog) {
-    connect(this, &LogWindow::sendMessage, dialog_, &LogWindowDialog::outputMessage);
-}
+LogWindow::LogWindow(QObject* parent) : QObject(parent), dialog_(new LogWindowDialog) {}
 
 LogWindow::~LogWindow() {
     delete dialog_;
@@ -22,11 +20,6 @@ void LogWindow::show_line(const QString& line) {
     // order. The dialog is deleted only with this object, which is the call's context.
     QMetaObject::invokeMethod(
         this, [this, line] { dialog_->append_line(line); }, Qt::QueuedConnection);
-}
-
-void LogWindow::outputMessage(QtMsgType type, const QMessageLogContext& context,
-                              const QString& msg) {
-    emit sendMessage(type, context, msg);
 }
 
 void LogWindow::toggle_visibility(QMainWindow* mainWindow) {

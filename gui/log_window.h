@@ -20,11 +20,7 @@ public:
     // appended by a queued call, in order.
     void show_line(const QString& line);
 
-signals:
-    void sendMessage(QtMsgType type, const QMessageLogContext& context, const QString& msg);
-
 public slots:
-    void outputMessage(QtMsgType type, const QMessageLogContext& context, const QString& msg);
     // Hides the dialog, or shows it against the right edge of the main window.
     void toggle_visibility(QMainWindow* mainWindow);
 

@@ -1,7 +1,5 @@
 #include "gui/log_window_dialog.h"
 
-#include "gui/log_line.h"
-
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -14,8 +12,6 @@
 #include <QTextDocument>
 #include <QTextStream>
 #include <QVBoxLayout>
-
-#include <cstdlib>
 
 LogWindowDialog::LogWindowDialog(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout;
@@ -46,15 +42,6 @@ LogWindowDialog::LogWindowDialog(QWidget* parent) : QDialog(parent) {
 
 void LogWindowDialog::append_line(const QString& line) {
     view_->append(line);
-}
-
-void LogWindowDialog::outputMessage(QtMsgType type, const QMessageLogContext& context,
-                                    const QString& msg) {
-    const logging::Line line = logging::format(type, context, msg);
-    append_line(line.view);
-    logging::write_to_standard_error(line);
-    if (type == QtFatalMsg)
-        std::abort();
 }
 
 bool LogWindowDialog::write_log(const QString& path) const {

@@ -27,11 +27,6 @@ public:
     void save_to(const QString& path);
     static QString cannot_save_text(const QString& path);
 
-public slots:
-    // The message's line on the view and on standard error (logging::format); aborts after a
-    // fatal one.
-    void outputMessage(QtMsgType type, const QMessageLogContext& context, const QString& msg);
-
 protected slots:
     void save();
 

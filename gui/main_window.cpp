@@ -108,7 +108,7 @@ void MainWindow::toggleDownload() {
 }
 
 bool MainWindow::hintFits() const {
-    return !hintLabel || hintLabel->sizeHint().width() <= hintLabel->width();
+    return !hintLabel || hintLabel->fits();
 }
 
 void MainWindow::updateDownloadMode() {
@@ -252,9 +252,8 @@ void add_hint_label(const Settings::Settings* settings, MainWindow* window) {
         return;
     const double s = window->scaleFactor;
     const QPoint at(qRound(entry->position.x * s), qRound(entry->position.y * s));
-    auto* label = new QLabel(window);
+    auto* label = new HintLine(window);
     label->setObjectName(entry->id);
-    label->setTextFormat(Qt::RichText);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     if (!entry->font.isEmpty())
         label->setFont(QFont(entry->font));

@@ -3,6 +3,7 @@
 // marker, and the install button with the progress bar in the same place. It holds no workflow
 // logic; the wiring drives it.
 
+#include "gui/hint_line.h"
 #include "settings/settings.h"
 
 #include <QLabel>
@@ -28,13 +29,13 @@ public:
 
     const Settings::Settings* settings; // not owned
     QLabel* statusLabel = nullptr;      // the label of "status_noDev"; the wiring rewrites it
-    QLabel* hintLabel = nullptr;        // the label of "status_hint": the line under the status
+    HintLine* hintLabel = nullptr;      // the label of "status_hint": the line under the status
     bool downloadMode = false;          // whether installing is currently allowed
     double scaleFactor = 1.0;           // design pixels to window pixels
     InstallButton* installButton = nullptr;
     ProgressBar* progressBar = nullptr;
 
-    // Whether the explanation line's text fits its one line (there is no room for a second).
+    // Whether the hint line's text fits its one line (true without a hint line).
     bool hintFits() const;
 
 signals:
@@ -60,8 +61,8 @@ MainWindow* MainWindow_factory(const Settings::Settings* settings, QWidget* pare
 // One QLabel per settings entry to show (object name = the entry's id), plus the button caption.
 void add_labels(const Settings::Settings* settings, MainWindow* window, bool sim_mode);
 
-// The explanation line under the status line, from the entry "status_hint": at its position,
-// empty, one line high down to the window's bottom, as wide as the window less its left margin
-// on both sides. The status line then ends where it begins, so that the two never overlap.
-// Without the entry there is no explanation line.
+// The hint line under the status line, from the entry "status_hint": at its position, empty,
+// one line high down to the window's bottom, as wide as the window less its left margin on
+// both sides. The status line then ends where it begins, so that the two never overlap.
+// Without the entry there is no hint line.
 void add_hint_label(const Settings::Settings* settings, MainWindow* window);

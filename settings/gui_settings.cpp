@@ -126,4 +126,8 @@ GUI make_GUI(const QString& name) {
     return GUI(load_settings_file(name));
 }
 
+GUI shipped_GUI() {
+    return make_GUI(QStringLiteral(":resources/settings_GUI.json"));
+}
+
 } // namespace Settings

@@ -69,5 +69,7 @@ QDebug operator<<(QDebug debug, const LabelData& label);
 // The file's whole text; throws a QString when it cannot be opened.
 QString load_settings_file(const QString& name);
 GUI make_GUI(const QString& name);
+// The settings the program carries in its resources.
+GUI shipped_GUI();
 
 } // namespace Settings

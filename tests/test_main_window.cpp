@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QtTest>
@@ -54,6 +55,19 @@ QLabel* label_of(const QWidget* window, const QString& id) {
     return window->findChild<QLabel*>(id, Qt::FindDirectChildrenOnly);
 }
 
+// A part of the hint line with one value; a null value: no part.
+HintLine::Part hint_part(const QString& words, const QString& value, const QString& frame,
+                         bool beside = false) {
+    HintLine::Part part;
+    if (value.isNull())
+        return part;
+    part.words = [words](const QStringList& values) { return words.arg(values.value(0)); };
+    part.values = QStringList{value};
+    part.frame = frame;
+    part.beside_explanation = beside;
+    return part;
+}
+
 QStringList label_ids(const QWidget* window) {
     QStringList ids;
     for (const QLabel* l : window->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
@@ -74,6 +88,8 @@ private slots:
     void label_placement();
     void label_roles_and_styles();
     void simulator_label();
+    void hint_line_data();
+    void hint_line();
     void keys();
     void download_slots_follow_every_call();
     void install_click_is_logged();
@@ -241,6 +257,74 @@ void TestMainWindow::simulator_label() {
     QCOMPARE(sim->pos(), QPoint(720, 611));
     QCOMPARE(sim->text(), QStringLiteral("Simulator mode"));
     QVERIFY(!label_of(simulated.get(), QStringLiteral("debug_mode")));
+}
+
+// The explanation and the note on the one hint line, with the shipped frames; a value too long
+// is shortened ("…"), no more than needed, and the tooltip keeps the whole words. In a row's
+// line, "%x" stands for the long value as shortened.
+void TestMainWindow::hint_line_data() {
+    QTest::addColumn<QString>("explained"); // the explanation's value; null: no explanation
+    QTest::addColumn<QString>("noted");     // the note's value; null: no note
+    QTest::addColumn<bool>("beside");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("tooltip");
+    const Settings::Settings s = shipped_settings();
+    const QString hint = s.gui.text(QStringLiteral("status_hint"));
+    const QString calm = s.gui.text(QStringLiteral("status_note"));
+    const QString long_value(400, QLatin1Char('x'));
+    QTest::newRow("explanation only")
+        << "cable" << QString() << false << hint.arg("Explained (cable).") << "Explained (cable).";
+    QTest::newRow("note only") << QString() << "B8 & B7" << false
+                               << calm.arg("Noted (B8 &amp; B7).") << "Noted (B8 & B7).";
+    QTest::newRow("both, the note in the tooltip only")
+        << "cable"
+        << "B8" << false << hint.arg("Explained (cable).") << "Explained (cable).\nNoted (B8).";
+    QTest::newRow("both, the note beside the explanation")
+        << "cable"
+        << "B8" << true << hint.arg("Explained (cable).") + " " + calm.arg("Noted (B8).")
+        << "Explained (cable).\nNoted (B8).";
+    QTest::newRow("a long explanation shortened")
+        << long_value << QString() << false << hint.arg("Explained (%x).")
+        << "Explained (" + long_value + ").";
+    QTest::newRow("a long note beside shortened, not the explanation")
+        << "cable" << long_value << true
+        << hint.arg("Explained (cable).") + " " + calm.arg("Noted (%x).")
+        << "Explained (cable).\nNoted (" + long_value + ").";
+    QTest::newRow("nothing") << QString() << QString() << true << QString() << QString();
+}
+
+void TestMainWindow::hint_line() {
+    QFETCH(QString, explained);
+    QFETCH(QString, noted);
+    QFETCH(bool, beside);
+    QFETCH(QString, line);
+    MainWindow::forced_scale_factor = 1.0;
+    Settings::Settings s = shipped_settings();
+    std::unique_ptr<MainWindow> window(MainWindow_factory(&s, nullptr, false));
+    HintLine* hint = window->hintLabel;
+    const HintLine::Part explanation =
+        hint_part("Explained (%1).", explained, s.gui.text(QStringLiteral("status_hint")));
+    // As the program does: the explanation first, then the note.
+    hint->explain(explanation);
+    hint->note(hint_part("Noted (%1).", noted, s.gui.text(QStringLiteral("status_note")), beside));
+    QVERIFY(window->hintFits());
+    const QString drawn = hint->text();
+    QTEST(hint->toolTip(), "tooltip");
+    // A new explanation keeps the note.
+    hint->explain(explanation);
+    QCOMPARE(hint->text(), drawn);
+    QTEST(hint->toolTip(), "tooltip");
+
+    if (line.contains(QLatin1String("%x"))) {
+        const QRegularExpressionMatch kept =
+            QRegularExpression(QStringLiteral("(x+)\u2026")).match(drawn);
+        QVERIFY2(kept.hasMatch(), qPrintable(drawn));
+        // One character more, as the step before it was, would not have fitted.
+        hint->setText(QString(line).replace(QLatin1String("%x"), "x" + kept.captured()));
+        QVERIFY(!hint->fits());
+        line.replace(QLatin1String("%x"), kept.captured());
+    }
+    QCOMPARE(drawn, line);
 }
 
 void TestMainWindow::keys() {
