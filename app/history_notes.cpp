@@ -91,7 +91,9 @@ void HistoryController::take_state(const History::RecorderState& state) {
     if (state.kind == Kind::newer)
         record_note = {QStringLiteral("history_newer"), {}};
     else if (state.kind == Kind::waiting && state.waiting > 0)
-        record_note = {QStringLiteral("history_waiting"), {QString::number(state.waiting), state.why}};
+        record_note = {QStringLiteral("history_waiting"),
+                       {QString::number(state.waiting), state.why},
+                       true}; // calmly: nothing is lost
     else if (state.kind == Kind::waiting)
         record_note = {QStringLiteral("history_not_kept"), {state.why}};
     else

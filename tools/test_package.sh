@@ -194,11 +194,17 @@ pid=
 # The simulator (the program knows only the installed one) ran as that user, in the user's home.
 [ "$(stat -c %U "$home/.local/state/orvanta-dfu-simulator")" = "$user" ] ||
     fail "the simulator kept no state in $home"
-# The upgrade record lies in the user's data directory, owned by the user.
-record=$home/.local/share/Orvanta/FirmwareUpgradeTool/history.sqlite
+# The simulator's record lies in the user's data directory, owned by the user, apart from the
+# service record, which a simulated upgrade never enters; its digest is the carried DfuSe file's.
+records=$home/.local/share/Orvanta/FirmwareUpgradeTool
+record=$records/history-simulator.sqlite
 [ "$(stat -c %U "$record" 2>/dev/null)" = "$user" ] || fail "no upgrade record at $record"
-rows=$(sqlite3 "$record" "SELECT outcome || ' ' || lower(revision_after) FROM upgrades")
-[ "$rows" = "upgraded $carried" ] || fail "the record holds \"$rows\", not one upgraded row to $carried"
+[ ! -e "$records/history.sqlite" ] || fail "a simulated upgrade wrote into $records/history.sqlite"
+rows=$(sqlite3 "$record" "SELECT outcome || ' ' || lower(revision_after) || ' ' || firmware_sha256 FROM upgrades")
+digest=$(grep -o 'SHA-256 [0-9a-f]*' "$log" | head -n 1 | cut -d' ' -f2)
+[ -n "$digest" ] || fail "the start-up log names no SHA-256 of the carried firmware"
+[ "$rows" = "upgraded $carried $digest" ] ||
+    fail "the record holds \"$rows\", not one upgraded row to $carried with digest $digest"
 echo "upgraded the unit to revision $carried and verified it, as $user (uid $(id -u "$user"))"
 
 echo "--- purge"
