@@ -25,8 +25,8 @@ HintNote last_upgrade_note(const History::UpgradeRow& last) {
 
 // A unit read: the row of an install that lost its unit, and a question about the unit.
 void HistoryController::on_unit_connected() {
-    put(attempts.unit_connected(sm_B->device_info));
-    if (attempts.install_pending())
+    put(attempts.unit_connected(sm_B->device_after_download));
+    if (attempts.install_written())
         return; // its own unit, read again after the download
     unit_serial = sm_B->device_info.serial;
     unit_note = interrupted_note = HintNote();

@@ -44,12 +44,12 @@ UpgradeRow Attempts::finish(Outcome outcome, const DFU::Failure& failure) {
     return r;
 }
 
-// A unit read while an install is under way: its own unit back after the download goes on;
-// any other unit, or its own before its download ran, means the install lost its unit.
-std::optional<UpgradeRow> Attempts::unit_connected(const DFU::DeviceInfo& unit) {
+// A unit read while an attempt is under way: the worker's re-read of an install's own unit
+// after its download goes on; any other read means the attempt lost its unit.
+std::optional<UpgradeRow> Attempts::unit_connected(bool after_download) {
     if (!pending)
         return std::nullopt;
-    if (pending->written && unit.serial == pending->row.serial)
+    if (pending->written && after_download)
         return std::nullopt;
     return finish(Outcome::unit_lost);
 }

@@ -30,7 +30,8 @@ public:
 
     // Each returns the row to write now, if the moment changed one: an attempt begun, a phase
     // reached, or an outcome.
-    std::optional<UpgradeRow> unit_connected(const DFU::DeviceInfo& unit);
+    // `after_download`: the worker read the install's own unit again after its download.
+    std::optional<UpgradeRow> unit_connected(bool after_download);
     UpgradeRow install_started(const DFU::DeviceInfo& unit);
     std::optional<UpgradeRow> download_started();
     std::optional<UpgradeRow> download_ended(bool written, const DFU::Failure& failure);
@@ -44,6 +45,8 @@ public:
     std::optional<UpgradeRow> stopped(bool matched);
 
     bool install_pending() const { return pending && pending->install; }
+    // An install whose download wrote the unit, waiting for its read-back.
+    bool install_written() const { return install_pending() && pending->written; }
     bool attempt_pending() const { return pending.has_value(); }
 
 private:

@@ -145,13 +145,13 @@ SM_A::Announcement SM_A::take_announcement() {
     return a;
 }
 
-void SM_A::announce(const DFU::DeviceInfo& info) {
+void SM_A::announce(const DFU::DeviceInfo& info, bool after_download) {
     QMutexLocker lock(&mutex);
     // An order given before this unit was announced cannot be meant for it.
     command = none;
     command_unit = 0;
     ++connected_unit;
-    announced.push_back({info, connected_unit});
+    announced.push_back({info, connected_unit, after_download});
     if (announced.size() > max_pending_announcements)
         announced.pop_front();
 }
@@ -333,7 +333,8 @@ void SM_A::take_as_connected(const QString& serial, const DFU::DeviceInfo& info)
     if (serial != downloaded_serial)
         seen.last_download = DFU::Failure(); // another unit: the last upgrade was not its own
     seen.read_back = DFU::Failure();
-    announce(device_info);
+    announce(device_info, reread_due && serial == downloaded_serial);
+    reread_due = false;
     see(Situation::Kind::connected);
     emit sig_DevConn();
 }
@@ -366,6 +367,7 @@ SM_A::State SM_A::state_A5() {
     const int exit_code =
         DFU::download_FW_to_device(desired_FW_dfu, [this](int p) { publish_percent(p); });
     downloaded_serial = connected_serial;
+    reread_due = true;
     seen.last_download = watch.last() ? DFU::classify(*watch.last()) : DFU::Failure();
     publish();
     end_transfer(exit_code == 0 ? Outcome::written : Outcome::write_failed);

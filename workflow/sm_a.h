@@ -81,6 +81,9 @@ public:
     struct Announcement {
         DFU::DeviceInfo device_info;
         quint64 unit = 0; // 0: nothing was announced
+        // The first read after a download into this unit (the same serial): the download's
+        // own unit back, not a unit plugged in.
+        bool after_download = false;
     };
     Announcement take_announcement();
 
@@ -137,7 +140,7 @@ private:
     State state_A4();
     State state_A5();
     State state_A6();
-    void announce(const DFU::DeviceInfo& info);
+    void announce(const DFU::DeviceInfo& info, bool after_download);
     void see(Situation::Kind kind, const DFU::Failure& failure = {});
     void publish();
     Situation without_working_files();
@@ -159,6 +162,7 @@ private:
     QString no_record_serial;  // the attached unit read without a usable record: not read again
     QString unreadable_serial; // the attached unit whose read failed: retried quietly
     QString downloaded_serial; // the unit the last download was for
+    bool reread_due = false;   // the next unit read is the first since that download
 
     // Guarded by mutex.
     Command command = none;

@@ -83,6 +83,7 @@ void SM_B::take_announcement() {
     const SM_A::Announcement a = sm_A->take_announcement();
     announced = a.device_info;
     announced_unit = a.unit;
+    announced_after_download = a.after_download;
 }
 
 void SM_B::take_situation() {
@@ -114,11 +115,13 @@ void SM_B::follow_the_unit() {
         emit sig_UpgradeImpossible();
         device_info = DFU::DeviceInfo();
         device_unit = 0;
+        device_after_download = false;
         explain_at(Stage::no_unit);
     });
     on(B1, &QState::exited, [this] {
         device_info = announced;
         device_unit = announced_unit;
+        device_after_download = announced_after_download;
         qInfo().noquote() << "Device connected with:\n" << device_info;
         emit sig_DeviceConnected();
     });

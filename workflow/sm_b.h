@@ -36,6 +36,8 @@ public:
 
     // The unit read last: taken when the machine leaves B1, reset on every entry of B1.
     DFU::DeviceInfo device_info;
+    // The worker said that unit is the one it downloaded into, read again after the download.
+    bool device_after_download = false;
 
     // What the line under the status line explains; sig_ExplanationChanged tells when it
     // changed. Worked out on every change of state or of the worker's situation.
@@ -71,6 +73,7 @@ private:
     // guards take no arguments, so it is shared with them here.
     static DFU::DeviceInfo announced;
     quint64 announced_unit = 0; // the worker's number of that unit
+    bool announced_after_download = false;
     quint64 device_unit = 0;    // the worker's number of the unit in device_info, for orders
     static bool guard_other_product();
     static bool guard_other_revision();
