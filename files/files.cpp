@@ -16,6 +16,34 @@ QString temp_base() {
     return temp.isEmpty() ? QFile::decodeName(qgetenv("TMPDIR")) : temp;
 }
 
+constexpr qint64 copy_block = 64 * 1024;
+
+// Writes the embedded file `source` to `path`, read-only like the original; a file already
+// there is kept and the copy fails. Not QFile::copy: that syncs every copy to disk, which costs
+// start-up a few milliseconds on a fast disk and far more on a slow one, for files that live
+// only as long as this process. A copy cut short is removed.
+bool copy_out(QFile& source, const QString& path, QString* why) {
+    QFile out(path);
+    if (!source.open(QIODevice::ReadOnly) ||
+        !out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        *why = source.isOpen() ? out.errorString() : source.errorString();
+        return false;
+    }
+    bool written = true;
+    while (written && !source.atEnd()) {
+        const QByteArray block = source.read(copy_block);
+        written = !block.isEmpty() && out.write(block) == block.size();
+    }
+    out.close();
+    written = written && out.error() == QFileDevice::NoError &&
+              out.setPermissions(source.permissions());
+    if (!written) {
+        *why = out.error() != QFileDevice::NoError ? out.errorString() : source.errorString();
+        out.remove();
+    }
+    return written;
+}
+
 } // namespace
 
 QTemporaryDir external_dir(temp_base() + QStringLiteral("/upgrade_XXXXXX"));
@@ -53,12 +81,13 @@ bool extract_resources(std::vector<ID> ids, bool must_succeed, Problem* problem)
         const auto it = basename.find(id);
         const QString name = it == basename.end() ? QString() : it->second;
         QFile source(prefix + name);
-        if (source.copy(path_of(name))) {
+        QString why;
+        if (copy_out(source, path_of(name), &why)) {
             qDebug() << "Extracted " << name;
         } else {
             qInfo() << "Failed to extract " << name;
             if (ok && problem)
-                *problem = {path_of(name), source.errorString()};
+                *problem = {path_of(name), why};
             ok = false;
         }
     }

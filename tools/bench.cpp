@@ -12,6 +12,10 @@
 //       the program in simulator mode (fast progress), built in this process as start-up
 //       builds it: the time from the click on the install button to "Firmware is upgraded",
 //       against the same dfu-util runs made one after the other through the runner
+//   orvanta_bench record_write | record_filter
+//       the upgrade record's figures (tools/bench_record.cpp)
+
+#include "tools/bench.h"
 
 #include "app/globals.h"
 #include "app/startup.h"
@@ -38,14 +42,15 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
-
-constexpr int bound_ms = 120000; // no single wait lasts longer
-
-void print(const QString& name, double value, const char* unit) {
+void Bench::print(const QString& name, double value, const char* unit) {
     std::printf("%s %.*f %s\n", qPrintable(name), value == qint64(value) ? 0 : 2, value, unit);
     std::fflush(stdout);
 }
+
+namespace {
+
+using Bench::bound_ms;
+using Bench::print;
 
 // Fields of /proc/<pid>/stat, in clock ticks: utime + stime (the program itself) and, with
 // children, + cutime + cstime (the children it has reaped).
@@ -240,6 +245,13 @@ int main(int argc, char* argv[]) {
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     if (mode == QLatin1String("upgrade"))
         return upgrade(argv[0]);
+    if (mode == QLatin1String("record_write") || mode == QLatin1String("record_filter")) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv); // a real GUI event loop, whose stalls are measured
+        return mode == QLatin1String("record_write") ? Bench::record_write()
+                                                     : Bench::record_filter();
+    }
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (mode == QLatin1String("config") && args.size() == 3)
@@ -247,7 +259,7 @@ int main(int argc, char* argv[]) {
     if (mode == QLatin1String("process") && args.size() >= 6)
         return process(args[2], args[3].toInt(), args[4].toLocal8Bit(), args[5], args.mid(6));
     std::fputs("usage: orvanta_bench config NAME | process NAME IDLE_S MARKER PROGRAM [ARGS...] | "
-               "upgrade\n",
+               "upgrade | record_write | record_filter\n",
                stderr);
     return 64;
 }

@@ -9,9 +9,18 @@
 #   program showing one 665x517 window (tools/bench_window.cpp); median of 3
 # - peak RSS (VmHWM) of the same runs
 # - idle: CPU of the program and its dfu-util runs over idle-seconds with no unit attached, as a
-#   share of one core
+#   share of one core (idle_cpu_NAME); the program's own share, without the dfu-util runs it has
+#   reaped, beside it (idle_cpu_NAME_itself)
 # - upgrade: from the click on the install button to "Firmware is upgraded" with the simulator
 #   in fast mode, against the same dfu-util runs made one after the other
+# - the upgrade record, in the benchmark's own QApplication (offscreen): rows per second written
+#   through the recorder's thread into a new record (1000 rows, one transaction each), and the
+#   GUI thread's longest stall meanwhile (record_write_stall_ms); the history window opened on a
+#   record of 120 000 rows (the time to its first page painted), a filter typed and the table
+#   scrolled to its bottom five times, with the GUI thread's longest stall over all of it
+#   (record_filter_stall_ms). A stall is the largest gap between the ticks of a 1 ms timer on
+#   the GUI thread, less 1 ms; record_idle_stall_ms is the same with nothing to do, the
+#   machine's own noise
 # Start-up, RSS and idle are judged on the program as a technician runs it: the embedded
 # dfu-util, no unit attached. The same figures in simulator mode (configuration no_unit) are
 # printed beside them; there every listing starts the simulator program, which costs more.
@@ -43,12 +52,14 @@ figures=$(
     "$bench" process program "$idle" "Starting sm_A" "$build/OrvantaFirmwareUpgradeTool" 2>>"$log"
     "$bench" process simulator "$idle" "Starting sm_A" "$build/OrvantaFirmwareUpgradeTool" -s 2>>"$log"
     "$bench" upgrade 2>>"$log"
+    "$bench" record_write 2>>"$log"
+    "$bench" record_filter 2>>"$log"
 ) || { echo "bench.sh: a measurement failed; see $log" >&2; exit 1; }
 echo "$figures"
 
 value() { awk -v n="$1" '$1 == n { print $2 }' <<<"$figures"; }
 for name in startup_program startup_min_window rss_program rss_min_window idle_cpu_program \
-    upgrade_overhead; do
+    upgrade_overhead record_write_stall_ms record_filter_stall_ms; do
     [ -n "$(value "$name")" ] || { echo "bench.sh: no figure $name; see $log" >&2; exit 1; }
 done
 ratio() { # name value target unit
@@ -59,3 +70,5 @@ ratio startup_ratio "$(awk -v a="$(value startup_program)" -v b="$(value startup
 ratio rss_ratio "$(awk -v a="$(value rss_program)" -v b="$(value rss_min_window)" 'BEGIN { print a / b }')" 1.2 x
 ratio idle_cpu "$(value idle_cpu_program)" 1 "%core"
 ratio upgrade_overhead "$(awk -v a="$(value upgrade_overhead)" 'BEGIN { print a / 1000 }')" 0.8 s
+ratio record_write_stall "$(value record_write_stall_ms)" 50 ms
+ratio record_filter_stall "$(value record_filter_stall_ms)" 50 ms
