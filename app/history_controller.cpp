@@ -30,14 +30,13 @@ History::Identity identity() {
 
 } // namespace
 
-HistoryController::HistoryController(const QString& path, bool simulator_record)
+HistoryController::HistoryController(const QString& path, bool simulator_record_)
     : recorder(path, QSysInfo::machineHostName()), attempts(identity()),
-      window_(std::make_unique<HistoryWindow>(settings.gui, simulator_record)) {
+      simulator_record(simulator_record_) {
     connect_machine();
     connect_worker();
     connect_recorder();
-    connect_window();
-    add_shortcuts();
+    add_shortcut(mainWindow);
     recorder.start(); // its first answers find their connections made
 }
 

@@ -28,14 +28,16 @@ public:
     // record to take the rows handed over.
     void finish();
 
+    // Null until the technician first opens it (Ctrl+H): start-up does not build it.
     HistoryWindow* window() const { return window_.get(); }
 
 private:
     void connect_machine();
     void connect_worker();
     void connect_recorder();
-    void connect_window();
-    void add_shortcuts();
+    HistoryWindow* open_window();
+    void add_shortcut(QWidget* window);
+    void toggle_window();
     void put(const std::optional<History::UpgradeRow>& row);
     void on_unit_connected();
     void on_no_unit();
@@ -49,6 +51,7 @@ private:
 
     History::RecorderThread recorder;
     History::Attempts attempts;
+    const bool simulator_record;
     std::unique_ptr<HistoryWindow> window_;
     bool stop_asked = false;
     bool finished = false;

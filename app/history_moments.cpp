@@ -53,8 +53,10 @@ void HistoryController::connect_recorder() {
     connect(r, &History::Recorder::row_written, this, &HistoryController::take_written, queued);
 }
 
-// The window asks the recorder and is answered by it; both cross threads as copies.
-void HistoryController::connect_window() {
+// Made the first time it is opened. It asks the recorder and is answered by it; both cross
+// threads as copies.
+HistoryWindow* HistoryController::open_window() {
+    window_ = std::make_unique<HistoryWindow>(settings.gui, simulator_record);
     History::Recorder* r = recorder.recorder();
     HistoryWindow* w = window_.get();
     const auto queued = Qt::QueuedConnection;
@@ -63,17 +65,19 @@ void HistoryController::connect_window() {
     connect(r, &History::Recorder::rows_ready, w, &HistoryWindow::take_rows, queued);
     connect(r, &History::Recorder::exported, w, &HistoryWindow::take_export_result, queued);
     connect(r, &History::Recorder::row_written, w, &HistoryWindow::reload, queued);
+    add_shortcut(w);
+    return w;
+}
+
+void HistoryController::toggle_window() {
+    (window_ ? window_.get() : open_window())->toggle_visibility(mainWindow);
 }
 
 // Ctrl+H toggles the history window from either window.
-void HistoryController::add_shortcuts() {
-    for (QWidget* parent : {static_cast<QWidget*>(mainWindow.data()),
-                            static_cast<QWidget*>(window_.get())}) {
-        auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_H), parent);
-        shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, this,
-                [this] { window_->toggle_visibility(mainWindow); });
-    }
+void HistoryController::add_shortcut(QWidget* window) {
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_H), window);
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, &HistoryController::toggle_window);
 }
 
 void HistoryController::on_downloaded() {
