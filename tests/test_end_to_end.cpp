@@ -231,9 +231,12 @@ private slots:
                                       "and the firmware differs from B8: install it again."));
         QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
-        // Made good: the upgrade is recorded, and the unit may go.
-        QVERIFY(window_says("Connected to a Lumo-7 with firmware version B8",
-                            settings.gui.text("history_upgraded_recorded").arg("B8")));
+        // Made good: the upgrade is recorded (by the recorder's thread, a moment later), and
+        // the unit may go.
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            window_says("Connected to a Lumo-7 with firmware version B8",
+                        settings.gui.text("history_upgraded_recorded").arg("B8")),
+            qPrintable(hint_line()), generous_ms);
     }
 
     void firmware_of_another_product_shows_an_unknown_revision() {
