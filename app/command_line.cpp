@@ -13,7 +13,8 @@ void parse_arguments(QCoreApplication* app) {
 
 namespace {
 
-// The three switches, in this order: simulator on, simulator off, log window.
+// The three switches, in this order: simulator on, simulator off, log window; then where the
+// central record is.
 QList<QCommandLineOption> options() {
     const QCommandLineOption use_simulator(QStringList{"s", "use-simulator"},
                                            "Use simulated device interaction.", QString(),
@@ -24,7 +25,12 @@ QList<QCommandLineOption> options() {
     const QCommandLineOption log_window(QStringList{"l", "use-log-window"},
                                         "Enable use of log window (open it with Ctrl-l)", QString(),
                                         QString());
-    return {use_simulator, no_use_simulator, log_window};
+    const QCommandLineOption central_record(
+        QStringList{"central-record"},
+        "Ship the upgrade record to the central record at CONNECTION, a libpq connection string "
+        "such as 'service=orvanta' (passwords belong in ~/.pgpass, never here).",
+        "CONNECTION");
+    return {use_simulator, no_use_simulator, log_window, central_record};
 }
 
 } // namespace
@@ -52,4 +58,6 @@ void parse_arguments(const QStringList& arguments) {
         simulator::use = false;
     if (parser.isSet("use-log-window"))
         use_log_window = true;
+    if (parser.isSet("central-record"))
+        central_record_option = parser.value("central-record");
 }

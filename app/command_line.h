@@ -1,12 +1,12 @@
 #pragma once
-// The program's three switches: simulator on, simulator off, log window.
+// The program's options: simulator on, simulator off, log window, and the central record.
 
 #include <optional>
 
 class QCoreApplication;
 class QStringList;
 
-// Sets simulator::use and use_log_window; an unknown option ends the process with Qt's
+// Sets simulator::use, use_log_window and central_record_option; an unknown option ends the process with Qt's
 // message, as QCommandLineParser::process does.
 void parse_arguments(QCoreApplication* app);
 // The same for a given argument list (the program name first).

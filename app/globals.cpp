@@ -8,3 +8,4 @@ SM_B* sm_B = nullptr;
 HistoryController* historyController = nullptr;
 Settings::Settings settings;
 bool use_log_window = false;
+QString central_record_option;

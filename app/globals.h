@@ -16,3 +16,4 @@ extern SM_B* sm_B; // owned; deleted by shut-down
 extern HistoryController* historyController; // owned; made and deleted by history_controller.h
 extern Settings::Settings settings;
 extern bool use_log_window;
+extern QString central_record_option; // --central-record: a libpq connection string, or empty

@@ -17,6 +17,9 @@ namespace {
 
 // How long the end of the program waits for the record to take the last rows.
 constexpr int exit_wait_ms = 3000;
+// ... and for the shipper to end a call to the central record; a server that does not answer
+// is left behind, its rows shipped at the next start.
+constexpr int shipper_exit_wait_ms = 1000;
 
 QString user_name() {
     const passwd* entry = ::getpwuid(::geteuid());
@@ -30,13 +33,16 @@ History::Identity identity() {
 
 } // namespace
 
-HistoryController::HistoryController(const QString& path, bool simulator_record_)
+HistoryController::HistoryController(const QString& path, bool simulator_record_,
+                                     const QString& central_connection)
     : recorder(path, QSysInfo::machineHostName()), attempts(identity()),
       simulator_record(simulator_record_) {
     connect_machine();
     connect_worker();
     connect_recorder();
     add_shortcut(mainWindow);
+    if (!central_connection.isEmpty())
+        join_central_record(central_connection);
     recorder.start(); // its first answers find their connections made
 }
 
@@ -63,12 +69,15 @@ void HistoryController::finish() {
     QCoreApplication::sendPostedEvents(this);
     if (sm_A && sm_A->isFinished())
         record_stop();
+    if (shipper) // first: the marks of its last batch reach the recorder before its end
+        shipper->finish_within(shipper_exit_wait_ms);
     recorder.finish_within(exit_wait_ms);
 }
 
-void add_history_connections(const QString& path, bool simulator_record) {
+void add_history_connections(const QString& path, bool simulator_record,
+                             const QString& central_connection) {
     finish_history();
-    historyController = new HistoryController(path, simulator_record);
+    historyController = new HistoryController(path, simulator_record, central_connection);
 }
 
 void finish_history() {

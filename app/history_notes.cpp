@@ -21,6 +21,16 @@ HintNote last_upgrade_note(const History::UpgradeRow& last) {
             true};
 }
 
+HintNote elsewhere_note(const History::FleetUpgrade& upgrade) {
+    const QString before = upgrade.revision_before.isEmpty()
+                               ? settings.gui.text(QStringLiteral("history_revision_unknown"))
+                               : upgrade.revision_before;
+    return {QStringLiteral("history_elsewhere"),
+            {upgrade.bench, upgrade.happened_at.toLocalTime().toString(QStringLiteral("yyyy-MM-dd")),
+             before, upgrade.revision_after},
+            true};
+}
+
 } // namespace
 
 // A unit read: the row of an install that lost its unit, and a question about the unit.
@@ -30,10 +40,16 @@ void HistoryController::on_unit_connected() {
         return; // its own unit, read again after the download
     unit_serial = sm_B->device_info.serial;
     unit_note = interrupted_note = HintNote();
+    local_upgrade.reset();
+    fleet_upgrade.reset();
     moved_seen_with_unit = !moved_note.isEmpty();
-    // To the recorder's thread; the answer comes back queued to take_facts.
+    // To the recorder's thread, and the shipper's; the answers come back queued to take_facts
+    // and take_fleet.
     QMetaObject::invokeMethod(recorder.recorder(), "ask_unit", Qt::QueuedConnection,
                               Q_ARG(QString, unit_serial));
+    if (shipper)
+        QMetaObject::invokeMethod(shipper->shipper(), "ask_unit", Qt::QueuedConnection,
+                                  Q_ARG(QString, unit_serial));
     show_notes();
 }
 
@@ -43,6 +59,8 @@ void HistoryController::on_no_unit() {
         return; // the unit is read again after the download
     unit_serial.clear();
     unit_note = interrupted_note = HintNote();
+    local_upgrade.reset();
+    fleet_upgrade.reset();
     if (moved_seen_with_unit)
         moved_note = HintNote();
     moved_seen_with_unit = false;
@@ -66,8 +84,19 @@ void HistoryController::take_facts(const QString& serial, const History::UnitFac
     if (facts.interrupted)
         interrupted_note = {QStringLiteral("history_interrupted"),
                             {local_minutes(facts.interrupted->started_at)}, false, true};
-    else if (facts.last_upgrade)
-        unit_note = last_upgrade_note(*facts.last_upgrade);
+    local_upgrade = facts.last_upgrade;
+    choose_unit_note();
+}
+
+// The unit's newest upgrade: on another bench when the fleet knows a later one than this
+// bench's record, else here. Answered in either order.
+void HistoryController::choose_unit_note() {
+    const bool elsewhere_later = fleet_upgrade && fleet_upgrade->elsewhere &&
+                                 (!local_upgrade || fleet_upgrade->happened_at > local_upgrade->ended_at);
+    if (elsewhere_later)
+        unit_note = elsewhere_note(*fleet_upgrade);
+    else if (local_upgrade)
+        unit_note = last_upgrade_note(*local_upgrade);
     show_notes();
 }
 

@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/central_setting.h"
 #include "app/command_line.h"
 #include "app/globals.h"
 #include "app/history_controller.h"
@@ -112,7 +113,8 @@ void GUI_init(const StartupOptions& options) {
     mainWindow->setWindowTitle("Orvanta Firmware Upgrade Tool");
     create_workflow(options, problem);
     add_connections(app);
-    add_history_connections(History::default_path(simulator::use), simulator::use);
+    add_history_connections(History::default_path(simulator::use), simulator::use,
+                            central_record_setting(central_record_option, simulator::use));
     QObject::connect(sm_B, &QStateMachine::started, sm_B, &start_worker, Qt::DirectConnection);
     sm_B->start();
     mainWindow->show();

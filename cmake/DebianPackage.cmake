@@ -31,9 +31,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ORVANTA_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION "electronics")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Qt SQL loads its SQLite driver as a plugin, which dpkg-shlibdeps cannot see: the upgrade
-# record needs it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5sql5-sqlite")
+# Qt SQL loads its drivers as plugins, which dpkg-shlibdeps cannot see: the upgrade record
+# needs SQLite's, the central record PostgreSQL's.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5sql5-sqlite, libqt5sql5-psql")
 # The simulator needs bash, coreutils and flock (util-linux): all essential, so no Depends.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${CMAKE_SOURCE_DIR}/packaging/linux/postinst" "${CMAKE_SOURCE_DIR}/packaging/linux/postrm")

@@ -82,6 +82,8 @@ bool Recorder::write_head() {
     queue.pop_front();
     qInfo().noquote() << "History: recorded" << row.outcome << "of" << row.serial;
     emit row_written(row);
+    if (row.outcome != outcome_name(Outcome::in_progress) && shipping && !batch_out)
+        QMetaObject::invokeMethod(this, &Recorder::offer_rows, Qt::QueuedConnection);
     return true;
 }
 
@@ -90,6 +92,11 @@ bool Recorder::pump() {
     bool written = ready();
     while (written && !queue.empty())
         written = write_head();
+    written = written && write_marks();
+    if (written && offer_due) {
+        offer_due = false;
+        QMetaObject::invokeMethod(this, &Recorder::offer_rows, Qt::QueuedConnection);
+    }
     if (written) {
         retry_ms = 0;
     } else {

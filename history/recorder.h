@@ -50,6 +50,10 @@ public slots:
     void ask_unit(const QString& serial);
     void ask_rows(const History::RowQuery& query);
     void export_csv(const QString& path, const QString& serial_filter);
+    // The outbox: the next batch of finished rows not yet shipped, as rows_to_ship; and the
+    // marks of rows the central record has taken.
+    void offer_rows();
+    void mark_shipped(const QStringList& uuids);
     // Tries the queue for at most bound_ms; a row still unwritten is then written whole to the
     // log (and so to standard error). The last call before the thread ends.
     void finish(int bound_ms);
@@ -61,6 +65,8 @@ signals:
     void unit_known(const QString& serial, const History::UnitFacts& facts);
     void rows_ready(const History::RowPage& page);
     void exported(const QString& path, const QString& why);
+    // A batch for the shipper, oldest first, and how many rows wait in all (this batch too).
+    void rows_to_ship(const std::vector<History::UpgradeRow>& batch, int waiting);
 
 private:
     bool pump();
@@ -69,6 +75,7 @@ private:
     void take(const Trouble& trouble);
     void publish();
     void retry_later();
+    bool write_marks();
 
     const QString path;
     const QString host;
@@ -80,6 +87,12 @@ private:
     QString moved_aside_to;
     QTimer* retry = nullptr;
     int retry_ms = 0;
+    // The outbox, once a shipper has asked: a batch is out until its marks (or a new request)
+    // come back, so that no row is offered twice at the same time.
+    bool shipping = false;
+    bool batch_out = false;
+    bool offer_due = false; // an offer the record could not make yet: made at the next pump
+    QStringList marks; // shipped, not yet marked (the record was busy)
 };
 
 // The recorder and its thread: the thread runs from the start; the recorder opens the record

@@ -66,7 +66,7 @@ void Recorder::finish(int bound_ms) {
     waited.start();
     if (retry)
         retry->stop();
-    while (store && !queue.empty() && !pump() && waited.elapsed() < bound_ms) {
+    while (store && (!queue.empty() || !marks.isEmpty()) && !pump() && waited.elapsed() < bound_ms) {
         retry->stop();
         QThread::msleep(finish_pause_ms);
     }

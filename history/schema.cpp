@@ -84,9 +84,16 @@ Trouble check_version(QSqlDatabase db) {
 Trouble prepare_schema(QSqlDatabase db) {
     Trouble trouble;
     const int version = sql::single_value(db, QStringLiteral("PRAGMA user_version"), &trouble).toInt();
-    if (trouble || version == schema_version)
+    if (!trouble && version != schema_version)
+        trouble = sql::in_transaction(db, &bring_up_to_date);
+    if (trouble)
         return trouble;
-    return sql::in_transaction(db, &bring_up_to_date);
+    // The marks of rows already on the central record, beside the rows rather than in them:
+    // the version stays, so an older program still writes its rows into this record, and they
+    // are shipped when this one runs again. Made when missing, a no-op otherwise.
+    QSqlQuery q(db);
+    return run(q, QStringLiteral("CREATE TABLE IF NOT EXISTS shipped (uuid TEXT PRIMARY KEY) "
+                                 "WITHOUT ROWID"));
 }
 
 } // namespace History

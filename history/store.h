@@ -77,6 +77,12 @@ public:
     RowPage page(const RowQuery& query, Trouble* trouble);
     std::vector<UpgradeRow> rows(const QString& serial_filter, Trouble* trouble);
     UnitFacts facts(const QString& serial, Trouble* trouble);
+    // The outbox to the central record: finished rows without a mark of having been shipped,
+    // oldest first, at most `limit`; how many there are; and the marks set for rows the server
+    // has taken. A row in progress waits until it ends.
+    std::vector<UpgradeRow> unshipped(int limit, Trouble* trouble);
+    int count_unshipped(Trouble* trouble);
+    Trouble mark_shipped(const QStringList& uuids);
     // Closes the record; the next put or open opens it again.
     void close();
 

@@ -1,0 +1,200 @@
+#include "history/central_record.h"
+
+#include "history/central_connection.h"
+#include "history/columns.h"
+
+#include <QAtomicInt>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
+
+namespace History {
+
+namespace {
+
+using Kind = CentralTrouble::Kind;
+
+// A statement that takes longer is ended by the server, and its trouble taken like any other.
+constexpr int statement_timeout_ms = 5000;
+
+QString unique_connection_name() {
+    static QAtomicInt next;
+    return QStringLiteral("central-record-%1").arg(next.fetchAndAddRelaxed(1));
+}
+
+// The server's name of a column: `id` is the bench's id there, and `user` a reserved word.
+QString server_name(const Column& c) {
+    const QLatin1String name(c.name);
+    if (name == QLatin1String("id"))
+        return QStringLiteral("bench_id");
+    if (name == QLatin1String("user"))
+        return QStringLiteral("\"user\"");
+    return name;
+}
+
+bool is_time(const Column& c) {
+    return QLatin1String(c.name).endsWith(QLatin1String("_at"));
+}
+
+// The bench's empty text for "no time" is the server's NULL.
+QVariant server_value(const Column& c, const UpgradeRow& row) {
+    const QVariant v = c.get(row);
+    if (is_time(c) && v.toString().isEmpty())
+        return QVariant(QVariant::String);
+    return v;
+}
+
+QString insert_statement(size_t row_count) {
+    QStringList names, marks;
+    for (const Column& c : columns()) {
+        names << server_name(c);
+        marks << QStringLiteral("?");
+    }
+    const QString one_row = QLatin1Char('(') + marks.join(QLatin1Char(',')) + QLatin1Char(')');
+    QStringList rows;
+    for (size_t i = 0; i < row_count; ++i)
+        rows << one_row;
+    return QStringLiteral("INSERT INTO upgrades (%1) VALUES %2 ON CONFLICT (uuid) DO NOTHING")
+        .arg(names.join(QLatin1Char(',')), rows.join(QLatin1Char(',')));
+}
+
+// Times come back as text in ISO 8601 UTC, as the bench writes them.
+QString select_list() {
+    QStringList names;
+    for (const Column& c : columns())
+        names << (is_time(c) ? QStringLiteral("coalesce(to_char(%1 AT TIME ZONE 'UTC', "
+                                              "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), '')")
+                                   .arg(server_name(c))
+                             : server_name(c));
+    return names.join(QLatin1Char(','));
+}
+
+} // namespace
+
+CentralRecord::CentralRecord(QString connection)
+    : connection_(std::move(connection)), name_(unique_connection_name()) {}
+
+CentralRecord::~CentralRecord() {
+    close();
+    QSqlDatabase::removeDatabase(name_);
+}
+
+void CentralRecord::close() {
+    if (QSqlDatabase::contains(name_))
+        QSqlDatabase::database(name_, false).close();
+    open_ = false;
+}
+
+// At connection, a server that answered with a FATAL refused us; anything else did not reach
+// it. On a statement, an error without a state of the server's (a connection lost), a lost
+// connection's class (08), an operator's intervention or a statement timeout (57) or a server
+// short of resources (53) is the server away; the rest is the server's no to a statement.
+CentralTrouble CentralRecord::failed(const QSqlError& error) {
+    const QString words = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    const QString state_class = error.nativeErrorCode().left(2);
+    Kind kind = Kind::not_reached;
+    if (!open_ && words.contains(QLatin1String("FATAL:")))
+        kind = Kind::refused;
+    else if (open_ && !state_class.isEmpty() && state_class != QLatin1String("08") &&
+             state_class != QLatin1String("57") && state_class != QLatin1String("53"))
+        kind = Kind::rejected;
+    close();
+    return {kind, plain_server_words(words)};
+}
+
+CentralTrouble CentralRecord::open() {
+    close();
+    QSqlDatabase db = QSqlDatabase::contains(name_)
+                          ? QSqlDatabase::database(name_, false)
+                          : QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name_);
+    if (!db.isValid())
+        return {Kind::not_reached, db.lastError().text()}; // the driver is not installed
+    db.setConnectOptions(connection_);
+    if (!db.open())
+        return failed(db.lastError());
+    open_ = true;
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SET statement_timeout = %1").arg(statement_timeout_ms)))
+        return failed(q.lastError());
+    // A database without the table is not a central record; its words say so.
+    if (!q.exec(QStringLiteral("SELECT version FROM schema_info"))) {
+        CentralTrouble trouble = failed(q.lastError());
+        if (trouble.kind == Kind::rejected)
+            trouble.kind = Kind::unknown_schema;
+        return trouble;
+    }
+    const int version = q.next() ? q.value(0).toInt() : 0;
+    if (version != central_schema_version) {
+        close();
+        return {Kind::unknown_schema, QStringLiteral("schema version %1").arg(version)};
+    }
+    return {};
+}
+
+CentralTrouble CentralRecord::ship(const std::vector<UpgradeRow>& rows) {
+    if (rows.empty())
+        return {};
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    if (!q.prepare(insert_statement(rows.size())))
+        return failed(q.lastError());
+    for (const UpgradeRow& row : rows)
+        for (const Column& c : columns())
+            q.addBindValue(server_value(c, row));
+    // One statement is one transaction: every row lands, or none.
+    if (!q.exec())
+        return failed(q.lastError());
+    return {};
+}
+
+std::optional<FleetUpgrade> CentralRecord::newest_upgrade(const QString& serial,
+                                                          CentralTrouble* trouble) {
+    *trouble = {};
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    q.prepare(QStringLiteral("SELECT bench, to_char(happened_at AT TIME ZONE 'UTC', "
+                             "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), revision_before, revision_after, "
+                             "bench <> current_user FROM upgrades WHERE serial = ? AND outcome = ? "
+                             "ORDER BY happened_at DESC, id DESC LIMIT 1"));
+    q.addBindValue(serial);
+    q.addBindValue(outcome_name(Outcome::upgraded));
+    if (!q.exec()) {
+        *trouble = failed(q.lastError());
+        return std::nullopt;
+    }
+    if (!q.next())
+        return std::nullopt;
+    return FleetUpgrade{q.value(0).toString(),
+                        QDateTime::fromString(q.value(1).toString(), Qt::ISODateWithMs),
+                        q.value(2).toString(), q.value(3).toString(), q.value(4).toBool()};
+}
+
+RowPage CentralRecord::page(const RowQuery& query, CentralTrouble* trouble) {
+    *trouble = {};
+    RowPage page;
+    page.request = query.request;
+    page.offset = query.offset;
+    const QString where = QStringLiteral(" WHERE strpos(upper(serial), upper(?)) > 0");
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    q.prepare(QStringLiteral("SELECT %1, count(*) OVER () FROM upgrades%2 "
+                             "ORDER BY happened_at DESC, id DESC LIMIT ? OFFSET ?")
+                  .arg(select_list(), where));
+    q.addBindValue(query.serial_filter.isNull() ? QStringLiteral("") : query.serial_filter);
+    q.addBindValue(query.count);
+    q.addBindValue(query.offset);
+    if (!q.exec()) {
+        *trouble = failed(q.lastError());
+        return page;
+    }
+    const int total_at = int(columns().size());
+    while (q.next()) {
+        UpgradeRow row;
+        for (int i = 0; i < total_at; ++i)
+            columns()[size_t(i)].set(row, q.value(i));
+        page.total = q.value(total_at).toInt();
+        page.rows.push_back(row);
+    }
+    return page;
+}
+
+} // namespace History

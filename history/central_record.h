@@ -1,0 +1,73 @@
+#pragma once
+// The central record: the fleet's PostgreSQL database (Qt SQL's QPSQL driver, over libpq), as
+// one bench sees it. Used from one thread only (the shipper's), which may wait on the network:
+// every wait is bounded by the connection's timeouts and a statement timeout.
+
+#include "history/row_page.h"
+#include "history/upgrade_row.h"
+
+#include <QDateTime>
+#include <QMetaType>
+#include <QSqlError>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace History {
+
+// The version of the server's schema (schema_info) this program ships to.
+constexpr int central_schema_version = 1;
+
+struct CentralTrouble {
+    enum class Kind {
+        none,
+        not_reached,    // no connection: the server is away, or does not answer in time
+        refused,        // the server answered no: a wrong password, an unknown role, no access
+        unknown_schema, // the database is not a central record of a version this program knows
+        rejected,       // a statement failed on a reachable server
+    };
+    Kind kind = Kind::none;
+    QString why; // libpq's or the server's words, never with a password
+    explicit operator bool() const { return kind != Kind::none; }
+};
+
+// A unit's newest upgrade on the whole fleet.
+struct FleetUpgrade {
+    QString bench; // the login role that shipped it
+    QDateTime happened_at;
+    QString revision_before;
+    QString revision_after;
+    bool elsewhere = false; // on another bench than this one
+};
+
+class CentralRecord {
+public:
+    // `connection`: a libpq connection string, already bounded (bounded_connection).
+    explicit CentralRecord(QString connection);
+    ~CentralRecord();
+    CentralRecord(const CentralRecord&) = delete;
+    CentralRecord& operator=(const CentralRecord&) = delete;
+
+    // Connects and checks the schema's version; closes again on any trouble.
+    CentralTrouble open();
+    bool is_open() const { return open_; }
+    void close();
+
+    // The rows in one transaction; a row the server has already (by uuid) is left as it is.
+    CentralTrouble ship(const std::vector<UpgradeRow>& rows);
+    std::optional<FleetUpgrade> newest_upgrade(const QString& serial, CentralTrouble* trouble);
+    // The fleet's rows, newest first, for the history window.
+    RowPage page(const RowQuery& query, CentralTrouble* trouble);
+
+private:
+    CentralTrouble failed(const QSqlError& error);
+
+    const QString connection_;
+    const QString name_;
+    bool open_ = false;
+};
+
+} // namespace History
+
+Q_DECLARE_METATYPE(History::FleetUpgrade)

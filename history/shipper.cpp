@@ -1,0 +1,184 @@
+#include "history/shipper.h"
+
+#include "history/recorder.h"
+
+#include <QDebug>
+#include <QTimer>
+
+namespace History {
+
+namespace {
+// A server away is tried again soon, then less and less often.
+constexpr int first_retry_ms = 1000;
+constexpr int longest_retry_ms = 30000;
+constexpr int default_finish_ms = 5000;
+} // namespace
+
+void register_central_types() {
+    qRegisterMetaType<UpgradeRows>();
+    qRegisterMetaType<CentralState>();
+    qRegisterMetaType<std::optional<FleetUpgrade>>();
+}
+
+Shipper::Shipper(QString connection_) : connection(std::move(connection_)) {}
+
+Shipper::~Shipper() = default;
+
+void Shipper::start() {
+    record = std::make_unique<CentralRecord>(connection);
+    retry = new QTimer(this);
+    retry->setSingleShot(true);
+    connect(retry, &QTimer::timeout, this, &Shipper::want_rows);
+    publish();
+    connected(); // the indicator tells a refusal before the first row is due
+    emit want_rows();
+}
+
+// Opens the connection when it is not open, unless a retry is pending: a server that did not
+// answer is not asked again (nor waited for) before its pause is over.
+bool Shipper::connected() {
+    if (!record)
+        return false;
+    if (record->is_open())
+        return true;
+    if (retry && retry->isActive())
+        return false;
+    const CentralTrouble trouble = record->open();
+    take_trouble(trouble);
+    return !trouble;
+}
+
+void Shipper::take_trouble(const CentralTrouble& trouble) {
+    using Kind = CentralTrouble::Kind;
+    if (!trouble) {
+        retry_ms = 0;
+        state.reached_at = QDateTime::currentDateTime();
+        state.why.clear();
+        state.kind = state.waiting > 0 ? CentralState::Kind::shipping : CentralState::Kind::up_to_date;
+        last_why.clear();
+        return;
+    }
+    if (trouble.why != last_why)
+        qWarning().noquote() << "Central record:" << trouble.why;
+    last_why = trouble.why;
+    state.why = trouble.why;
+    state.kind = trouble.kind == Kind::refused          ? CentralState::Kind::refused
+                 : trouble.kind == Kind::unknown_schema ? CentralState::Kind::unknown_schema
+                                                        : CentralState::Kind::not_reached;
+    retry_later();
+}
+
+void Shipper::retry_later() {
+    retry_ms = retry_ms == 0 ? first_retry_ms : std::min(2 * retry_ms, longest_retry_ms);
+    if (retry)
+        retry->start(retry_ms);
+}
+
+void Shipper::publish() {
+    if (state == published)
+        return;
+    published = state;
+    emit state_changed(state);
+}
+
+// An empty batch says that nothing waits. After a failure the rows stay unmarked in the
+// record, and the recorder offers them again when the pause is over.
+void Shipper::take(const UpgradeRows& batch, int waiting) {
+    state.waiting = waiting;
+    if (batch.empty()) {
+        if (state.kind == CentralState::Kind::shipping)
+            state.kind = CentralState::Kind::up_to_date;
+        publish();
+        return;
+    }
+    if (connected()) {
+        const CentralTrouble trouble = record->ship(batch);
+        take_trouble(trouble);
+        if (!trouble) {
+            QStringList uuids;
+            for (const UpgradeRow& row : batch)
+                uuids << row.uuid;
+            state.waiting = waiting - int(batch.size());
+            if (state.waiting == 0)
+                state.kind = CentralState::Kind::up_to_date;
+            emit shipped(uuids);
+        }
+    }
+    publish();
+}
+
+void Shipper::ask_unit(const QString& serial) {
+    std::optional<FleetUpgrade> found;
+    CentralTrouble trouble;
+    if (connected()) {
+        found = record->newest_upgrade(serial, &trouble);
+        take_trouble(trouble);
+    }
+    publish();
+    emit unit_known(serial, found);
+}
+
+void Shipper::ask_rows(const RowQuery& query) {
+    RowPage page;
+    page.request = query.request;
+    CentralTrouble trouble;
+    if (connected()) {
+        page = record->page(query, &trouble);
+        take_trouble(trouble);
+    }
+    publish();
+    emit rows_ready(page, state.why);
+}
+
+void Shipper::finish() {
+    if (retry)
+        retry->stop();
+    record.reset(); // closed in the thread that opened it
+}
+
+ShipperThread::ShipperThread(const QString& connection)
+    : thread(std::make_unique<QThread>()), shipper_(new Shipper(connection)) {
+    register_central_types();
+    thread->setObjectName(QStringLiteral("shipper"));
+    shipper_->moveToThread(thread.get());
+    thread->start();
+}
+
+ShipperThread::~ShipperThread() {
+    finish_within(default_finish_ms);
+}
+
+void ShipperThread::start(Recorder* recorder) {
+    // Between the two threads, both ways queued: batches to the shipper, marks to the recorder.
+    QObject::connect(recorder, &Recorder::rows_to_ship, shipper_, &Shipper::take, Qt::QueuedConnection);
+    QObject::connect(shipper_, &Shipper::shipped, recorder, &Recorder::mark_shipped, Qt::QueuedConnection);
+    QObject::connect(shipper_, &Shipper::want_rows, recorder, &Recorder::offer_rows, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(shipper_, &Shipper::start, Qt::QueuedConnection);
+}
+
+// A shipper that is still waiting on the network at the end is left to the end of the
+// process, with its thread: deleting either under it would crash.
+void ShipperThread::finish_within(int bound_ms) {
+    if (!thread)
+        return;
+    // To the shipper's thread, queued: it closes the connection once its call has returned,
+    // and ends its thread's loop itself, after every call queued before this one.
+    Shipper* shipper = shipper_;
+    QMetaObject::invokeMethod(
+        shipper_, [shipper] {
+            shipper->finish();
+            QThread::currentThread()->quit();
+        },
+        Qt::QueuedConnection);
+    if (thread->wait(static_cast<unsigned long>(std::max(bound_ms, 0)))) {
+        delete shipper_;
+        thread.reset();
+    } else {
+        qWarning().noquote() << "Central record: the server did not answer before the end; the "
+                                "rows not shipped are shipped at the next start";
+        (void)thread.release();
+    }
+    shipper_ = nullptr;
+}
+
+} // namespace History
