@@ -1,0 +1,229 @@
+// The central record, on a real PostgreSQL server made for the test (tools/pg_test_server.sh):
+// every finished row arrives once whatever kills the program, a server away and back gets the
+// rows without a restart, a bench learns what another did, and each trouble of the server is
+// told in the bench's state, with no password anywhere.
+
+#include "history/central_connection.h"
+#include "history/recorder.h"
+#include "history/shipper.h"
+#include "history/store.h"
+#include "message_log.h"
+
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int generous_ms = 60000; // bounds waits; nothing here measures speed
+using Kind = History::CentralState::Kind;
+
+QString env(const char* name) {
+    return qEnvironmentVariable(name);
+}
+
+// The administrator's view of the server.
+QVariant admin_value(const QString& statement) {
+    const QString name = QStringLiteral("admin");
+    if (!QSqlDatabase::contains(name)) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setConnectOptions(env("ORVANTA_PG_ADMIN"));
+    }
+    QSqlDatabase db = QSqlDatabase::database(name);
+    QSqlQuery q(db);
+    if (!q.exec(statement))
+        qWarning() << statement << q.lastError().text();
+    return q.next() ? q.value(0) : QVariant();
+}
+
+bool server(const char* action) {
+    return QProcess::execute(QStringLiteral("bash"),
+                             env("ORVANTA_PG_SERVER").split(' ') + QStringList{action}) == 0;
+}
+
+History::UpgradeRow finished_row(int n, const QString& serial, const QString& outcome) {
+    History::UpgradeRow row;
+    row.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    row.serial = serial;
+    row.product = QStringLiteral("Lumo-7");
+    row.revision_before = QStringLiteral("B7");
+    row.revision_after = outcome == QLatin1String("upgraded") ? QStringLiteral("B8") : QString();
+    row.outcome = outcome;
+    row.phase = QStringLiteral("read_back");
+    row.started_at = QDateTime::currentDateTimeUtc().addSecs(n - 100000);
+    row.ended_at = row.started_at.addSecs(30);
+    row.host = QStringLiteral("bench-pc");
+    return row;
+}
+
+void fill(const QString& path, int rows, const QString& serial) {
+    History::Store store(path);
+    QString moved;
+    QVERIFY(!store.open(&moved));
+    for (int i = 0; i < rows; ++i)
+        QVERIFY(!store.put(finished_row(i, serial, QStringLiteral("upgraded")), &moved));
+}
+
+int server_rows(const QString& serial) {
+    return admin_value(QStringLiteral("SELECT count(DISTINCT uuid) * 1000000 + count(*) FROM upgrades "
+                                      "WHERE serial = '%1'").arg(serial)).toInt();
+}
+
+// A bench in the test: its recorder and shipper, and what they said last.
+struct Bench : QObject {
+    Bench(const QString& record, const QString& connection)
+        : recorder(record, QStringLiteral("bench-pc")),
+          shipper(History::bounded_connection(History::parse_connection(connection))) {
+        connect(shipper.shipper(), &History::Shipper::state_changed, this,
+                [this](const History::CentralState& s) { state = s; }, Qt::QueuedConnection);
+        connect(shipper.shipper(), &History::Shipper::unit_known, this,
+                [this](const QString&, const std::optional<History::FleetUpgrade>& u) {
+                    fleet = u;
+                    answered = true;
+                }, Qt::QueuedConnection);
+        shipper.start(recorder.recorder());
+        recorder.start();
+    }
+    void put(const History::UpgradeRow& row) {
+        QMetaObject::invokeMethod(recorder.recorder(), "put", Qt::QueuedConnection,
+                                  Q_ARG(History::UpgradeRow, row));
+    }
+    History::RecorderThread recorder;
+    History::ShipperThread shipper;
+    History::CentralState state;
+    std::optional<History::FleetUpgrade> fleet;
+    bool answered = false;
+};
+
+} // namespace
+
+class CentralShipping : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        QVERIFY2(!env("ORVANTA_PG_BENCH_A").isEmpty(), "run under tools/pg_test_server.sh");
+        History::register_record_types();
+        History::register_central_types();
+    }
+
+    void each_trouble_is_told_without_a_password_data() {
+        QTest::addColumn<QString>("connection");
+        QTest::addColumn<QString>("prepare"); // the administrator's statement first
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("words");
+        const QString a = env("ORVANTA_PG_BENCH_A");
+        QTest::newRow("wrong password") << a + " password=wrong-secret" << QString()
+                                        << int(Kind::refused) << "password authentication failed";
+        QTest::newRow("a bench without a password") << QString(a).replace("bench_a", "bench_z")
+                                                    << QString() << int(Kind::refused)
+                                                    << "no password supplied";
+        QTest::newRow("schema of another version")
+            << a << "UPDATE schema_info SET version = 2" << int(Kind::unknown_schema) << "2";
+        QTest::newRow("server that accepts and never answers")
+            << "host=127.0.0.1 port=%silent dbname=central user=bench_a password=never-shown"
+            << QString() << int(Kind::not_reached) << "timeout";
+    }
+    void each_trouble_is_told_without_a_password() {
+        QFETCH(QString, connection);
+        QFETCH(QString, prepare);
+        QFETCH(int, kind);
+        QFETCH(QString, words);
+        QTcpServer silent; // listens; the kernel accepts, nobody ever answers
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        connection.replace("%silent", QString::number(silent.serverPort()));
+        if (!prepare.isEmpty())
+            admin_value(prepare);
+        QTemporaryDir dir;
+        fill(dir.filePath("history.sqlite"), 3, "TROUBLE");
+        MessageLog log;
+        QElapsedTimer closing;
+        {
+            Bench bench(dir.filePath("history.sqlite"), connection);
+            QTRY_VERIFY_WITH_TIMEOUT(bench.state.kind == Kind(kind), generous_ms);
+            QVERIFY2(bench.state.why.contains(words), qPrintable(bench.state.why));
+            QCOMPARE(bench.state.waiting, 3);
+            closing.start();
+            bench.shipper.finish_within(1000);
+        }
+        QVERIFY2(closing.elapsed() < 5000, "closing waits for the server"); // a bound, not a speed
+        admin_value("UPDATE schema_info SET version = 1");
+        QCOMPARE(server_rows("TROUBLE"), 0);
+        for (const QString& text : log.texts())
+            QVERIFY2(!text.contains("secret") && !text.contains("never-shown"), qPrintable(text));
+    }
+
+    // A backlog shipped by the program itself, killed four times at random moments.
+    void every_row_arrives_once_though_the_program_is_killed() {
+        QTemporaryDir dir;
+        QDir(dir.path()).mkpath("data/Orvanta/FirmwareUpgradeTool");
+        fill(dir.filePath("data/Orvanta/FirmwareUpgradeTool/history-simulator.sqlite"), 2000, "KILLED");
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert("QT_QPA_PLATFORM", "offscreen");
+        e.insert("XDG_DATA_HOME", dir.filePath("data"));
+        e.insert("XDG_RUNTIME_DIR", dir.path());
+        e.insert("ORVANTA_SIMULATOR_STATE_DIR", dir.filePath("state"));
+        const QStringList args{"--use-simulator", "--central-record", env("ORVANTA_PG_BENCH_A")};
+        for (int kill = 0; kill <= 4; ++kill) {
+            QProcess program;
+            program.setProcessEnvironment(e);
+            program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            program.start(QStringLiteral(ORVANTA_EXECUTABLE), args);
+            QVERIFY(program.waitForStarted());
+            if (kill < 4) {
+                QTest::qWait(300 + int(QRandomGenerator::global()->bounded(1200)));
+                program.kill();
+            } else {
+                QTRY_COMPARE_WITH_TIMEOUT(server_rows("KILLED"), 2000 * 1000000 + 2000, generous_ms);
+                program.terminate();
+            }
+            QVERIFY(program.waitForFinished(generous_ms));
+        }
+        QCOMPARE(server_rows("KILLED"), 2000 * 1000000 + 2000);
+        History::Store store(dir.filePath("data/Orvanta/FirmwareUpgradeTool/history-simulator.sqlite"));
+        QString moved;
+        QVERIFY(!store.open(&moved));
+        History::Trouble trouble;
+        QCOMPARE(store.count_unshipped(&trouble), 0);
+    }
+
+    void rows_wait_for_a_server_away_and_arrive_when_it_is_back() {
+        QTemporaryDir dir;
+        Bench bench(dir.filePath("history.sqlite"), env("ORVANTA_PG_BENCH_A"));
+        bench.put(finished_row(1, "AWAY", "upgraded"));
+        QTRY_COMPARE_WITH_TIMEOUT(server_rows("AWAY"), 1000001, generous_ms);
+        QVERIFY(server("stop"));
+        bench.put(finished_row(2, "AWAY", "download_failed"));
+        QTRY_VERIFY_WITH_TIMEOUT(bench.state.kind == Kind::not_reached && bench.state.waiting == 1,
+                                 generous_ms);
+        QVERIFY(bench.state.reached_at.isValid());
+        QVERIFY(server("start"));
+        QTRY_COMPARE_WITH_TIMEOUT(server_rows("AWAY"), 2000002, generous_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(bench.state.kind == Kind::up_to_date, generous_ms);
+    }
+
+    void a_bench_learns_what_another_bench_did() {
+        QTemporaryDir dir;
+        Bench a(dir.filePath("a.sqlite"), env("ORVANTA_PG_BENCH_A"));
+        a.put(finished_row(1, "SHARED", "upgraded"));
+        QTRY_COMPARE_WITH_TIMEOUT(server_rows("SHARED"), 1000001, generous_ms);
+        Bench b(dir.filePath("b.sqlite"), env("ORVANTA_PG_BENCH_B"));
+        for (Bench* bench : {&b, &a}) {
+            QMetaObject::invokeMethod(bench->shipper.shipper(), "ask_unit", Qt::QueuedConnection,
+                                      Q_ARG(QString, "SHARED"));
+            QTRY_VERIFY_WITH_TIMEOUT(bench->answered, generous_ms);
+            QVERIFY(bench->fleet);
+            QCOMPARE(bench->fleet->bench, QStringLiteral("bench_a"));
+            QCOMPARE(bench->fleet->revision_after, QStringLiteral("B8"));
+            QCOMPARE(bench->fleet->elsewhere, bench == &b);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(CentralShipping)
+#include "test_central_shipping.moc"
