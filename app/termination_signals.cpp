@@ -32,14 +32,13 @@ void on_termination_signals(std::function<void(int)> action) {
         qWarning() << "No socket pair for signal handling; Ctrl+C will end the program at once";
         return;
     }
-    auto* notifier = new QSocketNotifier(signal_pipe[1], QSocketNotifier::Read,
-                                         QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
-                     [action = std::move(action)] {
-                         char number = 0;
-                         if (::read(signal_pipe[1], &number, 1) == 1)
-                             action(int(number));
-                     });
+    auto* notifier =
+        new QSocketNotifier(signal_pipe[1], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [action = std::move(action)] {
+        char number = 0;
+        if (::read(signal_pipe[1], &number, 1) == 1)
+            action(int(number));
+    });
     struct sigaction handler {};
     handler.sa_handler = on_signal;
     sigemptyset(&handler.sa_mask);

@@ -40,8 +40,8 @@ bool read_rows(QSqlDatabase& db, const QString& serial, std::vector<History::Upg
 }
 
 // Read-only: a reader never creates, migrates or locks the record for writing.
-bool read_record(const QString& path, const QString& serial,
-                 std::vector<History::UpgradeRow>* rows, QString* why) {
+bool read_record(const QString& path, const QString& serial, std::vector<History::UpgradeRow>* rows,
+                 QString* why) {
     bool ok = false;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_name);
@@ -70,8 +70,8 @@ void print_rows(const std::vector<History::UpgradeRow>& rows, const Settings::Te
         }
         const QString from_to = texts.text(QStringLiteral("history_from_to"))
                                     .arg(row.revision_before, row.revision_after);
-        report.step(QStringList{History::iso_utc(row.started_at), row.serial, row.product,
-                                from_to, row.outcome, row.cause}
+        report.step(QStringList{History::iso_utc(row.started_at), row.serial, row.product, from_to,
+                                row.outcome, row.cause}
                         .join(QStringLiteral("  ")));
     }
 }
@@ -83,8 +83,9 @@ int list_history(const Options& options, const Settings::Texts& texts, Report& r
     std::vector<History::UpgradeRow> rows;
     QString why;
     if (QFileInfo::exists(path) && !read_record(path, options.serial, &rows, &why)) {
-        std::fprintf(stderr, "%s\n",
-                     qPrintable(texts.text(QStringLiteral("cli_history_unreadable")).arg(path, why)));
+        std::fprintf(
+            stderr, "%s\n",
+            qPrintable(texts.text(QStringLiteral("cli_history_unreadable")).arg(path, why)));
         return failed;
     }
     if (options.csv) {
@@ -93,8 +94,9 @@ int list_history(const Options& options, const Settings::Texts& texts, Report& r
         return done;
     }
     if (!options.json)
-        report.step(texts.text(QStringLiteral("history_headers")).split(QLatin1Char('|')).join(
-            QStringLiteral("  ")));
+        report.step(texts.text(QStringLiteral("history_headers"))
+                        .split(QLatin1Char('|'))
+                        .join(QStringLiteral("  ")));
     print_rows(rows, texts, report, options.json);
     return done;
 }

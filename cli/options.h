@@ -18,7 +18,7 @@ struct Options {
     bool repeat = false;   // a station: one unit after another until stopped
     bool json = false;     // JSON Lines on standard output
     bool simulator = false;
-    QString serial; // history: only the rows of serials that contain it
+    QString serial;   // history: only the rows of serials that contain it
     bool csv = false; // history: the record's CSV
 };
 

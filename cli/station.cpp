@@ -132,8 +132,8 @@ bool Station::conclude_on_situation(const Situation& s) {
         conclude({"no_working_files", failed, {}, {}, {}, {}, false, {}, {}});
     else if (s.kind == Situation::Kind::no_record)
         conclude({"no_record", refused, {}, {}, {}, {}, false, {}, {}});
-    else if (no_access && (s.kind == Situation::Kind::listing_failed ||
-                           s.kind == Situation::Kind::unreadable))
+    else if (no_access &&
+             (s.kind == Situation::Kind::listing_failed || s.kind == Situation::Kind::unreadable))
         conclude({"no_access", Cli::no_access, {}, {}, {}, {}, false, {}, {}});
     else
         return false;
@@ -156,7 +156,8 @@ void Station::take_announcement() {
     tell_unit(a.device_info);
     if (a.device_info.type != desired.product.type) {
         say_explanation({Explanation::Kind::other_product, {}, {}, {}});
-        conclude({"refused", refused, unit_serial, a.device_info.FW_revision, {}, {}, false, {}, {}});
+        conclude(
+            {"refused", refused, unit_serial, a.device_info.FW_revision, {}, {}, false, {}, {}});
         return;
     }
     const QString revision = a.device_info.FW_revision;

@@ -84,20 +84,20 @@ private:
     std::unique_ptr<SM_A> worker;
     std::unique_ptr<SM_B> machine;
     std::unique_ptr<Recording> recording;
-    QTimer deadline; // no unit within --wait; or the unit's re-read after a download
+    QTimer deadline;    // no unit within --wait; or the unit's re-read after a download
     QTimer record_wait; // for the record to keep an outcome's row
 
     Turn turn = Turn::waiting;
     bool download_ordered = false; // for the current unit
     QString unit_serial;
-    Explanation said;              // the last explanation reported
+    Explanation said;                   // the last explanation reported
     std::optional<OutcomeEvent> untold; // waits for the record to keep its row
     std::optional<History::UpgradeRow> untold_row;
     int exit_status = 0;
     bool stop_asked = false;
     bool ending = false;
     bool worker_ended = false;
-    QString phase; // of the transfer under way: "download" or "read_back"
+    QString phase;    // of the transfer under way: "download" or "read_back"
     int percent = -1; // the last one told
 };
 

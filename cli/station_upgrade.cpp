@@ -22,21 +22,34 @@ int status_of(const DFU::Failure& failure) {
 void Station::follow_machine() {
     SM_B* m = machine.get();
     const auto direct = Qt::DirectConnection;
-    connect(m, &SM_B::sig_ExplanationChanged, this, [this] { say_explanation(machine->explanation); },
-            direct);
+    connect(
+        m, &SM_B::sig_ExplanationChanged, this, [this] { say_explanation(machine->explanation); },
+        direct);
     connect(m, &SM_B::sig_DeviceConnected, this, &Station::on_unit_connected, direct);
     connect(m, &SM_B::sig_DifferingRevision, this, &Station::on_other_revision, direct);
-    connect(m, &SM_B::sig_UploadingVerifying, this, [this] { report.step(words("cli_reading_back")); },
-            direct);
-    connect(m, &SM_B::sig_Upgrading, this, [this] { report.step(words("cli_writing")); }, direct);
+    connect(
+        m, &SM_B::sig_UploadingVerifying, this, [this] { report.step(words("cli_reading_back")); },
+        direct);
+    connect(
+        m, &SM_B::sig_Upgrading, this, [this] { report.step(words("cli_writing")); }, direct);
     connect(m, &SM_B::sig_FwMatches, this, &Station::on_matches, direct);
     connect(m, &SM_B::sig_FwDiffers, this, &Station::on_differs, direct);
     connect(m, &SM_B::sig_UpgradeImpossible, this, &Station::on_unit_gone, direct);
-    connect(m, &SM_B::sig_InvalidProduct, this, [this] {
-        say_explanation({Explanation::Kind::other_product, {}, {}, {}});
-        conclude({"refused", refused, unit_serial, machine->device_info.FW_revision, {}, {}, false,
-                  {}, {}});
-    }, direct);
+    connect(
+        m, &SM_B::sig_InvalidProduct, this,
+        [this] {
+            say_explanation({Explanation::Kind::other_product, {}, {}, {}});
+            conclude({"refused",
+                      refused,
+                      unit_serial,
+                      machine->device_info.FW_revision,
+                      {},
+                      {},
+                      false,
+                      {},
+                      {}});
+        },
+        direct);
 }
 
 // A unit read: a new one, or the install's own unit read again after its download.
@@ -71,8 +84,8 @@ void Station::on_other_revision() {
     }
     // verify: the information block already says that the firmware is not the carried one.
     say_explanation({Explanation::Kind::firmware_differs, {}, {}, {}});
-    conclude({"differs", failed, unit_serial, machine->device_info.FW_revision, {}, {}, false, {},
-              {}});
+    conclude(
+        {"differs", failed, unit_serial, machine->device_info.FW_revision, {}, {}, false, {}, {}});
 }
 
 // A read-back that differs is written again by install, once; one that failed is not.
@@ -80,8 +93,7 @@ void Station::on_differs() {
     if (turn != Turn::working)
         return;
     const DFU::Failure read_back = worker->situation().read_back;
-    if (options.verb == Verb::install && !download_ordered &&
-        read_back.cause == DFU::Cause::none) {
+    if (options.verb == Verb::install && !download_ordered && read_back.cause == DFU::Cause::none) {
         order_download();
         return;
     }

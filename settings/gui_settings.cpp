@@ -19,9 +19,8 @@ CircleData CircleData_factory(const QJsonObject& o) {
 // The fields are filled in one pass, so a field holding "%N" is never substituted again.
 CircleData::operator QString() const {
     return QStringLiteral("Circle '%1': (%2,%3), r=%4, w=%5, color=%6")
-        .arg(name, QString::number(center.x), QString::number(center.y),
-             QString::number(radius), QString::number(pen_width),
-             color.name(QColor::HexArgb));
+        .arg(name, QString::number(center.x), QString::number(center.y), QString::number(radius),
+             QString::number(pen_width), color.name(QColor::HexArgb));
 }
 
 GUI::GUI(const QString& json_text) : Texts(json_text) {

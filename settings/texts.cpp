@@ -39,8 +39,8 @@ LabelData::operator QString() const {
     const QString separator = (!white && !create) ? QStringLiteral(" ") : QString();
     const QString no_create = create ? QString() : QStringLiteral("no-create");
     return QStringLiteral("Label '%1': (%2,%3) {%4%5%6} font='%7':%8: '%9'")
-        .arg(id, QString::number(position.x), QString::number(position.y), not_white,
-             separator, no_create, font, QString::number(size), text);
+        .arg(id, QString::number(position.x), QString::number(position.y), not_white, separator,
+             no_create, font, QString::number(size), text);
 }
 
 Texts::Texts(const QString& json_text) {

@@ -21,13 +21,13 @@ void apply_point(const QJsonObject& o, Point& p);
 
 // One label entry: where and how a text of the window is shown, and the text itself.
 struct LabelData {
-    QString id;                     // null when the entry has no "id"
-    Point position{-1, -1};         // applied only when both coordinates are positive
-    qint32 size = -1;               // pixel size before scaling; applied only when positive
+    QString id;                       // null when the entry has no "id"
+    Point position{-1, -1};           // applied only when both coordinates are positive
+    qint32 size = -1;                 // pixel size before scaling; applied only when positive
     QString font = QLatin1String(""); // family name; applied only when not empty
     QString text = QLatin1String(""); // plain or rich text, may hold %1 and %2
-    bool create = true;             // false: the entry only supplies a text to lookups by id
-    bool white = true;              // light grey text when true, black when false
+    bool create = true;               // false: the entry only supplies a text to lookups by id
+    bool white = true;                // light grey text when true, black when false
 
     operator QString() const;
 };

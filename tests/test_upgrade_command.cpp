@@ -39,8 +39,9 @@ public:
     bool attach(const QString& configuration, int download_s = 0) {
         QProcess p;
         p.setProcessEnvironment(environment());
-        p.start(QFileInfo(QStringLiteral(ORVANTA_DFU_SIMULATOR)).dir().filePath(
-                    "dfu-util_simulator.sh"),
+        p.start(QFileInfo(QStringLiteral(ORVANTA_DFU_SIMULATOR))
+                    .dir()
+                    .filePath("dfu-util_simulator.sh"),
                 {"--dfu-util-command", "setup_prepared_config", configuration});
         const bool set_up = p.waitForFinished(generous_ms) && p.exitCode() == 0;
         return set_up && write_seconds("download_seconds", download_s) &&
@@ -143,9 +144,8 @@ void TestUpgradeCommand::exit_status_and_outcome_data() {
     QTest::newRow("verify of a carried revision whose read-back differs")
         << "desired_revision_differs" << QStringList{"verify"} + sim << 1 << "differs" << true
         << false;
-    QTest::newRow("download fails")
-        << "download_fails" << QStringList{"install"} + sim << 1 << "download_failed" << true
-        << false;
+    QTest::newRow("download fails") << "download_fails" << QStringList{"install"} + sim << 1
+                                    << "download_failed" << true << false;
     QTest::newRow("unit lost during the download")
         << "lost_during_download" << QStringList{"install"} + sim << 1 << "unit_lost" << true
         << false;
