@@ -209,7 +209,7 @@ void TestUpgradeCommand::exit_status_and_outcome() {
 }
 
 // A station: each unit gets its outcome, the next one is waited for once the last has gone,
-// and a stop between units ends it with 130.
+// the record can be read meanwhile, and a stop between units ends it with 130.
 void TestUpgradeCommand::station_takes_two_units_in_turn() {
     Bench bench;
     QVERIFY(bench.attach("desired_firmware"));
@@ -228,6 +228,17 @@ void TestUpgradeCommand::station_takes_two_units_in_turn() {
     QVERIFY(second);
     QCOMPARE(second->value("outcome").toString(), QStringLiteral("upgraded"));
     QVERIFY(second->value("serial") != first->value("serial"));
+
+    // history reads the record beside the running station: both outcomes, newest first.
+    const std::unique_ptr<QProcess> h = bench.start({"history", "--use-simulator", "--json"});
+    Events rows(*h);
+    QCOMPARE(exit_status(*h), 0);
+    for (const std::optional<QJsonObject>& told : {second, first}) {
+        const std::optional<QJsonObject> row = rows.wait_for("row");
+        QVERIFY(row);
+        QCOMPARE(row->value("serial"), told->value("serial"));
+        QCOMPARE(row->value("outcome"), told->value("outcome"));
+    }
 
     ::kill(static_cast<pid_t>(p->processId()), SIGINT);
     QCOMPARE(exit_status(*p), 130);
