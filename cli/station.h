@@ -73,7 +73,7 @@ private:
     void unit_left();
     void end(int exit_status);
     void on_worker_ended();
-    void tell_stop();
+    void record_stop(bool tell);
     void arm_deadline();
     QString words(const char* id) const;
 

@@ -105,14 +105,15 @@ void Station::on_deadline() {
     conclude_from_record(failed);
 }
 
-// A second signal only repeats what the first one said.
+// A second signal only repeats what the first one said. A station stopped while the unit it
+// has told of is still attached keeps that outcome's status; otherwise the status is 130.
 void Station::stop() {
     if (worker->transfer_report().running != SM_A::Transfer::none)
         std::fprintf(stderr, "%s\n", qPrintable(words("status_stopAfterTransfer")));
     if (stop_asked)
         return;
     stop_asked = true;
-    end(stopped);
+    end(options.repeat && turn == Turn::told ? exit_status : stopped);
 }
 
 // Stops the machine and the worker between dfu-util runs; the end comes when the worker's
@@ -141,14 +142,15 @@ void Station::on_worker_ended() {
         exit_status = failed;
     }
     if (stop_asked)
-        tell_stop();
+        record_stop(exit_status == stopped);
     if (recording)
         recording->finish();
     emit finished(exit_status);
 }
 
-// What a stop left unfinished goes into the record, as the window records it, then is told.
-void Station::tell_stop() {
+// What a stop left unfinished goes into the record, as the window records it, and is told
+// when the stop is the outcome.
+void Station::record_stop(bool tell) {
     const SM_A::Outcome last = worker->transfer_report().last;
     OutcomeEvent o{"stopped", stopped, unit_serial, {}, {}, {}, false, {}, {}};
     o.words = words("cli_outcome").arg(o.outcome, QString::number(o.exit_status));
@@ -164,7 +166,8 @@ void Station::tell_stop() {
             o.transfer = transfer_name(last);
         }
     }
-    report.outcome(o);
+    if (tell)
+        report.outcome(o);
 }
 
 } // namespace Cli

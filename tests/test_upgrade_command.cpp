@@ -48,6 +48,14 @@ public:
                write_seconds("upload_seconds", 0);
     }
 
+    // The unit leaves. The worker looks at a connected unit every second: the wait is
+    // generously long for it to see it gone.
+    bool detach() {
+        const bool gone = attach("no_unit");
+        QTest::qWait(5000);
+        return gone;
+    }
+
     std::unique_ptr<QProcess> start(const QStringList& arguments) {
         auto p = std::make_unique<QProcess>();
         p->setProcessEnvironment(environment());
@@ -220,9 +228,7 @@ void TestUpgradeCommand::station_takes_two_units_in_turn() {
     QVERIFY(first);
     QCOMPARE(first->value("outcome").toString(), QStringLiteral("already_current"));
 
-    QVERIFY(bench.attach("no_unit"));
-    // The worker looks at a connected unit every second: generously long for it to see it gone.
-    QTest::qWait(5000);
+    QVERIFY(bench.detach());
     QVERIFY(bench.attach("older_revision"));
     const std::optional<QJsonObject> second = events.wait_for("outcome");
     QVERIFY(second);
@@ -240,6 +246,7 @@ void TestUpgradeCommand::station_takes_two_units_in_turn() {
         QCOMPARE(row->value("outcome"), told->value("outcome"));
     }
 
+    QVERIFY(bench.detach()); // between units
     ::kill(static_cast<pid_t>(p->processId()), SIGINT);
     QCOMPARE(exit_status(*p), 130);
 }
