@@ -24,6 +24,16 @@ QString plain(const QString& rich) {
     return out.simplified();
 }
 
+OutcomeEvent unrecorded(const QString& outcome, int exit_status, const QString& serial,
+                        const QString& revision) {
+    OutcomeEvent o;
+    o.outcome = outcome;
+    o.exit_status = exit_status;
+    o.serial = serial;
+    o.revision_before = revision;
+    return o;
+}
+
 Report::Report(bool json_, const Settings::Texts& texts_)
     : json(json_), terminal(::isatty(STDOUT_FILENO) == 1), texts(texts_) {}
 

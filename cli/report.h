@@ -32,6 +32,10 @@ struct OutcomeEvent {
     QString words;    // for a person
 };
 
+// An outcome that the record does not keep: its name, status and what is known of the unit.
+OutcomeEvent unrecorded(const QString& outcome, int exit_status, const QString& serial = {},
+                        const QString& revision = {});
+
 class Report {
 public:
     Report(bool json, const Settings::Texts& texts);

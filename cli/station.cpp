@@ -127,14 +127,14 @@ void Station::take_situation() {
 bool Station::conclude_on_situation(const Situation& s) {
     const bool no_access = s.failure.cause == DFU::Cause::no_access;
     if (s.kind == Situation::Kind::several_units)
-        conclude({"several_units", no_single_unit, {}, {}, {}, {}, false, {}, {}});
+        conclude(unrecorded("several_units", no_single_unit));
     else if (s.kind == Situation::Kind::no_working_files)
-        conclude({"no_working_files", failed, {}, {}, {}, {}, false, {}, {}});
+        conclude(unrecorded("no_working_files", failed));
     else if (s.kind == Situation::Kind::no_record)
-        conclude({"no_record", refused, {}, {}, {}, {}, false, {}, {}});
+        conclude(unrecorded("no_record", refused));
     else if (no_access &&
              (s.kind == Situation::Kind::listing_failed || s.kind == Situation::Kind::unreadable))
-        conclude({"no_access", Cli::no_access, {}, {}, {}, {}, false, {}, {}});
+        conclude(unrecorded("no_access", Cli::no_access));
     else
         return false;
     return true;
@@ -156,15 +156,14 @@ void Station::take_announcement() {
     tell_unit(a.device_info);
     if (a.device_info.type != desired.product.type) {
         say_explanation({Explanation::Kind::other_product, {}, {}, {}});
-        conclude(
-            {"refused", refused, unit_serial, a.device_info.FW_revision, {}, {}, false, {}, {}});
+        conclude(unrecorded("refused", refused, unit_serial, a.device_info.FW_revision));
         return;
     }
     const QString revision = a.device_info.FW_revision;
     const QString product = a.device_info.OTP_info.product_name();
     report.message(revision.isEmpty() ? words("status_devRevUnknown").arg(product)
                                       : words("status_devRev").arg(product, revision));
-    conclude({"identified", done, unit_serial, revision, {}, {}, false, {}, {}});
+    conclude(unrecorded("identified", done, unit_serial, revision));
 }
 
 } // namespace Cli

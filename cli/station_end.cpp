@@ -61,7 +61,7 @@ void Station::conclude(OutcomeEvent o) {
 // The row that ended the unit's attempt gives the outcome; without one the unit was lost
 // before an attempt began.
 void Station::conclude_from_record(int status) {
-    OutcomeEvent o{"unit_lost", status, unit_serial, {}, {}, {}, false, {}, {}};
+    OutcomeEvent o = unrecorded("unit_lost", status, unit_serial);
     const std::optional<History::UpgradeRow> row = recording->take_outcome();
     if (row)
         take_row(o, *row);
@@ -97,7 +97,7 @@ void Station::unit_left() {
 void Station::on_deadline() {
     if (turn == Turn::waiting) {
         report.message(words("cli_no_unit").arg(options.wait_seconds));
-        conclude({"no_unit", no_single_unit, {}, {}, {}, {}, false, {}, {}});
+        conclude(unrecorded("no_unit", no_single_unit));
         return;
     }
     // The install's unit did not come back after its download.
@@ -152,7 +152,7 @@ void Station::on_worker_ended() {
 // when the stop is the outcome.
 void Station::record_stop(bool tell) {
     const SM_A::Outcome last = worker->transfer_report().last;
-    OutcomeEvent o{"stopped", stopped, unit_serial, {}, {}, {}, false, {}, {}};
+    OutcomeEvent o = unrecorded("stopped", stopped, unit_serial);
     o.words = words("cli_outcome").arg(o.outcome, QString::number(o.exit_status));
     if (recording) {
         recording->record_stop(last == SM_A::Outcome::matches);

@@ -39,15 +39,7 @@ void Station::follow_machine() {
         m, &SM_B::sig_InvalidProduct, this,
         [this] {
             say_explanation({Explanation::Kind::other_product, {}, {}, {}});
-            conclude({"refused",
-                      refused,
-                      unit_serial,
-                      machine->device_info.FW_revision,
-                      {},
-                      {},
-                      false,
-                      {},
-                      {}});
+            conclude(unrecorded("refused", refused, unit_serial, machine->device_info.FW_revision));
         },
         direct);
 }
@@ -84,8 +76,7 @@ void Station::on_other_revision() {
     }
     // verify: the information block already says that the firmware is not the carried one.
     say_explanation({Explanation::Kind::firmware_differs, {}, {}, {}});
-    conclude(
-        {"differs", failed, unit_serial, machine->device_info.FW_revision, {}, {}, false, {}, {}});
+    conclude(unrecorded("differs", failed, unit_serial, machine->device_info.FW_revision));
 }
 
 // A read-back that differs is written again by install, once; one that failed is not.
