@@ -92,6 +92,8 @@ public:
         while (!t.hasExpired(generous_ms)) {
             while (process.canReadLine()) {
                 const QJsonObject o = QJsonDocument::fromJson(process.readLine()).object();
+                if (!o.contains("event"))
+                    ++not_events;
                 all.push_back(o);
                 if (o.value("event") == name && (phase.isEmpty() || o.value("phase") == phase))
                     return o;
@@ -102,7 +104,11 @@ public:
         }
         return std::nullopt;
     }
+    // Reads the rest of a program that has ended.
+    void drain() { wait_for(QString()); }
+
     QList<QJsonObject> all;
+    int not_events = 0; // lines of standard output that are no JSON object with an "event"
 
 private:
     QProcess& process;
@@ -157,15 +163,22 @@ void TestUpgradeCommand::exit_status_and_outcome_data() {
     QTest::newRow("unit lost during the download")
         << "lost_during_download" << QStringList{"install"} + sim << 1 << "unit_lost" << true
         << false;
+    QTest::newRow("verify finds the carried firmware")
+        << "desired_firmware" << QStringList{"verify"} + sim << 0 << "already_current" << true
+        << false;
     QTest::newRow("usage: no verb") << "no_unit" << sim << 2 << "" << false << false;
     QTest::newRow("usage: wait is not a number")
         << "no_unit" << QStringList{"status", "--wait", "soon"} + sim << 2 << "" << false << false;
     QTest::newRow("usage: repeat with history")
         << "no_unit" << QStringList{"history", "--repeat"} + sim << 2 << "" << false << false;
+    QTest::newRow("usage: --csv belongs to history")
+        << "no_unit" << QStringList{"install", "--csv"} + sim << 2 << "" << false << false;
     QTest::newRow("another copy holds the simulator's lock")
         << "older_revision" << QStringList{"install"} + sim << 3 << "" << false << false;
     QTest::newRow("another product is refused")
         << "other_product" << QStringList{"install"} + sim << 4 << "refused" << false << false;
+    QTest::newRow("status refuses another product")
+        << "other_product" << QStringList{"status"} + sim << 4 << "refused" << false << false;
     QTest::newRow("blank OTP is refused")
         << "blank_otp" << QStringList{"status"} + sim << 4 << "no_record" << false << false;
     QTest::newRow("no unit within the wait")
@@ -175,6 +188,8 @@ void TestUpgradeCommand::exit_status_and_outcome_data() {
         << "two_units" << QStringList{"install"} + sim << 5 << "several_units" << false << false;
     QTest::newRow("no USB rule") << "no_access" << QStringList{"install"} + sim << 6 << "no_access"
                                  << false << false;
+    QTest::newRow("status: no USB rule")
+        << "no_access" << QStringList{"status"} + sim << 6 << "no_access" << false << false;
     QTest::newRow("stop during the download: it runs to its end")
         << "older_revision" << QStringList{"install"} + sim << 130 << "stopped" << true << true;
 }
@@ -204,6 +219,8 @@ void TestUpgradeCommand::exit_status_and_outcome() {
     }
     const std::optional<QJsonObject> told = events.wait_for("outcome");
     QCOMPARE(exit_status(*p), status);
+    events.drain();
+    QCOMPARE(events.not_events, 0); // the log goes to standard error only
     QCOMPARE(told.has_value(), !outcome.isEmpty());
     if (!told)
         return;
