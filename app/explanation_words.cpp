@@ -12,7 +12,7 @@ QString without_program_name(const QString& line) {
     return line.startsWith(prefix) ? line.mid(prefix.size()) : line;
 }
 
-QString cause_words(const DFU::Failure& f, const Settings::GUI& gui) {
+QString cause_words(const DFU::Failure& f, const Settings::Texts& gui) {
     switch (f.cause) {
     case DFU::Cause::none:
         return QString();
@@ -36,16 +36,16 @@ QString cause_words(const DFU::Failure& f, const Settings::GUI& gui) {
     return QString();
 }
 
-QString desired_product(const Settings::Settings& settings) {
+QString desired_product(Device::Type type) {
     Device::ProductInfo desired;
-    desired.type = settings.desired_type;
+    desired.type = type;
     return desired.product_name_full();
 }
 
 } // namespace
 
-QString explanation_words(const Explanation& e, const Settings::Settings& settings) {
-    const Settings::GUI& gui = settings.gui;
+QString explanation_words(const Explanation& e, const Settings::Texts& gui,
+                          Device::Type desired_type, const QString& desired_revision) {
     const QString cause = cause_words(e.failure, gui);
     // Several values are filled in one call: a value's own "%1" is never taken for a placeholder.
     switch (e.kind) {
@@ -62,16 +62,16 @@ QString explanation_words(const Explanation& e, const Settings::Settings& settin
     case Kind::listing_failed:
         return gui.text(QStringLiteral("hint_listing_failed")).arg(cause);
     case Kind::no_record:
-        return gui.text(QStringLiteral("hint_no_record")).arg(desired_product(settings));
+        return gui.text(QStringLiteral("hint_no_record")).arg(desired_product(desired_type));
     case Kind::other_product:
-        return gui.text(QStringLiteral("hint_other_product")).arg(desired_product(settings));
+        return gui.text(QStringLiteral("hint_other_product")).arg(desired_product(desired_type));
     case Kind::upgrade_incomplete:
         return gui.text(QStringLiteral("hint_upgrade_incomplete")).arg(cause);
     case Kind::firmware_differs:
-        return gui.text(QStringLiteral("hint_firmware_differs")).arg(settings.desired_revision);
+        return gui.text(QStringLiteral("hint_firmware_differs")).arg(desired_revision);
     case Kind::upgrade_incomplete_differs:
         return gui.text(QStringLiteral("hint_upgrade_incomplete_differs"))
-            .arg(cause, settings.desired_revision);
+            .arg(cause, desired_revision);
     case Kind::read_back_failed:
         return gui.text(QStringLiteral("hint_read_back_failed")).arg(cause);
     case Kind::no_working_files:

@@ -3,6 +3,7 @@
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "app/termination_signals.h"
+#include "gui/bring_to_front.h"
 #include "gui/main_window.h"
 #include "settings/gui_settings.h"
 

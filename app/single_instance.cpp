@@ -6,7 +6,6 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
-#include <QWidget>
 
 namespace {
 
@@ -68,12 +67,4 @@ void SingleInstance::listen(const QString& socket) {
             connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
         emit asked_to_front();
     });
-}
-
-void bring_to_front(QWidget* window) {
-    qInfo() << "Another start asked for the window: it is brought to the front";
-    window->show();
-    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-    window->raise();
-    window->activateWindow();
 }

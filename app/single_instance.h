@@ -10,7 +10,6 @@
 
 class QLocalServer;
 class QLockFile;
-class QWidget;
 
 class SingleInstance : public QObject {
     Q_OBJECT
@@ -37,6 +36,3 @@ private:
 
 // The user's runtime directory (XDG_RUNTIME_DIR), or the temporary directory without one.
 QString runtime_directory();
-
-// Shows the window, unminimised, raised and active.
-void bring_to_front(QWidget* window);

@@ -6,9 +6,8 @@
 #include "app/history_controller.h"
 #include "app/log_message_handler.h"
 #include "app/wiring.h"
-#include "dfu/command.h"
+#include "app/workflow_setup.h"
 #include "dfu/desired_firmware.h"
-#include "dfu/dfu_util.h"
 #include "files/files.h"
 #include "files/support_misc.h"
 #include "gui/fonts.h"
@@ -33,34 +32,6 @@ void create_log_window() {
         qInstallMessageHandler(logWindowMessageHandler);
 }
 
-// Where every dfu-util command runs: the simulator's script, or the extracted dfu-util.
-void point_commands(simulator::Setup setup) {
-    if (simulator::use) {
-        qInfo() << "Will use simulator (i.e. option 'use_simulator).";
-        simulator::setup_for_simulated_dfu_util(setup);
-    } else {
-        qInfo() << "Will use real device (i.e. no option 'use_simulator'.)";
-        // Only the extracted dfu-util: without the directory, none from PATH is ever run.
-        if (Files::external_dir.isValid())
-            DFU::Command::path = Files::external_dir.path();
-    }
-}
-
-// Also in simulator mode: the workflow's files always lie in the extraction directory.
-// Without them nothing is run at all (the failure is logged here, once); the problem is
-// returned for the worker.
-Files::Problem prepare_working_files() {
-    Files::Problem problem;
-    Files::extract_resources({Files::ID::firmware_dfu, Files::ID::firmware_bin,
-                              Files::ID::dfu_util_executable, Files::ID::libusb_library},
-                             true, &problem);
-    if (problem.why.isEmpty()) {
-        support_misc::mark_file_executable(DFU::dfu_util::full_path());
-        DFU::dfu_util::execution_test();
-    }
-    return problem;
-}
-
 void load_settings(const Device::FW_Info& desired) {
     try {
         settings =
@@ -71,17 +42,9 @@ void load_settings(const Device::FW_Info& desired) {
     }
 }
 
-// The worker and the machine; the worker's pace is set before its thread can exist.
+// The worker and the machine.
 void create_workflow(const StartupOptions& options, const Files::Problem& problem) {
-    sm_A = new SM_A(Files::path_of(Files::desired_FW_fileName_dfu),
-                    Files::path_of(Files::desired_FW_fileName_bin),
-                    Files::path_of(Files::uploaded_FW_fileName_bin), nullptr);
-    sm_A->no_device_delay_ms = options.no_device_delay_ms;
-    sm_A->connected_delay_ms = options.connected_delay_ms;
-    if (!problem.why.isEmpty())
-        sm_A->run_nothing(problem.where, problem.why);
-    sm_A->enable_debug_output();
-
+    sm_A = make_worker(options, problem);
     sm_B = new SM_B(sm_A, settings.desired_type, settings.desired_revision);
     sm_B->enable_debug_output();
 }

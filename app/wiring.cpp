@@ -47,7 +47,8 @@ void show_explanation() {
         shortened.failure.detail = values.value(0);
         shortened.where = values.value(1);
         shortened.why = values.value(2);
-        return explanation_words(shortened, settings);
+        return explanation_words(shortened, settings.gui, settings.desired_type,
+                                 settings.desired_revision);
     };
     part.values = QStringList{e.failure.detail, e.where, e.why};
     part.frame = settings.gui.text(QStringLiteral("status_hint"));

@@ -29,6 +29,8 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 # --- the program and its simulator ------------------------------------------------------------
 set_target_properties(OrvantaFirmwareUpgradeTool PROPERTIES OUTPUT_NAME "${ORVANTA_PACKAGE_NAME}")
 install(TARGETS OrvantaFirmwareUpgradeTool RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+# The command-line program for stations and scripts, beside it.
+install(TARGETS orvanta-upgrade RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(TARGETS orvanta_dfu_simulator RUNTIME DESTINATION "${ORVANTA_SIMULATOR_INSTALL_DIR}")
 install(PROGRAMS "${ORVANTA_SIMULATOR_BUILD_DIR}/dfu-util_simulator.sh"
     DESTINATION "${ORVANTA_SIMULATOR_INSTALL_DIR}")
@@ -44,7 +46,7 @@ install(FILES "${PACKAGING_DIR}/${ORVANTA_APP_ID}.desktop"
 # The texts that name the carried firmware are written once it is checked (cmake/PackageTexts.cmake).
 set(METAINFO "${PACKAGING_GEN_DIR}/${ORVANTA_APP_ID}.metainfo.xml")
 set(package_texts "${METAINFO}" "${PACKAGING_GEN_DIR}/${ORVANTA_PACKAGE_NAME}.1"
-    "${PACKAGING_GEN_DIR}/changelog")
+    "${PACKAGING_GEN_DIR}/orvanta-upgrade.1" "${PACKAGING_GEN_DIR}/changelog")
 add_custom_command(
     OUTPUT ${package_texts}
     COMMAND ${CMAKE_COMMAND} "-DIDENTITY=${ORVANTA_FIRMWARE_IDENTITY}"
@@ -58,7 +60,8 @@ add_custom_command(
     DEPENDS "${ORVANTA_FIRMWARE_IDENTITY}" "${CMAKE_SOURCE_DIR}/cmake/PackageTexts.cmake"
         "${CMAKE_SOURCE_DIR}/cmake/PackageVersion.cmake"
         "${PACKAGING_DIR}/${ORVANTA_APP_ID}.metainfo.xml.in"
-        "${PACKAGING_DIR}/${ORVANTA_PACKAGE_NAME}.1.in" "${PACKAGING_DIR}/changelog.in"
+        "${PACKAGING_DIR}/${ORVANTA_PACKAGE_NAME}.1.in" "${PACKAGING_DIR}/orvanta-upgrade.1.in"
+        "${PACKAGING_DIR}/changelog.in"
     COMMENT "Writing the package's texts that name the carried firmware"
     VERBATIM)
 install(FILES "${METAINFO}"
@@ -93,11 +96,14 @@ function(orvanta_gzip source output)
 endfunction()
 set(MAN_PAGE "${PACKAGING_GEN_DIR}/${ORVANTA_PACKAGE_NAME}.1.gz")
 orvanta_gzip("${PACKAGING_GEN_DIR}/${ORVANTA_PACKAGE_NAME}.1" "${MAN_PAGE}")
+set(CLI_MAN_PAGE "${PACKAGING_GEN_DIR}/orvanta-upgrade.1.gz")
+orvanta_gzip("${PACKAGING_GEN_DIR}/orvanta-upgrade.1" "${CLI_MAN_PAGE}")
 set(CHANGELOG "${PACKAGING_GEN_DIR}/changelog.gz")
 orvanta_gzip("${PACKAGING_GEN_DIR}/changelog" "${CHANGELOG}")
-add_custom_target(package_docs ALL DEPENDS "${MAN_PAGE}" "${CHANGELOG}" "${METAINFO}")
+add_custom_target(package_docs ALL DEPENDS "${MAN_PAGE}" "${CLI_MAN_PAGE}" "${CHANGELOG}"
+    "${METAINFO}")
 add_dependencies(package_docs carried_firmware)
-install(FILES "${MAN_PAGE}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+install(FILES "${MAN_PAGE}" "${CLI_MAN_PAGE}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 install(FILES "${PACKAGING_DIR}/copyright" "${CHANGELOG}" DESTINATION "${DOC_DIR}")
 
 include(cmake/DebianPackage.cmake)

@@ -24,6 +24,8 @@
 # Start-up, RSS and idle are judged on the program as a technician runs it: the embedded
 # dfu-util, no unit attached. The same figures in simulator mode (configuration no_unit) are
 # printed beside them; there every listing starts the simulator program, which costs more.
+# - orvanta-upgrade: status and install against a simulated unit, less the same dfu-util runs
+#   made directly (tools/bench_cli.sh)
 # Everything the programs log goes to build-dir/bench.log.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,7 +33,8 @@ build=$(cd "${1:-$top/build}" && pwd)
 idle=${2:-30}
 bench=$build/orvanta_bench
 log=$build/bench.log
-for program in "$bench" "$build/orvanta_bench_window" "$build/OrvantaFirmwareUpgradeTool"; do
+for program in "$bench" "$build/orvanta_bench_window" "$build/OrvantaFirmwareUpgradeTool" \
+    "$build/orvanta-upgrade"; do
     [ -x "$program" ] || { echo "bench.sh: $program is not built" >&2; exit 1; }
 done
 
@@ -72,3 +75,7 @@ ratio idle_cpu "$(value idle_cpu_program)" 1 "%core"
 ratio upgrade_overhead "$(awk -v a="$(value upgrade_overhead)" 'BEGIN { print a / 1000 }')" 0.8 s
 ratio record_write_stall "$(value record_write_stall_ms)" 50 ms
 ratio record_filter_stall "$(value record_filter_stall_ms)" 50 ms
+
+# The command-line program, in this benchmark's directories (its record, lock and units).
+bash "$top/tools/bench_cli.sh" "$build" "$state/cli" "$log" ||
+    { echo "bench.sh: a measurement of orvanta-upgrade failed; see $log" >&2; exit 1; }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks a Debian package made by tools/package.sh, as root on a machine without a desktop:
 # its fields (the version names the carried firmware's revision) and contents, the desktop entry
-# and metainfo validators, lintian (no errors, no unfortified functions), hardening-check of both
-# programs, no path of the build machine in the program; then installs it, starts the installed
+# and metainfo validators, lintian (no errors, no unfortified functions), hardening-check of the
+# programs, no path of the build machine in the program; then installs it, checks that the
+# command-line program runs as installed and links neither Qt Gui nor Qt Widgets, starts the installed
 # program as an unprivileged user in simulator mode on a virtual display (Xvfb) until it offers
 # the upgrade, clicks its install button (xdotool) and waits until the unit holds the carried
 # revision and is verified, and purges the package again. Usage: test_package.sh <package.deb>
@@ -64,8 +65,11 @@ field Depends | grep -q 'libqt5sql5-sqlite' || fail "Depends lacks the SQLite dr
 field Depends
 
 echo "--- contents"
+cli=orvanta-upgrade # the command-line program for stations and scripts
 contents=(
     "usr/bin/$name"
+    "usr/bin/$cli"
+    "usr/share/man/man1/$cli.1.gz"
     "usr/lib/udev/rules.d/70-$name.rules"
     "usr/share/applications/$app_id.desktop"
     "usr/share/metainfo/$app_id.metainfo.xml"
@@ -111,7 +115,7 @@ echo "--- hardening-check"
 # Everything dpkg-buildflags asks for. Not control-flow integrity (CET): Debian 12's
 # dpkg-buildflags has no such feature and its C start files carry no CET note, so no program
 # linked there has it, whatever its own flags.
-for program in "usr/bin/$name" "$simulator_dir/orvanta_dfu_simulator"; do
+for program in "usr/bin/$name" "usr/bin/$cli" "$simulator_dir/orvanta_dfu_simulator"; do
     hardening-check --nocfprotection "$work/root/$program" ||
         fail "/$program is not built with the hardening flags"
 done
@@ -128,6 +132,13 @@ done
 
 echo "--- the installed program, started by an unprivileged user in simulator mode"
 id "$user" >/dev/null 2>&1 || useradd --create-home --user-group --shell /bin/sh "$user"
+
+# The command-line program runs as installed, without a display, and links no Qt Gui or Widgets.
+cli_version=$(cd / && setpriv --reuid="$user" --regid="$user" --init-groups --reset-env "$cli" --version) ||
+    fail "$cli --version failed as installed"
+[ "$cli_version" = "$cli $version" ] || fail "$cli --version says \"$cli_version\", not \"$cli $version\""
+! ldd "/usr/bin/$cli" | grep -E 'libQt5(Gui|Widgets)' || fail "/usr/bin/$cli links Qt Gui or Qt Widgets"
+echo "$cli_version runs without Qt Gui and Qt Widgets"
 home=$(getent passwd "$user" | cut -d: -f6)
 # A fresh home: the simulator starts with its default unit, a Lumo-7 holding another revision.
 rm -rf "$home/.local/state/orvanta-dfu-simulator"

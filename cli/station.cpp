@@ -1,0 +1,169 @@
+#include "cli/station.h"
+
+#include "app/explanation_words.h"
+#include "cli/exit_status.h"
+#include "cli/recording.h"
+#include "dfu/desired_firmware.h"
+#include "history/store.h"
+#include "simulator/simulator.h"
+#include "workflow/sm_a.h"
+#include "workflow/sm_b.h"
+
+#include <QDebug>
+
+#include <cstdio>
+
+namespace Cli {
+
+Station::Station(const Options& options_, const Settings::Texts& texts_, Report& report_,
+                 SM_A* worker_)
+    : options(options_), texts(texts_), report(report_), desired(DFU::desired_FW_Info()),
+      worker(worker_) {
+    deadline.setSingleShot(true);
+    record_wait.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, this, &Station::on_deadline);
+    connect(&record_wait, &QTimer::timeout, this, &Station::tell_outcome);
+    if (options.verb != Verb::status)
+        build_machine();
+    follow_worker();
+}
+
+// The worker's destructor joins its thread; a transfer under way has ended before (end()).
+Station::~Station() {
+    machine.reset();
+    recording.reset();
+    worker.reset();
+}
+
+// The window's machine, and the record following it before the station does.
+void Station::build_machine() {
+    machine = std::make_unique<SM_B>(worker.get(), desired.product.type, desired.revision);
+    machine->enable_debug_output();
+    recording = std::make_unique<Recording>(worker.get(), machine.get(),
+                                            History::default_path(simulator::use));
+    connect(recording.get(), &Recording::row_kept, this, [this](const History::UpgradeRow& row) {
+        if (untold_row && row.uuid == untold_row->uuid && row.outcome == untold_row->outcome)
+            tell_outcome();
+    });
+    follow_machine();
+}
+
+// The worker signals from its thread: queued here, where its published copies are read.
+void Station::follow_worker() {
+    const auto queued = Qt::QueuedConnection;
+    connect(worker.get(), &SM_A::sig_SituationChanged, this, &Station::take_situation, queued);
+    if (!machine)
+        connect(worker.get(), &SM_A::sig_DevConn, this, &Station::take_announcement, queued);
+    connect(
+        worker.get(), &SM_A::sig_FwDownloading, this, [this] { begin_phase("download"); }, queued);
+    connect(
+        worker.get(), &SM_A::sig_FwUploading, this, [this] { begin_phase("read_back"); }, queued);
+    connect(worker.get(), &SM_A::sig_FwProgress, this, &Station::take_percent, queued);
+    connect(worker.get(), &SM_A::sig_FwDownloaded, this, &Station::on_downloaded, queued);
+    connect(worker.get(), &QThread::finished, this, &Station::on_worker_ended, queued);
+}
+
+void Station::begin_phase(const char* name) {
+    phase = QLatin1String(name);
+    percent = -1;
+}
+
+// The worker stores the percent, then signals: the latest one is read here, and told when it
+// changed.
+void Station::take_percent() {
+    const int now = worker->transfer_percent();
+    if (now == percent)
+        return;
+    percent = now;
+    report.progress(phase, now);
+}
+
+void Station::start() {
+    report.step(words("cli_waiting"));
+    arm_deadline();
+    if (!machine) {
+        worker->start(QThread::InheritPriority);
+        return;
+    }
+    // As in the window: the worker starts once the machine is in its initial state.
+    SM_A* w = worker.get();
+    connect(
+        machine.get(), &QStateMachine::started, w, [w] { w->start(QThread::InheritPriority); },
+        Qt::DirectConnection);
+    machine->start();
+}
+
+// --wait bounds the wait for a unit; a station (--repeat) waits for each unit without one.
+void Station::arm_deadline() {
+    if (options.wait_seconds > 0 && !options.repeat)
+        deadline.start(options.wait_seconds * 1000);
+}
+
+QString Station::words(const char* id) const {
+    return plain(texts.text(QLatin1String(id)));
+}
+
+void Station::say_explanation(const Explanation& e) {
+    if (e == said)
+        return;
+    said = e;
+    const QString text = explanation_words(e, texts, desired.product.type, desired.revision);
+    if (!text.isEmpty())
+        report.message(plain(text));
+}
+
+// What the worker sees without a unit it can use: said as the window says it; while a unit is
+// waited for, a situation that will not change by waiting is an outcome.
+void Station::take_situation() {
+    const Situation s = worker->situation();
+    if (turn == Turn::told && s.kind == Situation::Kind::no_unit)
+        unit_left();
+    if (!machine)
+        say_explanation(explain(Stage::no_unit, s));
+    if (turn == Turn::waiting)
+        conclude_on_situation(s);
+}
+
+bool Station::conclude_on_situation(const Situation& s) {
+    const bool no_access = s.failure.cause == DFU::Cause::no_access;
+    if (s.kind == Situation::Kind::several_units)
+        conclude(unrecorded("several_units", no_single_unit));
+    else if (s.kind == Situation::Kind::no_working_files)
+        conclude(unrecorded("no_working_files", failed));
+    else if (s.kind == Situation::Kind::no_record)
+        conclude(unrecorded("no_record", refused));
+    else if (no_access &&
+             (s.kind == Situation::Kind::listing_failed || s.kind == Situation::Kind::unreadable))
+        conclude(unrecorded("no_access", Cli::no_access));
+    else
+        return false;
+    return true;
+}
+
+void Station::tell_unit(const DFU::DeviceInfo& unit) {
+    deadline.stop();
+    turn = Turn::working;
+    download_ordered = false;
+    unit_serial = unit.serial;
+    report.unit({unit.serial, unit.OTP_info.product_name(), unit.FW_revision, desired.revision});
+}
+
+// status: the worker's own announcement, without a machine; nothing is read back or written.
+void Station::take_announcement() {
+    const SM_A::Announcement a = worker->take_announcement();
+    if (a.unit == 0 || turn != Turn::waiting)
+        return;
+    tell_unit(a.device_info);
+    if (a.device_info.type != desired.product.type) {
+        say_explanation({Explanation::Kind::other_product, {}, {}, {}});
+        conclude(unrecorded("refused", refused, unit_serial, a.device_info.FW_revision));
+        return;
+    }
+    const QString revision = a.device_info.FW_revision;
+    const QString product = a.device_info.OTP_info.product_name();
+    report.message(revision.isEmpty() ? words("status_devRevUnknown").arg(product)
+                                      : words("status_devRev").arg(product, revision));
+    conclude(unrecorded("identified", done, unit_serial, revision));
+}
+
+} // namespace Cli

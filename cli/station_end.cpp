@@ -1,0 +1,173 @@
+// How a unit's turn ends, and how the station ends: an outcome is told once the record has
+// kept its row (or a moment has passed); a stop waits for the transfer under way.
+
+#include "cli/exit_status.h"
+#include "cli/recording.h"
+#include "cli/station.h"
+#include "workflow/sm_a.h"
+#include "workflow/sm_b.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace Cli {
+
+namespace {
+
+constexpr int record_wait_ms = 3000;
+
+QString transfer_name(SM_A::Outcome outcome) {
+    switch (outcome) {
+    case SM_A::Outcome::written:
+        return QStringLiteral("written");
+    case SM_A::Outcome::write_failed:
+        return QStringLiteral("write_failed");
+    case SM_A::Outcome::matches:
+        return QStringLiteral("matches");
+    case SM_A::Outcome::differs:
+        return QStringLiteral("differs");
+    case SM_A::Outcome::none:
+        break;
+    }
+    return QString();
+}
+
+// The outcome as the record keeps it.
+void take_row(OutcomeEvent& o, const History::UpgradeRow& row) {
+    o.outcome = row.outcome;
+    o.serial = row.serial;
+    o.revision_before = row.revision_before;
+    o.revision_after = row.revision_after;
+    o.cause = row.cause;
+}
+
+} // namespace
+
+void Station::conclude(OutcomeEvent o) {
+    if (ending || turn == Turn::told)
+        return;
+    turn = Turn::told;
+    deadline.stop();
+    exit_status = o.exit_status;
+    o.words = words("cli_outcome").arg(o.outcome, QString::number(o.exit_status));
+    untold = o;
+    if (untold_row && !(recording && recording->kept(*untold_row)))
+        record_wait.start(record_wait_ms);
+    else
+        tell_outcome();
+}
+
+// The row that ended the unit's attempt gives the outcome; without one the unit was lost
+// before an attempt began.
+void Station::conclude_from_record(int status) {
+    OutcomeEvent o = unrecorded("unit_lost", status, unit_serial);
+    const std::optional<History::UpgradeRow> row = recording->take_outcome();
+    if (row)
+        take_row(o, *row);
+    untold_row = row;
+    conclude(o);
+}
+
+void Station::tell_outcome() {
+    record_wait.stop();
+    if (!untold)
+        return;
+    OutcomeEvent o = *untold;
+    o.recorded = untold_row && recording && recording->kept(*untold_row);
+    untold.reset();
+    untold_row.reset();
+    report.outcome(o);
+    if (!options.repeat)
+        end(exit_status);
+}
+
+// --repeat: the unit that was told has gone; the next one is waited for.
+void Station::unit_left() {
+    turn = Turn::waiting;
+    download_ordered = false;
+    unit_serial.clear();
+    said = Explanation();
+    if (recording)
+        recording->take_outcome(); // of the unit that left, told already or not the station's
+    report.step(words("cli_waiting"));
+    arm_deadline();
+}
+
+void Station::on_deadline() {
+    if (turn == Turn::waiting) {
+        report.message(words("cli_no_unit").arg(options.wait_seconds));
+        conclude(unrecorded("no_unit", no_single_unit));
+        return;
+    }
+    // The install's unit did not come back after its download.
+    recording->give_up_unit();
+    conclude_from_record(failed);
+}
+
+// A second signal only repeats what the first one said. A station stopped while the unit it
+// has told of is still attached keeps that outcome's status; otherwise the status is 130.
+void Station::stop() {
+    if (worker->transfer_report().running != SM_A::Transfer::none)
+        std::fprintf(stderr, "%s\n", qPrintable(words("status_stopAfterTransfer")));
+    if (stop_asked)
+        return;
+    stop_asked = true;
+    end(options.repeat && turn == Turn::told ? exit_status : stopped);
+}
+
+// Stops the machine and the worker between dfu-util runs; the end comes when the worker's
+// thread has ended (a transfer under way ends first).
+void Station::end(int status) {
+    if (ending)
+        return;
+    if (untold)
+        tell_outcome();
+    ending = true;
+    exit_status = status;
+    deadline.stop();
+    if (machine)
+        machine->stop();
+    worker->do_stop();
+    if (worker->isFinished())
+        on_worker_ended();
+}
+
+void Station::on_worker_ended() {
+    if (worker_ended)
+        return;
+    worker_ended = true;
+    if (!ending) { // the worker never ends by itself; should it, the station ends too
+        ending = true;
+        exit_status = failed;
+    }
+    if (stop_asked)
+        record_stop(exit_status == stopped);
+    if (recording)
+        recording->finish();
+    emit finished(exit_status);
+}
+
+// What a stop left unfinished goes into the record, as the window records it, and is told
+// when the stop is the outcome.
+void Station::record_stop(bool tell) {
+    const SM_A::Outcome last = worker->transfer_report().last;
+    OutcomeEvent o = unrecorded("stopped", stopped, unit_serial);
+    o.words = words("cli_outcome").arg(o.outcome, QString::number(o.exit_status));
+    if (recording) {
+        recording->record_stop(last == SM_A::Outcome::matches);
+        const std::optional<History::UpgradeRow> row = recording->take_outcome();
+        recording->finish();
+        // Its answers were queued here before its thread ended.
+        QCoreApplication::sendPostedEvents(recording.get());
+        if (row) {
+            take_row(o, *row);
+            o.recorded = recording->kept(*row);
+            o.transfer = transfer_name(last);
+        }
+    }
+    if (tell)
+        report.outcome(o);
+}
+
+} // namespace Cli

@@ -1,0 +1,272 @@
+// The command-line program, driven from outside as a station or a script drives it: its exit
+// status and its JSON Lines against the simulator's units, a station's loop over two units,
+// and a stop during a download, which runs to its end first.
+
+#include "app/single_instance.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+#include <optional>
+
+namespace {
+
+const QString program = QStringLiteral(ORVANTA_UPGRADE_EXECUTABLE);
+constexpr int generous_ms = 60000; // bounds waits; nothing here measures speed
+const QString simulator_lock = QStringLiteral("com.orvanta.FirmwareUpgradeTool.simulator");
+
+// One user's runtime, data and simulated units, private to a test row.
+class Bench {
+public:
+    Bench() {
+        QDir().mkpath(runtime());
+        QFile::setPermissions(runtime(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QDir().mkpath(state());
+    }
+    QString runtime() const { return dir.filePath("runtime"); }
+    QString state() const { return dir.filePath("state"); }
+
+    // One of the simulator's prepared configurations; transfers take `download_s` seconds
+    // for the download and none for the read-back.
+    bool attach(const QString& configuration, int download_s = 0) {
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(QFileInfo(QStringLiteral(ORVANTA_DFU_SIMULATOR))
+                    .dir()
+                    .filePath("dfu-util_simulator.sh"),
+                {"--dfu-util-command", "setup_prepared_config", configuration});
+        const bool set_up = p.waitForFinished(generous_ms) && p.exitCode() == 0;
+        return set_up && write_seconds("download_seconds", download_s) &&
+               write_seconds("upload_seconds", 0);
+    }
+
+    // The unit leaves. The worker looks at a connected unit every second: the wait is
+    // generously long for it to see it gone.
+    bool detach() {
+        const bool gone = attach("no_unit");
+        QTest::qWait(5000);
+        return gone;
+    }
+
+    std::unique_ptr<QProcess> start(const QStringList& arguments) {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessEnvironment(environment());
+        p->start(program, arguments);
+        return p;
+    }
+
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", runtime());
+        env.insert("XDG_DATA_HOME", dir.filePath("data"));
+        env.insert("ORVANTA_SIMULATOR_STATE_DIR", state());
+        return env;
+    }
+
+    QTemporaryDir dir;
+
+private:
+    bool write_seconds(const QString& name, int seconds) {
+        QFile f(QDir(state()).filePath(name));
+        return f.open(QIODevice::WriteOnly) && f.write(QByteArray::number(seconds)) > 0;
+    }
+};
+
+// The JSON Lines read so far from a running program.
+class Events {
+public:
+    explicit Events(QProcess& p) : process(p) {}
+
+    // Reads until an event of this name (and phase, when given) arrives or the program ends.
+    std::optional<QJsonObject> wait_for(const QString& name, const QString& phase = QString()) {
+        QElapsedTimer t;
+        t.start();
+        while (!t.hasExpired(generous_ms)) {
+            while (process.canReadLine()) {
+                const QJsonObject o = QJsonDocument::fromJson(process.readLine()).object();
+                if (!o.contains("event"))
+                    ++not_events;
+                all.push_back(o);
+                if (o.value("event") == name && (phase.isEmpty() || o.value("phase") == phase))
+                    return o;
+            }
+            if (process.state() == QProcess::NotRunning)
+                return std::nullopt;
+            process.waitForReadyRead(100);
+        }
+        return std::nullopt;
+    }
+    // Reads the rest of a program that has ended.
+    void drain() { wait_for(QString()); }
+
+    QList<QJsonObject> all;
+    int not_events = 0; // lines of standard output that are no JSON object with an "event"
+
+private:
+    QProcess& process;
+};
+
+int exit_status(QProcess& p) {
+    // A program that has ended already is not waited for again (Qt would say it timed out).
+    if (p.state() != QProcess::NotRunning && !p.waitForFinished(generous_ms))
+        return -1;
+    if (p.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return p.exitCode();
+}
+
+} // namespace
+
+class TestUpgradeCommand : public QObject {
+    Q_OBJECT
+
+private slots:
+    void exit_status_and_outcome_data();
+    void exit_status_and_outcome();
+    void station_takes_two_units_in_turn();
+};
+
+void TestUpgradeCommand::exit_status_and_outcome_data() {
+    QTest::addColumn<QString>("configuration");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("outcome"); // empty: no outcome event
+    QTest::addColumn<bool>("recorded");
+    QTest::addColumn<bool>("stop_in_download"); // SIGINT at the download's first progress
+
+    const QStringList sim{"--use-simulator", "--json"};
+    QTest::newRow("status identifies a unit of this product, writes nothing")
+        << "older_revision" << QStringList{"status"} + sim << 0 << "identified" << false << false;
+    QTest::newRow("install writes another revision, reads it back")
+        << "older_revision" << QStringList{"install"} + sim << 0 << "upgraded" << true << false;
+    QTest::newRow("install finds the carried firmware and leaves it")
+        << "desired_firmware" << QStringList{"install"} + sim << 0 << "already_current" << true
+        << false;
+    QTest::newRow("install writes again a carried revision whose read-back differs")
+        << "desired_revision_differs" << QStringList{"install"} + sim << 0 << "upgraded" << true
+        << false;
+    QTest::newRow("verify never writes: another revision differs")
+        << "older_revision" << QStringList{"verify"} + sim << 1 << "differs" << false << false;
+    QTest::newRow("verify of a carried revision whose read-back differs")
+        << "desired_revision_differs" << QStringList{"verify"} + sim << 1 << "differs" << true
+        << false;
+    QTest::newRow("download fails") << "download_fails" << QStringList{"install"} + sim << 1
+                                    << "download_failed" << true << false;
+    QTest::newRow("unit lost during the download")
+        << "lost_during_download" << QStringList{"install"} + sim << 1 << "unit_lost" << true
+        << false;
+    QTest::newRow("verify finds the carried firmware")
+        << "desired_firmware" << QStringList{"verify"} + sim << 0 << "already_current" << true
+        << false;
+    QTest::newRow("usage: no verb") << "no_unit" << sim << 2 << "" << false << false;
+    QTest::newRow("usage: wait is not a number")
+        << "no_unit" << QStringList{"status", "--wait", "soon"} + sim << 2 << "" << false << false;
+    QTest::newRow("usage: repeat with history")
+        << "no_unit" << QStringList{"history", "--repeat"} + sim << 2 << "" << false << false;
+    QTest::newRow("usage: --csv belongs to history")
+        << "no_unit" << QStringList{"install", "--csv"} + sim << 2 << "" << false << false;
+    QTest::newRow("another copy holds the simulator's lock")
+        << "older_revision" << QStringList{"install"} + sim << 3 << "" << false << false;
+    QTest::newRow("another product is refused")
+        << "other_product" << QStringList{"install"} + sim << 4 << "refused" << false << false;
+    QTest::newRow("status refuses another product")
+        << "other_product" << QStringList{"status"} + sim << 4 << "refused" << false << false;
+    QTest::newRow("blank OTP is refused")
+        << "blank_otp" << QStringList{"status"} + sim << 4 << "no_record" << false << false;
+    QTest::newRow("no unit within the wait")
+        << "no_unit" << QStringList{"status", "--wait", "1"} + sim << 5 << "no_unit" << false
+        << false;
+    QTest::newRow("two units connected")
+        << "two_units" << QStringList{"install"} + sim << 5 << "several_units" << false << false;
+    QTest::newRow("no USB rule") << "no_access" << QStringList{"install"} + sim << 6 << "no_access"
+                                 << false << false;
+    QTest::newRow("status: no USB rule")
+        << "no_access" << QStringList{"status"} + sim << 6 << "no_access" << false << false;
+    QTest::newRow("stop during the download: it runs to its end")
+        << "older_revision" << QStringList{"install"} + sim << 130 << "stopped" << true << true;
+}
+
+void TestUpgradeCommand::exit_status_and_outcome() {
+    QFETCH(QString, configuration);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, outcome);
+    QFETCH(bool, stop_in_download);
+
+    Bench bench;
+    QVERIFY(bench.attach(configuration, stop_in_download ? 3 : 0));
+    // The window, or a station, of the simulator's mode holds its lock.
+    std::unique_ptr<SingleInstance> other;
+    if (status == 3) {
+        qputenv("XDG_RUNTIME_DIR", bench.runtime().toUtf8());
+        other = std::make_unique<SingleInstance>(simulator_lock);
+        QVERIFY(other->claim());
+    }
+    const std::unique_ptr<QProcess> p = bench.start(arguments);
+    Events events(*p);
+    if (stop_in_download) {
+        QVERIFY(events.wait_for("progress", "download"));
+        ::kill(static_cast<pid_t>(p->processId()), SIGINT);
+        ::kill(static_cast<pid_t>(p->processId()), SIGINT); // a second Ctrl+C cuts nothing
+    }
+    const std::optional<QJsonObject> told = events.wait_for("outcome");
+    QCOMPARE(exit_status(*p), status);
+    events.drain();
+    QCOMPARE(events.not_events, 0); // the log goes to standard error only
+    QCOMPARE(told.has_value(), !outcome.isEmpty());
+    if (!told)
+        return;
+    QCOMPARE(told->value("outcome").toString(), outcome);
+    QTEST(told->value("recorded").toBool(), "recorded");
+    QCOMPARE(told->value("exit_status").toInt(), status);
+    if (stop_in_download) // the download ran to its end and wrote the unit
+        QCOMPARE(told->value("transfer").toString(), QStringLiteral("written"));
+    if (outcome == "upgraded") // the read-back matched the carried firmware
+        QCOMPARE(told->value("revision_after"), events.all.first().value("carried_revision"));
+}
+
+// A station: each unit gets its outcome, the next one is waited for once the last has gone,
+// the record can be read meanwhile, and a stop between units ends it with 130.
+void TestUpgradeCommand::station_takes_two_units_in_turn() {
+    Bench bench;
+    QVERIFY(bench.attach("desired_firmware"));
+    const std::unique_ptr<QProcess> p =
+        bench.start({"install", "--repeat", "--use-simulator", "--json"});
+    Events events(*p);
+    const std::optional<QJsonObject> first = events.wait_for("outcome");
+    QVERIFY(first);
+    QCOMPARE(first->value("outcome").toString(), QStringLiteral("already_current"));
+
+    QVERIFY(bench.detach());
+    QVERIFY(bench.attach("older_revision"));
+    const std::optional<QJsonObject> second = events.wait_for("outcome");
+    QVERIFY(second);
+    QCOMPARE(second->value("outcome").toString(), QStringLiteral("upgraded"));
+    QVERIFY(second->value("serial") != first->value("serial"));
+
+    // history reads the record beside the running station: both outcomes, newest first.
+    const std::unique_ptr<QProcess> h = bench.start({"history", "--use-simulator", "--json"});
+    Events rows(*h);
+    QCOMPARE(exit_status(*h), 0);
+    for (const std::optional<QJsonObject>& told : {second, first}) {
+        const std::optional<QJsonObject> row = rows.wait_for("row");
+        QVERIFY(row);
+        QCOMPARE(row->value("serial"), told->value("serial"));
+        QCOMPARE(row->value("outcome"), told->value("outcome"));
+    }
+
+    QVERIFY(bench.detach()); // between units
+    ::kill(static_cast<pid_t>(p->processId()), SIGINT);
+    QCOMPARE(exit_status(*p), 130);
+}
+
+QTEST_GUILESS_MAIN(TestUpgradeCommand)
+#include "test_upgrade_command.moc"
