@@ -5,9 +5,6 @@
 #include "app/history_controller.h"
 #include "gui/central_indicator.h"
 #include "gui/main_window.h"
-#include "history/central_connection.h"
-
-#include <QDebug>
 
 namespace {
 
@@ -44,16 +41,12 @@ QString central_words(const History::CentralState& state) {
 void HistoryController::join_central_record(const QString& connection) {
     if (mainWindow)
         indicator = add_central_indicator(&settings, mainWindow);
-    const History::ParsedConnection parsed = History::parse_connection(connection);
-    if (!parsed.valid) {
-        qWarning().noquote() << "Central record: the connection setting is not libpq's "
-                                "key=value words; nothing is shipped";
+    shipper = History::make_shipper(connection);
+    if (!shipper) {
         if (indicator)
             indicator->say(text("central_not_understood"));
         return;
     }
-    qInfo().noquote() << "Central record:" << History::shown_connection(parsed);
-    shipper = std::make_unique<History::ShipperThread>(History::bounded_connection(parsed));
     History::Shipper* s = shipper->shipper();
     const auto queued = Qt::QueuedConnection;
     connect(s, &History::Shipper::state_changed, this, &HistoryController::take_central_state, queued);

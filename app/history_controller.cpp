@@ -17,9 +17,6 @@ namespace {
 
 // How long the end of the program waits for the record to take the last rows.
 constexpr int exit_wait_ms = 3000;
-// ... and for the shipper to end a call to the central record; a server that does not answer
-// is left behind, its rows shipped at the next start.
-constexpr int shipper_exit_wait_ms = 1000;
 
 QString user_name() {
     const passwd* entry = ::getpwuid(::geteuid());
@@ -70,7 +67,7 @@ void HistoryController::finish() {
     if (sm_A && sm_A->isFinished())
         record_stop();
     if (shipper) // first: the marks of its last batch reach the recorder before its end
-        shipper->finish_within(shipper_exit_wait_ms);
+        shipper->finish_within(History::shipper_exit_wait_ms);
     recorder.finish_within(exit_wait_ms);
 }
 

@@ -26,7 +26,9 @@ void add_options(QCommandLineParser& parser, const Settings::Texts& texts) {
                        {QStringLiteral("json"), text("cli_help_json")},
                        {QStringLiteral("use-simulator"), text("cli_help_simulator")},
                        {QStringLiteral("serial"), text("cli_help_serial"), QStringLiteral("S")},
-                       {QStringLiteral("csv"), text("cli_help_csv")}});
+                       {QStringLiteral("csv"), text("cli_help_csv")},
+                       {QStringLiteral("central-record"), text("cli_help_central_record"),
+                        QStringLiteral("CONNECTION")}});
     parser.addHelpOption();
     parser.addVersionOption();
 }
@@ -78,6 +80,7 @@ std::optional<Options> parse_options(const QStringList& arguments, const Setting
     }
     o.repeat = parser.isSet(QStringLiteral("repeat"));
     o.json = parser.isSet(QStringLiteral("json"));
+    o.central_record = parser.value(QStringLiteral("central-record"));
     o.simulator = parser.isSet(QStringLiteral("use-simulator"));
     o.serial = parser.value(QStringLiteral("serial"));
     o.csv = parser.isSet(QStringLiteral("csv"));

@@ -20,6 +20,7 @@ struct Options {
     bool simulator = false;
     QString serial;   // history: only the rows of serials that contain it
     bool csv = false; // history: the record's CSV
+    QString central_record; // a libpq connection string: the rows are shipped there too
 };
 
 // The options, or nothing after the reason has been written to standard error (exit status

@@ -28,7 +28,8 @@ History::Identity identity() {
 
 } // namespace
 
-Recording::Recording(SM_A* worker, SM_B* machine, const QString& path)
+Recording::Recording(SM_A* worker, SM_B* machine, const QString& path,
+                     const QString& central_record)
     : recorder(path, QSysInfo::machineHostName()), attempts(identity()) {
     connect_machine(machine, worker);
     connect_worker(worker);
@@ -41,6 +42,10 @@ Recording::Recording(SM_A* worker, SM_B* machine, const QString& path)
             emit row_kept(row);
         },
         Qt::QueuedConnection);
+    if (!central_record.isEmpty())
+        shipper = History::make_shipper(central_record);
+    if (shipper)
+        shipper->start(recorder.recorder());
     recorder.start();
 }
 
@@ -120,6 +125,8 @@ void Recording::finish() {
     if (finished)
         return;
     finished = true;
+    if (shipper) // first: the marks of its last batch reach the recorder before its end
+        shipper->finish_within(History::shipper_exit_wait_ms);
     recorder.finish_within(exit_wait_ms);
 }
 

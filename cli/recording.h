@@ -5,9 +5,11 @@
 
 #include "history/attempt.h"
 #include "history/recorder.h"
+#include "history/shipper.h"
 
 #include <QObject>
 
+#include <memory>
 #include <optional>
 
 class SM_A;
@@ -20,7 +22,8 @@ class Recording : public QObject {
 public:
     // Connects to both before anyone else does, so that the row of a moment is made before
     // the station hears of that moment. The record at `path` opens in the recorder's thread.
-    Recording(SM_A* worker, SM_B* machine, const QString& path);
+    // With a central record's connection string, the rows are also shipped there.
+    Recording(SM_A* worker, SM_B* machine, const QString& path, const QString& central_record);
     ~Recording() override;
 
     // The row that ended an attempt since the last call; nothing when none has ended.
@@ -44,6 +47,7 @@ private:
     void put(const std::optional<History::UpgradeRow>& row);
 
     History::RecorderThread recorder;
+    std::unique_ptr<History::ShipperThread> shipper; // with a central record only
     History::Attempts attempts;
     std::optional<History::UpgradeRow> ended;
     QString kept_uuid; // of the last ended row the record has written

@@ -1,5 +1,6 @@
 #include "cli/station.h"
 
+#include "app/central_setting.h"
 #include "app/explanation_words.h"
 #include "cli/exit_status.h"
 #include "cli/recording.h"
@@ -39,8 +40,9 @@ Station::~Station() {
 void Station::build_machine() {
     machine = std::make_unique<SM_B>(worker.get(), desired.product.type, desired.revision);
     machine->enable_debug_output();
-    recording = std::make_unique<Recording>(worker.get(), machine.get(),
-                                            History::default_path(simulator::use));
+    recording = std::make_unique<Recording>(
+        worker.get(), machine.get(), History::default_path(simulator::use),
+        central_record_setting(options.central_record, simulator::use));
     connect(recording.get(), &Recording::row_kept, this, [this](const History::UpgradeRow& row) {
         if (untold_row && row.uuid == untold_row->uuid && row.outcome == untold_row->outcome)
             tell_outcome();

@@ -1,5 +1,6 @@
 #include "history/shipper.h"
 
+#include "history/central_connection.h"
 #include "history/recorder.h"
 
 #include <QDebug>
@@ -179,6 +180,17 @@ void ShipperThread::finish_within(int bound_ms) {
         (void)thread.release();
     }
     shipper_ = nullptr;
+}
+
+std::unique_ptr<ShipperThread> make_shipper(const QString& connection) {
+    const ParsedConnection parsed = parse_connection(connection);
+    if (!parsed.valid) {
+        qWarning().noquote() << "Central record: the connection setting is not libpq's "
+                                "key=value words; nothing is shipped";
+        return nullptr;
+    }
+    qInfo().noquote() << "Central record:" << shown_connection(parsed);
+    return std::make_unique<ShipperThread>(bounded_connection(parsed));
 }
 
 } // namespace History

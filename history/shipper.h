@@ -78,6 +78,10 @@ private:
     QString last_why; // logged once per change
 };
 
+// How long the end of a program waits for the shipper to end a call to the central record; a
+// server that does not answer is left behind, its rows shipped at the next start.
+constexpr int shipper_exit_wait_ms = 1000;
+
 // The shipper and its thread. Ended by finish_within(), which never waits on the network
 // longer than its bound.
 class ShipperThread {
@@ -96,6 +100,11 @@ private:
     std::unique_ptr<QThread> thread;
     Shipper* shipper_;
 };
+
+// A shipper for the administrator's connection string, bounded for a bench, not yet started
+// (its answers are connected first); nothing, said in the log, when the string is not libpq's
+// key=value words. The string is logged without its password.
+std::unique_ptr<ShipperThread> make_shipper(const QString& connection);
 
 void register_central_types();
 
