@@ -29,7 +29,8 @@ ORVANTA_DFU_UTIL_CACHE="$top/build/dfu-util-0.9" bash tools/run_fuzzers.sh 10
 # Only the targets these tests need are built, to keep CI short. Any report fails the stage
 # (TSAN_OPTIONS in tests/CMakeLists.txt: halt_on_error, Qt's own libraries suppressed).
 echo "=== ThreadSanitizer build: the threaded tests ==="
-tsan_tests=(test_workflow test_runner test_wiring test_log_window test_history test_record)
+tsan_tests=(test_workflow test_runner test_wiring test_log_window test_history test_record
+    test_central_shipping)
 cmake -S "$top" -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_SANITIZE_THREAD=ON \
     -DORVANTA_DFU_UTIL_CACHE="$top/build/dfu-util-0.9"
 cmake --build build-tsan -j "$(nproc)" --target "${tsan_tests[@]}"
@@ -54,5 +55,5 @@ build/make_firmware --revision B9 --seed 0x52454C39 "$release"
 ORVANTA_FIRMWARE="$release/firmware.dfu" ORVANTA_FIRMWARE_BIN="$release/firmware.bin" \
     ORVANTA_FIRMWARE_SHA256="$(sha256sum "$release/firmware.dfu" | cut -d' ' -f1)" \
     bash tools/package.sh build-package -DORVANTA_DFU_UTIL_CACHE="$top/build/dfu-util-0.9" | tee "$package_log"
-bash tools/test_package.sh "$(tail -n 1 "$package_log")"
+bash tools/pg_test_server.sh bash tools/test_package.sh "$(tail -n 1 "$package_log")"
 rm -rf "$package_log" "$release"

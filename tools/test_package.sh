@@ -6,7 +6,8 @@
 # command-line program runs as installed and links neither Qt Gui nor Qt Widgets, starts the installed
 # program as an unprivileged user in simulator mode on a virtual display (Xvfb) until it offers
 # the upgrade, clicks its install button (xdotool) and waits until the unit holds the carried
-# revision and is verified, and purges the package again. Usage: test_package.sh <package.deb>
+# revision and is verified (run beside tools/pg_test_server.sh: its row reaches the central
+# record once), and purges the package again. Usage: test_package.sh <package.deb>
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 deb=$(realpath "${1:?usage: test_package.sh <package.deb>}")
@@ -70,6 +71,7 @@ contents=(
     "usr/bin/$name"
     "usr/bin/$cli"
     "usr/share/man/man1/$cli.1.gz"
+    "usr/share/$name/central-record.sql"
     "usr/lib/udev/rules.d/70-$name.rules"
     "usr/share/applications/$app_id.desktop"
     "usr/share/metainfo/$app_id.metainfo.xml"
@@ -169,8 +171,15 @@ for _ in $(seq 1 40); do
     DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1 && break
     sleep 0.25
 done
+# Beside a throwaway PostgreSQL server (tools/pg_test_server.sh), the bench joins the central
+# record as a technician's does: the password in the user's own ~/.pgpass, never in the command.
+central=()
+if [ -n "${ORVANTA_PG_BENCH_A:-}" ]; then
+    install -o "$user" -g "$user" -m 600 "$PGPASSFILE" "$home/.pgpass"
+    central=(--central-record "$ORVANTA_PG_BENCH_A")
+fi
 (cd / && exec setpriv --reuid="$user" --regid="$user" --init-groups --reset-env \
-    env DISPLAY="$display" "$name" --use-simulator --use-log-window) >/dev/null 2>"$log" &
+    env DISPLAY="$display" "$name" --use-simulator --use-log-window "${central[@]}") >/dev/null 2>"$log" &
 pid=$!
 if ! wait_for offered 60; then
     tail -n 40 "$log" >&2
@@ -217,6 +226,15 @@ digest=$(grep -o 'SHA-256 [0-9a-f]*' "$log" | head -n 1 | cut -d' ' -f2)
 [ "$rows" = "upgraded $carried $digest" ] ||
     fail "the record holds \"$rows\", not one upgraded row to $carried with digest $digest"
 echo "upgraded the unit to revision $carried and verified it, as $user (uid $(id -u "$user"))"
+if [ ${#central[@]} -gt 0 ]; then
+    uuid=$(sqlite3 "$record" "SELECT uuid FROM upgrades")
+    shipped=$(psql -X -At -d "$ORVANTA_PG_ADMIN" -c "SELECT count(*), min(bench), min(outcome) FROM upgrades WHERE uuid = '$uuid'")
+    [ "$shipped" = "1|bench_a|upgraded" ] || fail "the central record holds \"$shipped\" for the upgrade's row $uuid"
+    [ "$(sqlite3 "$record" "SELECT count(*) FROM shipped WHERE uuid = '$uuid'")" = 1 ] ||
+        fail "the row $uuid is on the central record but not marked as shipped in $record"
+    grep -q 'test-pass' "$log" && fail "a password is in the program's log"
+    echo "the upgrade's row is on the central record once, shipped by bench_a"
+fi
 
 echo "--- purge"
 apt-get purge -y -qq -o Dpkg::Use-Pty=0 "$name"
