@@ -12,7 +12,7 @@
 //       the program in simulator mode (fast progress), built in this process as start-up
 //       builds it: the time from the click on the install button to "Firmware is upgraded",
 //       against the same dfu-util runs made one after the other through the runner
-//   orvanta_bench record_write | record_filter
+//   orvanta_bench record_write | record_filter | central_ship
 //       the upgrade record's figures (tools/bench_record.cpp)
 
 #include "tools/bench.h"
@@ -30,6 +30,7 @@
 #include "workflow/sm_b.h"
 
 #include <QApplication>
+#include <QMap>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -245,12 +246,14 @@ int main(int argc, char* argv[]) {
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     if (mode == QLatin1String("upgrade"))
         return upgrade(argv[0]);
-    if (mode == QLatin1String("record_write") || mode == QLatin1String("record_filter")) {
+    const QMap<QString, int (*)()> in_gui_loop{{QStringLiteral("record_write"), &Bench::record_write},
+                                               {QStringLiteral("record_filter"), &Bench::record_filter},
+                                               {QStringLiteral("central_ship"), &Bench::central_ship}};
+    if (in_gui_loop.contains(mode)) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv); // a real GUI event loop, whose stalls are measured
-        return mode == QLatin1String("record_write") ? Bench::record_write()
-                                                     : Bench::record_filter();
+        return in_gui_loop.value(mode)();
     }
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
@@ -259,7 +262,7 @@ int main(int argc, char* argv[]) {
     if (mode == QLatin1String("process") && args.size() >= 6)
         return process(args[2], args[3].toInt(), args[4].toLocal8Bit(), args[5], args.mid(6));
     std::fputs("usage: orvanta_bench config NAME | process NAME IDLE_S MARKER PROGRAM [ARGS...] | "
-               "upgrade | record_write | record_filter\n",
+               "upgrade | record_write | record_filter | central_ship\n",
                stderr);
     return 64;
 }

@@ -14,5 +14,6 @@ void print(const QString& name, double value, const char* unit);
 // The record's modes, each in the QApplication that main() made: 0 when measured.
 int record_write();
 int record_filter();
+int central_ship();
 
 } // namespace Bench

@@ -26,6 +26,9 @@
 # printed beside them; there every listing starts the simulator program, which costs more.
 # - orvanta-upgrade: status and install against a simulated unit, less the same dfu-util runs
 #   made directly (tools/bench_cli.sh)
+# - the central record: a backlog of 10 000 rows shipped over loopback to a throwaway PostgreSQL
+#   server (tools/pg_test_server.sh): rows per second, and the GUI thread's longest stall
+#   meanwhile (central_ship_stall_ms)
 # Everything the programs log goes to build-dir/bench.log.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -79,3 +82,11 @@ ratio record_filter_stall "$(value record_filter_stall_ms)" 50 ms
 # The command-line program, in this benchmark's directories (its record, lock and units).
 bash "$top/tools/bench_cli.sh" "$build" "$state/cli" "$log" ||
     { echo "bench.sh: a measurement of orvanta-upgrade failed; see $log" >&2; exit 1; }
+
+central=$(bash "$top/tools/pg_test_server.sh" "$bench" central_ship 2>>"$log") ||
+    { echo "bench.sh: the central record's measurement failed; see $log" >&2; exit 1; }
+echo "$central"
+central_value() { awk -v n="$1" '$1 == n { print $2 }' <<<"$central"; }
+awk -v v="$(central_value central_rows_per_s)" \
+    'BEGIN { printf "central_rows_per_s %d rows/s target>=1000 %s\n", v, (v >= 1000 ? "ok" : "OFF TARGET") }'
+ratio central_ship_stall "$(central_value central_ship_stall_ms)" 50 ms

@@ -15,6 +15,7 @@
 #include "gui/history_window.h"
 #include "history/columns.h"
 #include "history/recorder.h"
+#include "history/shipper.h"
 #include "settings/gui_settings.h"
 
 #include <QApplication>
@@ -338,6 +339,44 @@ int record_filter() {
     const double stall_ms = meter.stop_ms();
     print(QStringLiteral("record_window_open_ms"), double(painted.ms), "ms");
     print(QStringLiteral("record_filter_stall_ms"), stall_ms, "ms");
+    return 0;
+}
+
+namespace {
+constexpr int backlog_rows = 10000;
+} // namespace
+
+// A backlog shipped to the central record over loopback (ORVANTA_PG_BENCH_A, from
+// tools/pg_test_server.sh): rows per second from the shipper's start until the server has them
+// all, and the GUI thread's longest stall meanwhile.
+int central_ship() {
+    History::register_record_types();
+    History::register_central_types();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+    if (!make_record(path, backlog_rows))
+        return 1;
+    OpenRecorder record(path);
+    if (!record.start())
+        return 1;
+    std::unique_ptr<History::ShipperThread> shipper =
+        History::make_shipper(qEnvironmentVariable("ORVANTA_PG_BENCH_A"));
+    if (!shipper)
+        return fail("no central record: run under tools/pg_test_server.sh"), 1;
+    History::CentralState state;
+    QObject::connect(shipper->shipper(), &History::Shipper::state_changed, &record.receiver,
+                     [&state](const History::CentralState& s) { state = s; });
+    StallMeter meter;
+    meter.start();
+    QElapsedTimer clock;
+    clock.start();
+    shipper->start(record.thread.recorder());
+    if (!run_until([&state] { return state.kind == History::CentralState::Kind::up_to_date; }))
+        return fail("the backlog was not shipped"), 1;
+    const qint64 elapsed_ms = std::max<qint64>(1, clock.elapsed());
+    print(QStringLiteral("central_rows_per_s"), qRound(1000.0 * backlog_rows / elapsed_ms), "rows/s");
+    print(QStringLiteral("central_ship_stall_ms"), meter.stop_ms(), "ms");
+    shipper->finish_within(History::shipper_exit_wait_ms);
     return 0;
 }
 
