@@ -14,8 +14,10 @@ QString filled(const QString& text, const QStringList& v) {
         return text.arg(v[0]);
     case 2:
         return text.arg(v[0], v[1]);
-    default:
+    case 3:
         return text.arg(v[0], v[1], v[2]);
+    default:
+        return text.arg(v[0], v[1], v[2], v[3]);
     }
 }
 

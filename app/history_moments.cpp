@@ -60,11 +60,20 @@ HistoryWindow* HistoryController::open_window() {
     History::Recorder* r = recorder.recorder();
     HistoryWindow* w = window_.get();
     const auto queued = Qt::QueuedConnection;
-    connect(w, &HistoryWindow::rows_wanted, r, &History::Recorder::ask_rows, queued);
+    // This bench's rows from the recorder, the fleet's from the shipper: to either's thread.
+    connect(w, &HistoryWindow::rows_wanted, this, [this, r](const History::RowQuery& query) {
+        QObject* reader = query.fleet && shipper ? static_cast<QObject*>(shipper->shipper()) : r;
+        QMetaObject::invokeMethod(reader, "ask_rows", Qt::QueuedConnection,
+                                  Q_ARG(History::RowQuery, query));
+    });
     connect(w, &HistoryWindow::export_wanted, r, &History::Recorder::export_csv, queued);
     connect(r, &History::Recorder::rows_ready, w, &HistoryWindow::take_rows, queued);
     connect(r, &History::Recorder::exported, w, &HistoryWindow::take_export_result, queued);
     connect(r, &History::Recorder::row_written, w, &HistoryWindow::reload, queued);
+    if (shipper) {
+        connect(shipper->shipper(), &History::Shipper::rows_ready, w, &HistoryWindow::take_rows, queued);
+        w->offer_fleet();
+    }
     add_shortcut(w);
     return w;
 }

@@ -61,5 +61,8 @@ private:
     QString shown_filter_;                  // the filter that rows_ passed
     QString asked_filter_;                  // of the latest request
     quint64 latest_request_ = 0;
+
+public:
+    quint64 latest_request() const { return latest_request_; } // the newest question asked
     bool awaiting_ = false; // the latest request is not yet answered
 };

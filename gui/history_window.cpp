@@ -3,9 +3,11 @@
 #include "gui/history_model.h"
 #include "gui/place_beside.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -45,23 +47,45 @@ QString HistoryWindow::text(const char* id) const {
 }
 
 void HistoryWindow::build_bar(QVBoxLayout* layout) {
-    auto* bar = new QHBoxLayout;
+    auto* bar = bar_ = new QHBoxLayout;
     bar->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(bar);
     filter_ = new QLineEdit(this);
     filter_->setPlaceholderText(text("history_filter"));
     filter_->setClearButtonEnabled(true);
     bar->addWidget(filter_, 10);
-    auto* export_button = new QPushButton(text("history_export"), this);
-    export_button->setAutoDefault(false); // Enter in the filter field asks, it does not export
-    bar->addWidget(export_button);
-    connect(export_button, &QPushButton::clicked, this, &HistoryWindow::export_csv);
+    export_ = new QPushButton(text("history_export"), this);
+    export_->setAutoDefault(false); // Enter in the filter field asks, it does not export
+    bar->addWidget(export_);
+    connect(export_, &QPushButton::clicked, this, &HistoryWindow::export_csv);
+    unread_ = new QLabel(this);
+    unread_->setWordWrap(true);
+    unread_->hide();
+    layout->addWidget(unread_);
+}
+
+void HistoryWindow::offer_fleet() {
+    if (fleet_)
+        return;
+    fleet_ = new QCheckBox(text("history_fleet"), this);
+    bar_->insertWidget(1, fleet_);
+    connect(fleet_, &QCheckBox::toggled, this, &HistoryWindow::show_fleet);
+}
+
+// Another record: the table empties and asks it for its first page.
+void HistoryWindow::show_fleet(bool fleet) {
+    export_->setEnabled(!fleet);
+    model_->clear();
+    ask_first_page();
 }
 
 void HistoryWindow::build_table() {
     model_ = new HistoryModel(text("history_headers").split(QLatin1Char('|')),
                               text("history_from_to"), this);
-    connect(model_, &HistoryModel::rows_wanted, this, &HistoryWindow::rows_wanted);
+    connect(model_, &HistoryModel::rows_wanted, this, [this](History::RowQuery query) {
+        query.fleet = fleet_ && fleet_->isChecked();
+        emit rows_wanted(query);
+    });
     table_ = new QTableView(this);
     table_->setModel(model_);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -90,6 +114,10 @@ void HistoryWindow::set_filter(const QString& serial_filter) {
 }
 
 void HistoryWindow::take_rows(const History::RowPage& page) {
+    if (page.request == model_->latest_request()) {
+        unread_->setText(page.why.isEmpty() ? QString() : text("history_unread").arg(page.why));
+        unread_->setVisible(!page.why.isEmpty());
+    }
     QScrollBar* bar = table_->verticalScrollBar();
     const int top = bar->value();
     const HistoryModel::Taken taken = model_->take(page);

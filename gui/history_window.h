@@ -10,7 +10,10 @@
 #include <QDialog>
 
 class HistoryModel;
+class QCheckBox;
+class QLabel;
 class QLineEdit;
+class QPushButton;
 class QMainWindow;
 class QTableView;
 class QTimer;
@@ -25,6 +28,11 @@ public:
     QTableView* table() const { return table_; }
     QLineEdit* filter() const { return filter_; }
     HistoryModel* model() const { return model_; }
+
+    // Offers the fleet's rows beside this bench's (a bench joined to a central record): a
+    // check box that asks for them (RowQuery::fleet). Export stays with this bench's record.
+    void offer_fleet();
+    QCheckBox* fleet_box() const { return fleet_; }
 
     // Puts the text in the filter field and, while the window is shown, asks at once.
     void set_filter(const QString& serial_filter);
@@ -59,9 +67,14 @@ private:
     void build_table();
     QString typed_filter() const;
     void ask_first_page(); // with the filter as typed, while shown
+    void show_fleet(bool fleet);
 
     const Settings::GUI& texts_;
     QLineEdit* filter_ = nullptr;
+    class QHBoxLayout* bar_ = nullptr;
+    QPushButton* export_ = nullptr;
+    QCheckBox* fleet_ = nullptr;  // null until offered
+    QLabel* unread_ = nullptr;    // what kept the rows from being read, when anything did
     QTableView* table_ = nullptr;
     HistoryModel* model_ = nullptr;
     QTimer* typing_pause_ = nullptr; // a filter is asked for once typing pauses

@@ -43,6 +43,7 @@ void Recorder::ask_rows(const RowQuery& query) {
     if (ready())
         page = read_or_recover(*store, &moved_aside_to,
                                [&](Trouble* t) { return store->page(query, t); });
+    page.why = last_trouble.why;
     publish();
     emit rows_ready(page);
 }

@@ -17,6 +17,7 @@ struct RowQuery {
     QString serial_filter;
     int offset = 0;
     int count = 0;
+    bool fleet = false; // every bench's rows, from the central record, not this bench's
 };
 
 struct RowPage {
@@ -24,6 +25,7 @@ struct RowPage {
     int offset = 0;
     int total = 0; // all rows that pass the filter
     std::vector<UpgradeRow> rows;
+    QString why; // what kept the rows from being read, in the reader's words; empty: nothing
 };
 
 } // namespace History

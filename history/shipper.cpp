@@ -127,8 +127,9 @@ void Shipper::ask_rows(const RowQuery& query) {
         page = record->page(query, &trouble);
         take_trouble(trouble);
     }
+    page.why = state.why;
     publish();
-    emit rows_ready(page, state.why);
+    emit rows_ready(page);
 }
 
 void Shipper::finish() {

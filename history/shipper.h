@@ -61,7 +61,7 @@ signals:
     void state_changed(const History::CentralState& state);
     // Its newest upgrade on the fleet; nothing when there is none or the server did not answer.
     void unit_known(const QString& serial, const std::optional<History::FleetUpgrade>& upgrade);
-    void rows_ready(const History::RowPage& page, const QString& why);
+    void rows_ready(const History::RowPage& page);
 
 private:
     bool connected();

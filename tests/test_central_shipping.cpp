@@ -3,18 +3,28 @@
 // rows without a restart, a bench learns what another did, and each trouble of the server is
 // told in the bench's state, with no password anywhere.
 
+#include "app/globals.h"
+#include "app/history_controller.h"
+#include "fake_dfu_util.h"
+#include "gui/history_model.h"
+#include "gui/history_window.h"
+#include "gui/main_window.h"
 #include "history/central_connection.h"
 #include "history/recorder.h"
 #include "history/shipper.h"
 #include "history/store.h"
 #include "message_log.h"
+#include "wired_program.h"
 
+#include <QCheckBox>
+#include <QLabel>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTextDocumentFragment>
 #include <QtTest>
 
 #include <memory>
@@ -223,7 +233,42 @@ private slots:
             QCOMPARE(bench->fleet->elsewhere, bench == &b);
         }
     }
+
+    // Bench B's window, with an empty record: the unit that bench A upgraded is told as upgraded
+    // there, the indicator says the central record is up to date, and the history window shows
+    // the fleet's rows beside the bench's own (none).
+    void the_window_tells_what_the_fleet_did() {
+        QTemporaryDir dir;
+        History::UpgradeRow upgrade = finished_row(1, wired::serial, "upgraded");
+        upgrade.ended_at = QDateTime::currentDateTimeUtc().addDays(-2);
+        {
+            Bench a(dir.filePath("a.sqlite"), env("ORVANTA_PG_BENCH_A"));
+            a.put(upgrade);
+            QTRY_COMPARE_WITH_TIMEOUT(server_rows(wired::serial), 1000001, generous_ms);
+        }
+        FakeDfuUtil fake;
+        wired::attach(fake, FakeDfuUtil::flash_image({3}, "B8"));
+        WiredProgram program(dir.filePath("b.sqlite"), env("ORVANTA_PG_BENCH_B"));
+        const QString told = wired::text("history_elsewhere")
+                                 .arg("bench_a", upgrade.ended_at.toLocalTime().toString("yyyy-MM-dd"), "B7", "B8");
+        const auto hint = [] {
+            return QTextDocumentFragment::fromHtml(mainWindow->hintLabel->toolTip() + " " +
+                                                   mainWindow->hintLabel->text()).toPlainText();
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(hint().contains(told), qPrintable(hint()), generous_ms);
+        auto* indicator = mainWindow->findChild<QLabel*>("central_record");
+        QVERIFY(indicator);
+        QTRY_COMPARE_WITH_TIMEOUT(indicator->toolTip(), wired::text("central_up_to_date"), generous_ms);
+
+        QTest::keyClick(mainWindow, Qt::Key_H, Qt::ControlModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(history_window() && history_window()->isVisible(), generous_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(history_window()->model()->rowCount(), 0, generous_ms);
+        QVERIFY(history_window()->fleet_box());
+        history_window()->fleet_box()->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(history_window()->model()->rowCount() >= 1, generous_ms);
+        QCOMPARE(history_window()->model()->index(0, 1).data().toString(), wired::serial);
+    }
 };
 
-QTEST_GUILESS_MAIN(CentralShipping)
+QTEST_MAIN(CentralShipping)
 #include "test_central_shipping.moc"

@@ -78,7 +78,7 @@ private:
     }
 
     History::RowPage answer(const History::RowQuery& query) const {
-        History::RowPage result{query.request, query.offset, 0, {}};
+        History::RowPage result{query.request, query.offset, 0, {}, {}};
         for (const History::UpgradeRow& row : rows) {
             if (!row.serial.contains(query.serial_filter, Qt::CaseInsensitive))
                 continue;
@@ -151,7 +151,7 @@ private slots:
         row.outcome = in_progress ? "in_progress" : "download_failed";
         row.cause = "Error during download: a very long text that a narrow column cuts";
         connect(&window, &HistoryWindow::rows_wanted, &window, [&](const History::RowQuery& query) {
-            window.take_rows({query.request, 0, 1, {row}});
+            window.take_rows({query.request, 0, 1, {row}, {}});
         });
         window.toggle_visibility(nullptr);
         QCOMPARE(window.model()->rowCount(), 1);

@@ -13,7 +13,7 @@
 #include <QApplication>
 #include <QFile>
 
-WiredProgram::WiredProgram(const QString& record_path) {
+WiredProgram::WiredProgram(const QString& record_path, const QString& central) {
     for (const char* name : {"firmware.dfu", "firmware.bin"})
         QFile::copy(QStringLiteral(":resources/") + name, dir.filePath(name));
     settings = Settings::Settings{Settings::make_GUI(":resources/settings_GUI.json"), Device::VELK,
@@ -27,7 +27,7 @@ WiredProgram::WiredProgram(const QString& record_path) {
     sm_B = new SM_B(sm_A, settings.desired_type, settings.desired_revision);
     add_connections(qobject_cast<QApplication*>(QCoreApplication::instance()));
     if (!record_path.isEmpty())
-        add_history_connections(record_path, false);
+        add_history_connections(record_path, false, central);
     QObject::connect(sm_B, &QStateMachine::started, sm_B,
                      [] { sm_A->start(QThread::InheritPriority); });
     sm_B->start();

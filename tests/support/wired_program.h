@@ -13,7 +13,8 @@ class QState;
 
 class WiredProgram {
 public:
-    explicit WiredProgram(const QString& record_path = QString());
+    // central: a central record's connection string for the record's rows too.
+    explicit WiredProgram(const QString& record_path = QString(), const QString& central = QString());
     ~WiredProgram();
     WiredProgram(const WiredProgram&) = delete;
     WiredProgram& operator=(const WiredProgram&) = delete;
