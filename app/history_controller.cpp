@@ -1,7 +1,7 @@
 #include "app/history_controller.h"
 
+#include "app/bench_identity.h"
 #include "app/globals.h"
-#include "dfu/desired_firmware.h"
 #include "gui/history_window.h"
 #include "gui/main_window.h"
 #include "workflow/sm_a.h"
@@ -10,30 +10,10 @@
 #include <QCoreApplication>
 #include <QSysInfo>
 
-#include <pwd.h>
-#include <unistd.h>
-
-namespace {
-
-// How long the end of the program waits for the record to take the last rows.
-constexpr int exit_wait_ms = 3000;
-
-QString user_name() {
-    const passwd* entry = ::getpwuid(::geteuid());
-    return entry ? QString::fromLocal8Bit(entry->pw_name) : qEnvironmentVariable("USER");
-}
-
-History::Identity identity() {
-    return {settings.desired_revision, DFU::desired_FW_sha256(), QStringLiteral(ORVANTA_VERSION),
-            QSysInfo::machineHostName(), user_name()};
-}
-
-} // namespace
-
 HistoryController::HistoryController(const QString& path, bool simulator_record_,
                                      const QString& central_connection)
-    : recorder(path, QSysInfo::machineHostName()), attempts(identity()),
-      simulator_record(simulator_record_) {
+    : recorder(path, QSysInfo::machineHostName()),
+      attempts(bench_identity(settings.desired_revision)), simulator_record(simulator_record_) {
     connect_machine();
     connect_worker();
     connect_recorder();
@@ -68,7 +48,7 @@ void HistoryController::finish() {
         record_stop();
     if (shipper) // first: the marks of its last batch reach the recorder before its end
         shipper->finish_within(History::shipper_exit_wait_ms);
-    recorder.finish_within(exit_wait_ms);
+    recorder.finish_within(record_exit_wait_ms);
 }
 
 void add_history_connections(const QString& path, bool simulator_record,

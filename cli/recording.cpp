@@ -1,36 +1,17 @@
 #include "cli/recording.h"
 
-#include "dfu/desired_firmware.h"
+#include "app/bench_identity.h"
 #include "workflow/sm_a.h"
 #include "workflow/sm_b.h"
 
 #include <QSysInfo>
 
-#include <pwd.h>
-#include <unistd.h>
-
 namespace Cli {
-
-namespace {
-
-// How long the end of the program waits for the record to take the last rows.
-constexpr int exit_wait_ms = 3000;
-
-QString user_name() {
-    const passwd* entry = ::getpwuid(::geteuid());
-    return entry ? QString::fromLocal8Bit(entry->pw_name) : qEnvironmentVariable("USER");
-}
-
-History::Identity identity() {
-    return {SM_B::desired_revision, DFU::desired_FW_sha256(), QStringLiteral(ORVANTA_VERSION),
-            QSysInfo::machineHostName(), user_name()};
-}
-
-} // namespace
 
 Recording::Recording(SM_A* worker, SM_B* machine, const QString& path,
                      const QString& central_record)
-    : recorder(path, QSysInfo::machineHostName()), attempts(identity()) {
+    : recorder(path, QSysInfo::machineHostName()),
+      attempts(bench_identity(SM_B::desired_revision)) {
     connect_machine(machine, worker);
     connect_worker(worker);
     // The recorder answers from its thread: queued here, as a copy.
@@ -127,7 +108,7 @@ void Recording::finish() {
     finished = true;
     if (shipper) // first: the marks of its last batch reach the recorder before its end
         shipper->finish_within(History::shipper_exit_wait_ms);
-    recorder.finish_within(exit_wait_ms);
+    recorder.finish_within(record_exit_wait_ms);
 }
 
 } // namespace Cli

@@ -1,0 +1,22 @@
+#include "app/bench_identity.h"
+
+#include "dfu/desired_firmware.h"
+
+#include <QSysInfo>
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+QString user_name() {
+    const passwd* entry = ::getpwuid(::geteuid());
+    return entry ? QString::fromLocal8Bit(entry->pw_name) : qEnvironmentVariable("USER");
+}
+
+} // namespace
+
+History::Identity bench_identity(const QString& desired_revision) {
+    return {desired_revision, DFU::desired_FW_sha256(), QStringLiteral(ORVANTA_VERSION),
+            QSysInfo::machineHostName(), user_name()};
+}
