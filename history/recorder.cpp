@@ -37,6 +37,8 @@ void Recorder::start() {
 
 // The record open, and what an ended program left in progress marked, before any row of ours.
 bool Recorder::ready() {
+    if (!store)
+        return false; // not started yet: start() pumps
     if (!store->is_open()) {
         QString moved;
         const Trouble trouble = store->open(&moved);
@@ -82,8 +84,15 @@ bool Recorder::write_head() {
     queue.pop_front();
     qInfo().noquote() << "History: recorded" << row.outcome << "of" << row.serial;
     emit row_written(row);
-    if (row.outcome != outcome_name(Outcome::in_progress) && shipping && !batch_out)
-        QMetaObject::invokeMethod(this, &Recorder::offer_rows, Qt::QueuedConnection);
+    // A finished row for the shipper, unless a batch is out: its marks bring the next one.
+    // Decided when the call comes, as a batch may have gone out meanwhile.
+    if (row.outcome != outcome_name(Outcome::in_progress) && shipping)
+        QMetaObject::invokeMethod(
+            this, [this] {
+                if (!batch_out)
+                    offer_rows();
+            },
+            Qt::QueuedConnection);
     return true;
 }
 

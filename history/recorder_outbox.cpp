@@ -14,6 +14,10 @@ constexpr int batch_rows = 500; // one statement on the server, one mark transac
 void Recorder::offer_rows() {
     shipping = true;
     batch_out = false;
+    if (!store) { // asked before start(): offered by its first pump
+        offer_due = true;
+        return;
+    }
     Trouble trouble;
     std::vector<UpgradeRow> batch;
     int waiting = 0;

@@ -3,6 +3,7 @@
 // open, and rows that wait for a busy record instead of being dropped.
 
 #include "history/recorder.h"
+#include "history/shipper.h"
 #include "history/store.h"
 #include "message_log.h"
 
@@ -259,6 +260,39 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(state.kind, History::RecorderState::Kind::kept, generous_ms);
         QCOMPARE(other.value("SELECT group_concat(uuid, '') FROM upgrades ORDER BY id").toString(),
                  QString("abc"));
+    }
+
+    // The outbox to the central record: a shipper's request made before the record is open is
+    // answered once it is, with the finished rows oldest first (one in progress waits), and a
+    // row marked shipped is never offered again.
+    void the_outbox_offers_each_finished_row_until_it_is_marked() {
+        History::register_central_types();
+        QTemporaryDir home;
+        History::RecorderThread thread(home.filePath("history.sqlite"), "bench");
+        QObject here;
+        std::vector<std::pair<QStringList, int>> offers; // uuids, and how many wait in all
+        connect(
+            thread.recorder(), &History::Recorder::rows_to_ship, &here,
+            [&offers](const History::UpgradeRows& batch, int waiting) {
+                QStringList uuids;
+                for (const History::UpgradeRow& row : batch)
+                    uuids << row.uuid;
+                offers.emplace_back(uuids, waiting);
+            },
+            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(thread.recorder(), "offer_rows", Qt::QueuedConnection);
+        thread.start();
+        for (const char* outcome : {"upgraded", "in_progress", "differs"})
+            QMetaObject::invokeMethod(thread.recorder(), "put", Qt::QueuedConnection,
+                                      Q_ARG(History::UpgradeRow, row_of(outcome, outcome)));
+        QTRY_COMPARE_WITH_TIMEOUT(int(offers.size()), 1, generous_ms);
+        QCOMPARE(offers[0].first, QStringList({"upgraded", "differs"}));
+        QCOMPARE(offers[0].second, 2);
+        QMetaObject::invokeMethod(thread.recorder(), "mark_shipped", Qt::QueuedConnection,
+                                  Q_ARG(QStringList, offers[0].first));
+        QTRY_COMPARE_WITH_TIMEOUT(int(offers.size()), 2, generous_ms);
+        QCOMPARE(offers[1].first, QStringList());
+        QCOMPARE(offers[1].second, 0);
     }
 };
 
