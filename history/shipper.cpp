@@ -63,7 +63,9 @@ void Shipper::take_trouble(const CentralTrouble& trouble) {
         qWarning().noquote() << "Central record:" << trouble.why;
     last_why = trouble.why;
     state.why = trouble.why;
-    state.kind = trouble.kind == Kind::refused          ? CentralState::Kind::refused
+    // A statement the server turned down is its refusal too, in its own words.
+    const bool refused = trouble.kind == Kind::refused || trouble.kind == Kind::rejected;
+    state.kind = refused                                ? CentralState::Kind::refused
                  : trouble.kind == Kind::unknown_schema ? CentralState::Kind::unknown_schema
                                                         : CentralState::Kind::not_reached;
     retry_later();

@@ -26,7 +26,7 @@ struct CentralState {
         up_to_date,     // every finished row is on the server
         shipping,       // connected, `waiting` rows on their way
         not_reached,    // `waiting` rows wait; the server last answered at `reached_at`
-        refused,        // the server refused this bench, in `why`
+        refused,        // the server refused this bench or its rows, in `why`
         unknown_schema, // the database is not a central record this program knows
     };
     Kind kind = Kind::connecting;

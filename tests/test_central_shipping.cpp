@@ -133,6 +133,9 @@ private slots:
         QTest::newRow("a bench without a password") << QString(a).replace("bench_a", "bench_z")
                                                     << QString() << int(Kind::refused)
                                                     << "no password supplied";
+        QTest::newRow("rows the server turns down")
+            << a << "ALTER TABLE upgrades ADD CONSTRAINT turns_down CHECK (serial <> 'TROUBLE') NOT VALID"
+            << int(Kind::refused) << "turns_down";
         QTest::newRow("schema of another version")
             << a << "UPDATE schema_info SET version = 2" << int(Kind::unknown_schema) << "2";
         QTest::newRow("server that accepts and never answers")
@@ -163,6 +166,7 @@ private slots:
         }
         QVERIFY2(closing.elapsed() < 5000, "closing waits for the server"); // a bound, not a speed
         admin_value("UPDATE schema_info SET version = 1");
+        admin_value("ALTER TABLE upgrades DROP CONSTRAINT IF EXISTS turns_down");
         QCOMPARE(server_rows("TROUBLE"), 0);
         for (const QString& text : log.texts())
             QVERIFY2(!text.contains("secret") && !text.contains("never-shown"), qPrintable(text));
