@@ -16,6 +16,7 @@ namespace DFU {
 struct DeviceInfo {
     bool valid = false;           // the OTP names a valid product type
     QString serial;               // as the listing gave it
+    QString port;                 // likewise: its USB port path; empty when not listed
     QString FW_revision;          // set only when the firmware belongs to the OTP's product
     Device::OTP_Info OTP_info;    // as read from the unit
     Device::FW_Info FW_info;      // its validity is cleared when its product differs from the OTP's

@@ -8,6 +8,7 @@
 
 const QString DfuUtilParser::prefix_RE = QStringLiteral("^Found DFU: \\[0483:df11\\] ver=2200");
 const QString DfuUtilParser::extract_serial_RE = QStringLiteral("serial=\\\"([0-9a-fA-F]+)\\\"");
+const QString DfuUtilParser::extract_path_RE = QStringLiteral(", path=\\\"([0-9][0-9.-]*)\\\",");
 
 namespace {
 
@@ -22,8 +23,16 @@ const QRegularExpression& serial_expression() {
     return re;
 }
 
-// The bootloader exposes four alternate settings: flash, option bytes, OTP, device feature.
-constexpr int lines_per_unit = 4;
+const QRegularExpression& path_expression() {
+    static const QRegularExpression re(DfuUtilParser::extract_path_RE);
+    return re;
+}
+
+// Group 1 of the expression's first match in the line, or an empty string.
+QString captured(const QRegularExpression& re, const QString& line) {
+    const QRegularExpressionMatch match = re.match(line);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
 
 } // namespace
 
@@ -35,14 +44,16 @@ DfuUtilParser::DfuUtilParser(const QString& output) {
             .filter(prefix_expression());
 
     for (const QString& line : lines) {
-        const QRegularExpressionMatch match = serial_expression().match(line);
-        QString serial;
-        if (match.hasMatch())
-            serial = match.captured(1);
-        else
+        const QString serial = captured(serial_expression(), line);
+        if (serial.isEmpty())
             qDebug() << line;
-        if (serials.empty() || serials.back() != serial)
+        const QString path = captured(path_expression(), line);
+        if (serials.empty() || serials.back() != serial || paths.back() != path) {
             serials.push_back(serial);
+            paths.push_back(path);
+            line_counts.push_back(0);
+        }
+        ++line_counts.back();
     }
 
     nr_of_devices = static_cast<int>(serials.size());

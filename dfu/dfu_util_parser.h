@@ -22,13 +22,21 @@ public:
     static const QString prefix_RE;
     // Capture group 1 is the serial, hexadecimal digits of either case.
     static const QString extract_serial_RE;
+    // Capture group 1 is the unit's USB port path (bus, then port numbers: "1-1.3").
+    static const QString extract_path_RE;
+
+    // The bootloader exposes four alternate settings: flash, option bytes, OTP, device feature.
+    static constexpr int lines_per_unit = 4;
 
     // Parses the whole standard output of one listing; never fails.
     explicit DfuUtilParser(const QString& output);
 
     Status status = no_dfu_device;
-    // In listing order; identical serials on consecutive lines are one entry.
+    // In listing order; consecutive lines of one serial and one port are one entry. Two units
+    // that report the same serial on two ports are two entries.
     std::vector<QString> serials;
+    std::vector<QString> paths; // each entry's port, beside serials; empty when not listed
+    std::vector<int> line_counts; // each entry's lines, beside serials: four for a usable unit
     int nr_of_devices = 0;
 
     // The enumerator's name; empty for a value outside the enumeration.

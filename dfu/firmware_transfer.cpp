@@ -18,25 +18,27 @@ int size_of_binary_file(const QString& path) {
     return size > std::numeric_limits<int>::max() ? -1 : static_cast<int>(size);
 }
 
-int download_FW_to_device(const QString& dfu_path, const ProgressCallback& on_progress) {
-    return run_command(CmdID::download_FW, {dfu_path}, on_progress).exit_code;
+int download_FW_to_device(const QString& dfu_path, const ProgressCallback& on_progress,
+                          const RunTarget& target) {
+    return run_command(target, CmdID::download_FW, {dfu_path}, on_progress).exit_code;
 }
 
-int upload_FW_from_device(const QString& path, int size, const ProgressCallback& on_progress) {
+int upload_FW_from_device(const QString& path, int size, const ProgressCallback& on_progress,
+                          const RunTarget& target) {
     support_misc::ensure_file_is_deleted(path);
     // From the start of flash, the length in decimal.
     const QStringList extra = {
         QStringLiteral("-s"), Device::memory_map::region_text(Device::memory_map::flash_base, size),
         QStringLiteral("-U"), path};
-    return run_command(CmdID::upload_FW, extra, on_progress).exit_code;
+    return run_command(target, CmdID::upload_FW, extra, on_progress).exit_code;
 }
 
 bool upload_and_compare_FW_bin(const QString& desired_bin, const QString& uploaded_bin,
-                               const ProgressCallback& on_progress) {
+                               const ProgressCallback& on_progress, const RunTarget& target) {
     const int size = size_of_binary_file(desired_bin);
     if (size < 1)
         return false; // nothing to compare against: leave the unit alone
-    if (upload_FW_from_device(uploaded_bin, size, on_progress) != 0)
+    if (upload_FW_from_device(uploaded_bin, size, on_progress, target) != 0)
         return false;
     return compare_FW_bin_files(desired_bin, uploaded_bin);
 }

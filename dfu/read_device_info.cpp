@@ -12,9 +12,9 @@ namespace DFU {
 namespace {
 
 // Deletes the result file, uploads into it, and says why that failed (cause none: it did not).
-Failure upload_into(CmdID id, const QString& path, Failure* failure) {
+Failure upload_into(const RunTarget& target, CmdID id, const QString& path, Failure* failure) {
     support_misc::ensure_file_is_deleted(path);
-    Failure f = classify(run_command(id, {path}));
+    Failure f = classify(run_command(target, id, {path}));
     if (f.cause == Cause::none && !QFileInfo::exists(path))
         f.cause = Cause::other;
     if (failure)
@@ -24,25 +24,29 @@ Failure upload_into(CmdID id, const QString& path, Failure* failure) {
 
 } // namespace
 
-Device::OTP_Info read_OTP_Info_from_device(const DeviceItem* /*item*/, Failure* failure) {
-    const QString path = Files::path_of(Files::uploaded_OTP_fileName_bin);
-    if (upload_into(CmdID::upload_OTP, path, failure).cause != Cause::none)
+Device::OTP_Info read_OTP_Info_from_device(const DeviceItem* /*item*/, Failure* failure,
+                                           const RunTarget& target) {
+    const QString path = target.file(Files::uploaded_OTP_fileName_bin);
+    if (upload_into(target, CmdID::upload_OTP, path, failure).cause != Cause::none)
         return Device::OTP_Info();
     return Device::make_OTP_Info(path);
 }
 
-Device::FW_Info read_FW_Info(const DeviceItem* /*item*/, Failure* failure) {
-    const QString path = Files::path_of(Files::uploaded_FW_info_fileName_bin);
-    if (upload_into(CmdID::upload_FW_info, path, failure).cause != Cause::none)
+Device::FW_Info read_FW_Info(const DeviceItem* /*item*/, Failure* failure,
+                             const RunTarget& target) {
+    const QString path = target.file(Files::uploaded_FW_info_fileName_bin);
+    if (upload_into(target, CmdID::upload_FW_info, path, failure).cause != Cause::none)
         return Device::FW_Info();
     return Device::make_FW_Info(path);
 }
 
-DeviceInfo read_device_info(const DeviceItem* item) {
+DeviceInfo read_device_info(const DeviceItem* item, const RunTarget& target) {
     DeviceInfo info;
-    if (item)
+    if (item) {
         info.serial = item->serial;
-    info.OTP_info = read_OTP_Info_from_device(item, &info.read_failure);
+        info.port = item->path;
+    }
+    info.OTP_info = read_OTP_Info_from_device(item, &info.read_failure, target);
     info.type = info.OTP_info.product.type;
     // The OTP parser has already said why it rejected the record.
     if (!Device::is_valid(info.type))
@@ -51,7 +55,7 @@ DeviceInfo read_device_info(const DeviceItem* item) {
     info.valid = true;
     qInfo() << QString(info.OTP_info);
 
-    info.FW_info = read_FW_Info(item);
+    info.FW_info = read_FW_Info(item, nullptr, target);
     if (info.FW_info.product == info.OTP_info.product) {
         info.FW_revision = info.FW_info.revision;
         qInfo().noquote() << info;

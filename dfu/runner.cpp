@@ -15,31 +15,23 @@ namespace runner {
 
 namespace {
 std::atomic<int> first_wait{30000};
-enum GiveUp : int { nothing, short_runs, everything };
-std::atomic<int> give_up_level{nothing};
-// How often a waiting runner looks at the give-up request.
+GiveUpSwitch process_wide;
+// How often a waiting runner looks at the give-up requests.
 constexpr int poll_ms = 50;
-
-void raise_give_up(GiveUp level) {
-    int current = give_up_level;
-    while (current < level && !give_up_level.compare_exchange_weak(current, level)) {
-    }
-}
 } // namespace
 
 void set_first_wait_ms(int ms) { first_wait = ms; }
 int first_wait_ms() { return first_wait; }
 bool is_transfer(CmdID id) { return id == CmdID::download_FW || id == CmdID::upload_FW; }
-void give_up_short_runs() { raise_give_up(short_runs); }
-void give_up() { raise_give_up(everything); }
-void reset_give_up() { give_up_level = nothing; }
-bool giving_up() { return give_up_level == everything; }
+void give_up_short_runs() { process_wide.give_up_short_runs(); }
+void give_up() { process_wide.give_up(); }
+void reset_give_up() { process_wide.reset(); }
+bool giving_up() { return process_wide.giving_up(); }
 
 namespace {
-// Whether the run of `id` is to be given up now.
-bool gives_up(CmdID id) {
-    const int level = give_up_level;
-    return level == everything || (level == short_runs && !is_transfer(id));
+// Whether the target's run of `id` is to be given up now.
+bool gives_up(const RunTarget& target, CmdID id) {
+    return process_wide.gives_up(id) || (target.give_up && target.give_up->gives_up(id));
 }
 } // namespace
 
@@ -73,11 +65,12 @@ private:
 // Waits until the child ends, the bound passes (bound < 0: no bound) or the runner is told to
 // give up, taking standard output as it comes. A child that failed to start counts as not
 // finished, as waitForFinished reports it.
-Wait wait_for(QProcess& process, CmdID id, int bound_ms, Output& output) {
+Wait wait_for(QProcess& process, const RunTarget& target, CmdID id, int bound_ms,
+              Output& output) {
     QElapsedTimer clock;
     clock.start();
     for (;;) {
-        if (runner::gives_up(id))
+        if (runner::gives_up(target, id))
             return Wait::given_up;
         int slice = runner::poll_ms;
         if (bound_ms >= 0)
@@ -95,8 +88,9 @@ Wait wait_for(QProcess& process, CmdID id, int bound_ms, Output& output) {
 
 // The first, bounded wait, then (after saying so) one without a bound. A run given up is
 // killed and reaped; runner::gives_up decides which runs a stop may give up.
-Wait wait_to_end(QProcess& process, CmdID id, bool quiet, Output& output) {
-    Wait wait = wait_for(process, id, runner::first_wait_ms(), output);
+Wait wait_to_end(QProcess& process, const RunTarget& target, CmdID id, bool quiet,
+                 Output& output) {
+    Wait wait = wait_for(process, target, id, runner::first_wait_ms(), output);
     if (wait == Wait::timed_out) {
         // A quiet run that never started is a repeated poll: its caller logs the failure.
         if (!quiet || process.error() != QProcess::FailedToStart) {
@@ -104,7 +98,7 @@ Wait wait_to_end(QProcess& process, CmdID id, bool quiet, Output& output) {
                     << process.exitStatus() << "and output:" << QString::fromUtf8(output.text());
             qInfo() << "will wait again, forever";
         }
-        wait = wait_for(process, id, -1, output);
+        wait = wait_for(process, target, id, -1, output);
     }
     if (wait == Wait::given_up && process.state() != QProcess::NotRunning) {
         qInfo() << "Giving up on" << process.program() << process.arguments() << ": killing it";
@@ -133,11 +127,17 @@ CmdResult result_of(QProcess& process, const Output& output, Wait wait) {
 } // namespace
 
 CmdResult run_command(CmdID id, const QStringList& extra, const ProgressCallback& on_progress) {
+    return run_command(RunTarget(), id, extra, on_progress);
+}
+
+CmdResult run_command(const RunTarget& target, CmdID id, const QStringList& extra,
+                      const ProgressCallback& on_progress) {
     QProcess process;
     const Command& command = commands[id];
     const QString program =
         Command::path.isEmpty() ? command.program : Command::path + "/" + command.program;
-    const QStringList arguments = command.args + extra;
+    // The selection last: the fixed arguments end in options that take the next argument (-U).
+    const QStringList arguments = command.args + extra + target.selection();
 
     // The polled listing runs every cycle: it is not announced.
     const bool quiet = RunWatch::quiet_here();
@@ -147,7 +147,7 @@ CmdResult run_command(CmdID id, const QStringList& extra, const ProgressCallback
     process.start(program, arguments, QIODevice::ReadWrite);
 
     Output output(on_progress);
-    const Wait wait = wait_to_end(process, id, quiet, output);
+    const Wait wait = wait_to_end(process, target, id, quiet, output);
     const CmdResult result = result_of(process, output, wait);
     if (result.exit_code != 0 && !quiet)
         qInfo() << "Exit with" << result.exit_code << "from" << program << arguments

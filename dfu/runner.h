@@ -2,6 +2,7 @@
 // Runs one entry of the dfu-util command table as a child process and waits for it.
 
 #include "dfu/command.h"
+#include "dfu/run_target.h"
 
 #include <QString>
 #include <QStringList>
@@ -27,6 +28,10 @@ using ProgressCallback = std::function<void(int percent)>;
 // it is printed; the output returned is the whole text all the same.
 CmdResult run_command(CmdID id, const QStringList& extra,
                       const ProgressCallback& on_progress = {});
+// The same for one unit's target: its selection ends the command line, and its own switch
+// gives its runs up as the process-wide one does.
+CmdResult run_command(const RunTarget& target, CmdID id, const QStringList& extra,
+                      const ProgressCallback& on_progress = {});
 
 namespace runner {
 
@@ -45,8 +50,9 @@ int first_wait_ms();
 // leaves the unit as it was, and the next dfu-util run brings the bootloader back to idle.
 bool is_transfer(CmdID id);
 
-// Giving up, from any thread: the runner kills and reaps the child it is waiting for, and
-// every child started while the request stands.
+// Giving up every run of the process, from any thread: the runner kills and reaps the child it
+// is waiting for, and every child started while the request stands. A unit's upgrade gives up
+// only its own runs, through its target's switch (run_target.h).
 // - give_up_short_runs(): at a stop. Only the runs that are not transfers are given up (see
 //   is_transfer); a download or read-back runs to its end.
 // - give_up(): the last resort, only at the end of the process after a long bound, so that a

@@ -2,6 +2,7 @@
 // Which units are attached: one run of the listing, parsed.
 
 #include "dfu/failure_cause.h"
+#include "dfu/run_target.h"
 
 #include <QString>
 
@@ -12,6 +13,8 @@ namespace DFU {
 // One listed unit.
 struct DeviceItem {
     QString serial; // as printed (case kept); empty when its lines carried no hexadecimal serial
+    QString path;   // its USB port, as printed (path="1-1.3"); empty when not listed
+    bool usable = false; // listed on one line per alternate setting of the bootloader
 };
 
 // The result of one scan.
@@ -28,5 +31,7 @@ Scan scan_for_devices(const QString& output);
 
 // Runs the listing; a failing dfu-util gives status 1, no devices and the failure.
 Scan make_scan();
+// The same for one target: the listing names its port.
+Scan make_scan(const RunTarget& target);
 
 } // namespace DFU

@@ -11,8 +11,9 @@ Scan scan_for_devices(const QString& output) {
     const DfuUtilParser parser(output);
     Scan scan;
     scan.devices.reserve(parser.serials.size());
-    for (const QString& serial : parser.serials)
-        scan.devices.push_back(DeviceItem{serial});
+    for (size_t i = 0; i < parser.serials.size(); ++i)
+        scan.devices.push_back(
+            DeviceItem{parser.serials[i], parser.paths[i], parser.line_counts[i] == DfuUtilParser::lines_per_unit});
     if (parser.status == DfuUtilParser::one_dfu_device)
         scan.status = 0;
     return scan;
