@@ -1,14 +1,13 @@
 #include "app/command_line.h"
 
-#include "app/globals.h"
 #include "simulator/simulator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDebug>
 
-void parse_arguments(QCoreApplication* app) {
-    parse_arguments(app->arguments());
+CommandLine parse_arguments(QCoreApplication* app) {
+    return parse_arguments(app->arguments());
 }
 
 namespace {
@@ -43,7 +42,7 @@ std::optional<bool> asks_for_simulator(const QStringList& arguments) {
     return parser.isSet("use-simulator") && !parser.isSet("no-use-simulator");
 }
 
-void parse_arguments(const QStringList& arguments) {
+CommandLine parse_arguments(const QStringList& arguments) {
     QCommandLineParser parser; // short switches may be combined behind one dash
     parser.addOptions(options());
     parser.process(arguments);
@@ -56,8 +55,9 @@ void parse_arguments(const QStringList& arguments) {
         simulator::use = true;
     if (parser.isSet("no-use-simulator")) // applied last, so it wins
         simulator::use = false;
-    if (parser.isSet("use-log-window"))
-        use_log_window = true;
+    CommandLine line;
+    line.use_log_window = parser.isSet("use-log-window");
     if (parser.isSet("central-record"))
-        central_record_option = parser.value("central-record");
+        line.central_record = parser.value("central-record");
+    return line;
 }

@@ -1,6 +1,5 @@
 #include "app/history_hint.h"
 
-#include "app/globals.h"
 #include "gui/hint_line.h"
 #include "gui/main_window.h"
 
@@ -23,21 +22,23 @@ QString filled(const QString& text, const QStringList& v) {
 
 } // namespace
 
-QString note_words(const HintNote& note) {
-    return note.isEmpty() ? QString() : filled(settings.gui.text(note.id), note.values);
+QString note_words(const HintNote& note, const Settings::GUI& texts) {
+    return note.isEmpty() ? QString() : filled(texts.text(note.id), note.values);
 }
 
-void show_hint_note(const HintNote& note) {
-    if (!mainWindow || !mainWindow->hintLabel)
+void show_hint_note(const HintNote& note, const Settings::GUI& texts, MainWindow* window) {
+    if (!window || !window->hintLabel)
         return;
     HintLine::Part part; // without words: no note
     if (!note.isEmpty()) {
         const QString id = note.id;
-        part.words = [id](const QStringList& values) { return note_words({id, values}); };
+        part.words = [id, &texts](const QStringList& values) {
+            return note_words({id, values}, texts);
+        };
         part.values = note.values;
-        part.frame = settings.gui.text(note.good_news ? QStringLiteral("status_note")
-                                                      : QStringLiteral("status_hint"));
+        part.frame = texts.text(note.good_news ? QStringLiteral("status_note")
+                                               : QStringLiteral("status_hint"));
         part.beside_explanation = note.beside_explanation;
     }
-    mainWindow->hintLabel->note(part);
+    window->hintLabel->note(part);
 }

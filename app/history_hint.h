@@ -8,6 +8,11 @@
 #include <QString>
 #include <QStringList>
 
+class MainWindow;
+namespace Settings {
+struct GUI;
+}
+
 struct HintNote {
     QString id;                      // of its text in the settings; empty: no note
     QStringList values;              // the text's %1, %2, ... in order
@@ -18,9 +23,9 @@ struct HintNote {
 };
 
 // The note's text, its values filled in one pass.
-QString note_words(const HintNote& note);
+QString note_words(const HintNote& note, const Settings::GUI& texts);
 
 // Gives the note to the main window's hint line, which draws it with the explanation (see
 // HintLine::note); an empty note leaves the line to the explanation. Values are shortened ("…")
 // until the line fits.
-void show_hint_note(const HintNote& note);
+void show_hint_note(const HintNote& note, const Settings::GUI& texts, MainWindow* window);

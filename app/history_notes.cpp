@@ -1,8 +1,8 @@
 // What the record adds to the line under the status line, and when it is said.
 
-#include "app/globals.h"
 #include "app/history_controller.h"
-#include "workflow/sm_b.h"
+#include "app/window_program.h"
+#include "gui/main_window.h"
 
 #include <QFileInfo>
 
@@ -12,19 +12,15 @@ QString local_minutes(const QDateTime& time) {
     return time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
-HintNote last_upgrade_note(const History::UpgradeRow& last) {
-    const QString before = last.revision_before.isEmpty()
-                               ? settings.gui.text(QStringLiteral("history_revision_unknown"))
-                               : last.revision_before;
+HintNote last_upgrade_note(const History::UpgradeRow& last, const QString& unknown) {
+    const QString before = last.revision_before.isEmpty() ? unknown : last.revision_before;
     return {QStringLiteral("history_last_upgrade"),
             {local_minutes(last.ended_at), before, last.revision_after},
             true};
 }
 
-HintNote elsewhere_note(const History::FleetUpgrade& upgrade) {
-    const QString before = upgrade.revision_before.isEmpty()
-                               ? settings.gui.text(QStringLiteral("history_revision_unknown"))
-                               : upgrade.revision_before;
+HintNote elsewhere_note(const History::FleetUpgrade& upgrade, const QString& unknown) {
+    const QString before = upgrade.revision_before.isEmpty() ? unknown : upgrade.revision_before;
     return {QStringLiteral("history_elsewhere"),
             {upgrade.bench, upgrade.happened_at.toLocalTime().toString(QStringLiteral("yyyy-MM-dd")),
              before, upgrade.revision_after},
@@ -33,31 +29,20 @@ HintNote elsewhere_note(const History::FleetUpgrade& upgrade) {
 
 } // namespace
 
-// A unit read: the row of an install that lost its unit, and a question about the unit.
-void HistoryController::on_unit_connected() {
-    put(attempts.unit_connected(sm_B->device_after_download));
-    if (attempts.install_written())
-        return; // its own unit, read again after the download
-    unit_serial = sm_B->device_info.serial;
+// A new unit read (the unit's upgrade has asked the record and the fleet about it): its notes
+// come with their answers (take_facts, take_fleet).
+void HistoryController::on_unit_identified() {
+    unit_connected = true;
     unit_note = interrupted_note = HintNote();
     local_upgrade.reset();
     fleet_upgrade.reset();
     moved_seen_with_unit = !moved_note.isEmpty();
-    // To the recorder's thread, and the shipper's; the answers come back queued to take_facts
-    // and take_fleet.
-    QMetaObject::invokeMethod(recorder.recorder(), "ask_unit", Qt::QueuedConnection,
-                              Q_ARG(QString, unit_serial));
-    if (shipper)
-        QMetaObject::invokeMethod(shipper->shipper(), "ask_unit", Qt::QueuedConnection,
-                                  Q_ARG(QString, unit_serial));
     show_notes();
 }
 
 // The moved-aside note stays until the technician has seen it with a unit that has now left.
-void HistoryController::on_no_unit() {
-    if (attempts.install_pending())
-        return; // the unit is read again after the download
-    unit_serial.clear();
+void HistoryController::on_unit_left() {
+    unit_connected = false;
     unit_note = interrupted_note = HintNote();
     local_upgrade.reset();
     fleet_upgrade.reset();
@@ -67,20 +52,18 @@ void HistoryController::on_no_unit() {
     show_notes();
 }
 
-void HistoryController::on_matches() {
-    const bool install = attempts.install_pending();
-    const std::optional<History::UpgradeRow> row = attempts.verified(true, {});
-    if (install && row) {
-        upgrade_uuid = row->uuid;
-        unit_note = interrupted_note = HintNote();
-    }
-    put(row);
+// A verified upgrade: its row is being written; what to do next is said once it is.
+void HistoryController::on_attempt_ended(const History::UpgradeRow& row) {
+    if (row.outcome != History::outcome_name(History::Outcome::upgraded))
+        return;
+    upgrade_uuid = row.uuid;
+    unit_note = interrupted_note = HintNote();
     show_notes();
 }
 
-void HistoryController::take_facts(const QString& serial, const History::UnitFacts& facts) {
-    if (serial != unit_serial || !upgrade_uuid.isEmpty())
-        return; // another unit by now, or its upgrade says more
+void HistoryController::take_facts(const History::UnitFacts& facts) {
+    if (!upgrade_uuid.isEmpty())
+        return; // its upgrade says more
     if (facts.interrupted)
         interrupted_note = {QStringLiteral("history_interrupted"),
                             {local_minutes(facts.interrupted->started_at)}, false, true};
@@ -93,10 +76,11 @@ void HistoryController::take_facts(const QString& serial, const History::UnitFac
 void HistoryController::choose_unit_note() {
     const bool elsewhere_later = fleet_upgrade && fleet_upgrade->elsewhere &&
                                  (!local_upgrade || fleet_upgrade->happened_at > local_upgrade->ended_at);
+    const QString unknown = text("history_revision_unknown");
     if (elsewhere_later)
-        unit_note = elsewhere_note(*fleet_upgrade);
+        unit_note = elsewhere_note(*fleet_upgrade, unknown);
     else if (local_upgrade)
-        unit_note = last_upgrade_note(*local_upgrade);
+        unit_note = last_upgrade_note(*local_upgrade, unknown);
     show_notes();
 }
 
@@ -105,7 +89,8 @@ void HistoryController::take_written(const History::UpgradeRow& row) {
     if (row.uuid != upgrade_uuid)
         return;
     upgrade_uuid.clear();
-    unit_note = {QStringLiteral("history_upgraded_recorded"), {settings.desired_revision}, true};
+    unit_note = {QStringLiteral("history_upgraded_recorded"), {program.settings.desired_revision},
+                 true};
     show_notes();
 }
 
@@ -115,7 +100,7 @@ void HistoryController::take_state(const History::RecorderState& state) {
         moved_aside_to = state.moved_aside_to;
         moved_note = {QStringLiteral("history_moved_aside"),
                       {QFileInfo(moved_aside_to).fileName()}};
-        moved_seen_with_unit = !unit_serial.isEmpty();
+        moved_seen_with_unit = unit_connected;
     }
     if (state.kind == Kind::newer)
         record_note = {QStringLiteral("history_newer"), {}};
@@ -135,8 +120,8 @@ void HistoryController::take_state(const History::RecorderState& state) {
 void HistoryController::show_notes() {
     for (const HintNote* note : {&interrupted_note, &moved_note, &record_note, &unit_note})
         if (!note->isEmpty()) {
-            show_hint_note(*note);
+            show_hint_note(*note, program.settings.gui, program.mainWindow);
             return;
         }
-    show_hint_note(HintNote());
+    show_hint_note(HintNote(), program.settings.gui, program.mainWindow);
 }

@@ -1,13 +1,14 @@
 #include "app/wiring.h"
 
-#include "app/explanation_words.h"
-#include "app/globals.h"
 #include "app/log_message_handler.h"
+#include "app/window_program.h"
 #include "gui/hint_line.h"
 #include "gui/install_button.h"
 #include "gui/log_window_dialog.h"
 #include "gui/main_window.h"
 #include "gui/progress_bar.h"
+#include "upgrade/explanation_words.h"
+#include "upgrade/unit_upgrade.h"
 #include "workflow/sm_a.h"
 #include "workflow/sm_b.h"
 
@@ -17,99 +18,100 @@
 
 namespace {
 
-void set_status(const QString& text) {
-    if (mainWindow && mainWindow->statusLabel)
-        mainWindow->statusLabel->setText(text);
+void set_status(WindowProgram& p, const QString& text) {
+    if (p.mainWindow && p.mainWindow->statusLabel)
+        p.mainWindow->statusLabel->setText(text);
 }
 
-QString product_name() {
-    return sm_B->device_info.OTP_info.product_name();
+QString text(const WindowProgram& p, const char* id) {
+    return p.settings.gui.text(QLatin1String(id));
+}
+
+QString product_name(const WindowProgram& p) {
+    return p.sm_B()->device_info.OTP_info.product_name();
 }
 
 // The connected unit's product and firmware revision, or that the revision is unknown.
-void show_revision_status() {
-    const QString revision = sm_B->device_info.FW_revision;
+void show_revision_status(WindowProgram& p) {
+    const QString revision = p.sm_B()->device_info.FW_revision;
     if (!revision.isEmpty())
-        set_status(settings.gui.text("status_devRev").arg(product_name()).arg(revision));
+        set_status(p, text(p, "status_devRev").arg(product_name(p)).arg(revision));
     else
-        set_status(settings.gui.text("status_devRevUnknown").arg(product_name()));
+        set_status(p, text(p, "status_devRevUnknown").arg(product_name(p)));
 }
 
 // The explanation under the status line. dfu-util's words and paths may be of any length: they
 // are the values the line shortens to fit.
-void show_explanation() {
-    if (!mainWindow || !mainWindow->hintLabel)
+void show_explanation(WindowProgram& p) {
+    if (!p.mainWindow || !p.mainWindow->hintLabel)
         return;
-    const Explanation e = sm_B->explanation;
+    const Explanation e = p.sm_B()->explanation;
+    const Settings::Settings& s = p.settings;
     HintLine::Part part;
-    part.words = [e](const QStringList& values) {
+    part.words = [e, &s](const QStringList& values) {
         Explanation shortened = e;
         shortened.failure.detail = values.value(0);
         shortened.where = values.value(1);
         shortened.why = values.value(2);
-        return explanation_words(shortened, settings.gui, settings.desired_type,
-                                 settings.desired_revision);
+        return explanation_words(shortened, s.gui, s.desired_type, s.desired_revision);
     };
     part.values = QStringList{e.failure.detail, e.where, e.why};
-    part.frame = settings.gui.text(QStringLiteral("status_hint"));
-    mainWindow->hintLabel->explain(part);
+    part.frame = text(p, "status_hint");
+    p.mainWindow->hintLabel->explain(part);
 }
 
 // Ends a fill at once, without the bar's own end-of-progress handling (no finished()).
-void stop_progress(int value, const QString& format) {
-    mainWindow->progressBar->stop_at(value, format);
+void stop_progress(WindowProgram& p, int value, const QString& format) {
+    p.mainWindow->progressBar->stop_at(value, format);
 }
 
-// Stopping (Escape, Q) happens between dfu-util runs, never in one. Never interrupted:
-//  - a download (-D): a cut write leaves the unit with a partial image;
-//  - the read-back (-U of the whole image): it is what "Firmware is upgraded" rests on.
-// The GUI thread waits at most 1 s and kills nothing. A listing or one of the two short reads
-// (OTP, information block) under way is given up by the runner at the stop, which is harmless:
-// they only read. A transfer under way runs to its end; the window says so, and says what
-// came of it once the worker has ended. Only the end of the process kills a transfer, as a
-// last resort after a long bound (SM_A's destructor).
-bool stop_waits_for_transfer = false;
-
-// The stop texts; the status line shows them for now.
-void show_stop_text(const char* id) {
-    set_status(settings.gui.text(QLatin1String(id)));
-}
-
-void stop_worker() {
+// Escape or Q: the unit's upgrade stops between dfu-util runs (UnitUpgrade::stop says which
+// runs are never cut). The GUI thread waits at most 1 s and kills nothing: a transfer under way
+// runs to its end; the window says so, and says what came of it once the worker has ended.
+void stop_worker(WindowProgram& p) {
     qInfo() << "Trying to stop sm_A";
-    if (sm_A->stop_and_wait(1000))
+    if (p.upgrade->stop(1000))
         return;
-    if (sm_A->transfer_report().running == SM_A::Transfer::none)
+    if (p.sm_A()->transfer_report().running == SM_A::Transfer::none)
         return; // a short run: it is being given up, the worker ends at once
     qInfo() << "SM_A not dead yet: it stops once the running transfer has finished";
-    stop_waits_for_transfer = true;
-    show_stop_text("status_stopAfterTransfer");
+    p.stop_waits_for_transfer = true;
+    set_status(p, text(p, "status_stopAfterTransfer"));
+}
+
+// The stop texts; the status line shows them for now. Null: what came of it needs none.
+const char* stop_text(SM_A::Outcome outcome) {
+    switch (outcome) {
+    case SM_A::Outcome::matches:
+        return "status_stoppedVerified";
+    case SM_A::Outcome::written:
+        return "status_stoppedWritten";
+    case SM_A::Outcome::write_failed:
+        return "status_stoppedWriteFailed";
+    case SM_A::Outcome::differs:
+        return "status_stoppedDiffers";
+    case SM_A::Outcome::none:
+        break; // every transfer records its end: cannot happen
+    }
+    return nullptr;
 }
 
 // The worker has ended after a stop that waited for its transfer: what came of it.
-void show_stop_outcome() {
-    if (!stop_waits_for_transfer)
+void show_stop_outcome(WindowProgram& p) {
+    if (!p.stop_waits_for_transfer || !p.sm_A())
         return;
-    ProgressBar* bar = mainWindow->progressBar;
-    switch (sm_A->transfer_report().last) {
-    case SM_A::Outcome::matches:
+    const SM_A::Outcome last = p.sm_A()->transfer_report().last;
+    const char* id = stop_text(last);
+    if (!id)
+        return;
+    ProgressBar* bar = p.mainWindow->progressBar;
+    set_status(p, text(p, id));
+    if (last == SM_A::Outcome::matches) {
         // The byte-for-byte comparison passed, as in the state that shows this normally.
-        stop_progress(bar->maximum(), "Firmware is upgraded");
-        show_stop_text("status_stoppedVerified");
+        stop_progress(p, bar->maximum(), "Firmware is upgraded");
         return;
-    case SM_A::Outcome::written:
-        show_stop_text("status_stoppedWritten");
-        break;
-    case SM_A::Outcome::write_failed:
-        show_stop_text("status_stoppedWriteFailed");
-        break;
-    case SM_A::Outcome::differs:
-        show_stop_text("status_stoppedDiffers");
-        break;
-    case SM_A::Outcome::none:
-        return; // every transfer records its end: cannot happen
     }
-    stop_progress(bar->minimum(), QString());
+    stop_progress(p, bar->minimum(), QString());
     bar->hide();
 }
 
@@ -118,88 +120,84 @@ void reset_message_handler() {
     qInfo() << "Msg-handler reset";
 }
 
-void show_connected_status() {
-    set_status(settings.gui.text("status_devConn").arg(product_name()));
+void show_no_unit(WindowProgram& p) {
+    set_status(p, text(p, "status_noDev"));
+    p.mainWindow->progressBar->setFormat("This text should not be visible!");
+    p.mainWindow->progressBar->hide();
 }
 
-void show_no_unit() {
-    set_status(settings.gui.text("status_noDev"));
-    mainWindow->progressBar->setFormat("This text should not be visible!");
-    mainWindow->progressBar->hide();
+void show_matches(WindowProgram& p) {
+    stop_progress(p, p.mainWindow->progressBar->maximum(), "Firmware is upgraded");
+    show_revision_status(p);
 }
 
-void start_download_phase() {
-    mainWindow->progressBar->start_phase("Upgrading firmware", 60.0);
-}
-
-void start_verification_phase() {
-    mainWindow->progressBar->start_phase("Uploading & verifying", 0.5);
-}
-
-void follow_transfer() {
-    mainWindow->progressBar->follow(sm_A->transfer_percent());
-}
-
-void show_matches() {
-    stop_progress(mainWindow->progressBar->maximum(), "Firmware is upgraded");
-    show_revision_status();
-}
-
-void show_differs() {
-    show_revision_status();
-    stop_progress(mainWindow->progressBar->minimum(), "FW differs");
-    mainWindow->progressBar->hide();
-}
-
-void toggle_log_window() {
-    logWindow->toggle_visibility(mainWindow);
+void show_differs(WindowProgram& p) {
+    show_revision_status(p);
+    stop_progress(p, p.mainWindow->progressBar->minimum(), "FW differs");
+    p.mainWindow->progressBar->hide();
 }
 
 // Ctrl+L on the given window toggles the log window beside the main window.
-void add_log_shortcut(QWidget* window) {
+void add_log_shortcut(QWidget* window, MainWindow* main_window) {
     auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_L), window);
     shortcut->setContext(Qt::WindowShortcut);
-    QObject::connect(shortcut, &QShortcut::activated, shortcut, &toggle_log_window,
-                     Qt::DirectConnection);
+    QObject::connect(
+        shortcut, &QShortcut::activated, shortcut,
+        [main_window] { logWindow->toggle_visibility(main_window); }, Qt::DirectConnection);
+}
+
+// Escape or Q stops the workflow; the window stays open. The log window's handler goes first,
+// so that the stop messages reach standard error.
+void connect_stop(QApplication* app, WindowProgram& p) {
+    MainWindow* window = p.mainWindow.data();
+    const auto direct = Qt::DirectConnection;
+    QObject::connect(window, &MainWindow::finished, window, &reset_message_handler, direct);
+    QObject::connect(window, &MainWindow::finished, window, [&p] { stop_worker(p); }, direct);
+    // The worker emits finished() in its own thread: queued to the window.
+    QObject::connect(
+        p.sm_A(), &QThread::finished, window, [&p] { show_stop_outcome(p); },
+        Qt::QueuedConnection);
+    // The machine has no final state; kept so that one added later ends the program.
+    QObject::connect(p.sm_B(), &QState::finished, app, &QCoreApplication::quit);
 }
 
 } // namespace
 
-void add_connections(QApplication* app) {
-    MainWindow* window = mainWindow.data();
+void add_connections(QApplication* app, WindowProgram& p) {
+    MainWindow* window = p.mainWindow.data();
+    SM_B* b = p.sm_B();
     const auto direct = Qt::DirectConnection;
-    stop_waits_for_transfer = false;
+    p.stop_waits_for_transfer = false;
+    connect_stop(app, p);
 
-    // Escape or Q stops the workflow; the window stays open. The log window's handler goes
-    // first, so that the stop messages reach standard error.
-    QObject::connect(window, &MainWindow::finished, window, &reset_message_handler, direct);
-    QObject::connect(window, &MainWindow::finished, sm_B, &QStateMachine::stop);
-    QObject::connect(window, &MainWindow::finished, window, &stop_worker, direct);
-    // The worker emits finished() in its own thread: queued to the window.
-    QObject::connect(sm_A, &QThread::finished, window, &show_stop_outcome, Qt::QueuedConnection);
-    // The machine has no final state; kept so that one added later ends the program.
-    QObject::connect(sm_B, &QState::finished, app, &QCoreApplication::quit);
-
-    QObject::connect(sm_B, &SM_B::sig_UpgradeImpossible, window, &MainWindow::disableDownload);
-    QObject::connect(sm_B, &SM_B::sig_UpgradePossible, window, &MainWindow::enableDownload);
-    QObject::connect(sm_B, &SM_B::sig_DeviceConnected, sm_B, &show_connected_status, direct);
-    QObject::connect(sm_B, &SM_B::sig_DifferingRevision, sm_B, &show_revision_status, direct);
+    QObject::connect(b, &SM_B::sig_UpgradeImpossible, window, &MainWindow::disableDownload);
+    QObject::connect(b, &SM_B::sig_UpgradePossible, window, &MainWindow::enableDownload);
+    QObject::connect(
+        b, &SM_B::sig_DeviceConnected, b,
+        [&p] { set_status(p, text(p, "status_devConn").arg(product_name(p))); }, direct);
+    QObject::connect(b, &SM_B::sig_DifferingRevision, b, [&p] { show_revision_status(p); }, direct);
     // After the button is off: the status says so, and the bar goes.
-    QObject::connect(sm_B, &SM_B::sig_UpgradeImpossible, window, &show_no_unit);
-    QObject::connect(sm_B, &SM_B::sig_ExplanationChanged, sm_B, &show_explanation, direct);
+    QObject::connect(b, &SM_B::sig_UpgradeImpossible, window, [&p] { show_no_unit(p); });
+    QObject::connect(b, &SM_B::sig_ExplanationChanged, b, [&p] { show_explanation(p); }, direct);
 
     // The click asks the machine for the download; it acts only in B2 and B7.
-    QObject::connect(window->installButton, &QAbstractButton::clicked, sm_B, &SM_B::do_download);
+    QObject::connect(window->installButton, &QAbstractButton::clicked, b, &SM_B::do_download);
     // The download phase starts when the machine has taken the click (B3), not on the click.
-    QObject::connect(sm_B, &SM_B::sig_Upgrading, sm_B, &start_download_phase, direct);
-    QObject::connect(sm_B, &SM_B::sig_UploadingVerifying, sm_B, &start_verification_phase, direct);
+    QObject::connect(
+        b, &SM_B::sig_Upgrading, b,
+        [window] { window->progressBar->start_phase("Upgrading firmware", 60.0); }, direct);
+    QObject::connect(
+        b, &SM_B::sig_UploadingVerifying, b,
+        [window] { window->progressBar->start_phase("Uploading & verifying", 0.5); }, direct);
     // The worker publishes each percent, then signals from its thread: queued to the window,
     // which reads the latest percent when it handles the signal.
-    QObject::connect(sm_A, &SM_A::sig_FwProgress, window, &follow_transfer);
-    QObject::connect(sm_B, &SM_B::sig_FwMatches, sm_B, &show_matches, direct);
-    QObject::connect(sm_B, &SM_B::sig_FwDiffers, sm_B, &show_differs, direct);
+    SM_A* a = p.sm_A();
+    QObject::connect(a, &SM_A::sig_FwProgress, window,
+                     [window, a] { window->progressBar->follow(a->transfer_percent()); });
+    QObject::connect(b, &SM_B::sig_FwMatches, b, [&p] { show_matches(p); }, direct);
+    QObject::connect(b, &SM_B::sig_FwDiffers, b, [&p] { show_differs(p); }, direct);
 
     // Ctrl+L from either window.
-    add_log_shortcut(window);
-    add_log_shortcut(logWindow->dialog());
+    add_log_shortcut(window, window);
+    add_log_shortcut(logWindow->dialog(), window);
 }

@@ -1,7 +1,9 @@
 #pragma once
-// Joins the workflow and the window, which know nothing of each other.
+// The connections between the window's unit's upgrade and the window.
 
 class QApplication;
+class WindowProgram;
 
-// Makes the connections between SM_B, SM_A, the main window and the log window.
-void add_connections(QApplication* app);
+// Joins the program's upgrade (its machine and worker) to its main window and the log window;
+// in the documented order, before the machine is started.
+void add_connections(QApplication* app, WindowProgram& program);

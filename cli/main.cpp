@@ -1,14 +1,16 @@
 // orvanta-upgrade: the window's upgrade for a production line's station, a test rig or a
 // script, without a display. Verbs, options and exit statuses: packaging/linux/orvanta-upgrade.1.
 
-#include "app/single_instance.h"
-#include "app/termination_signals.h"
-#include "app/workflow_setup.h"
 #include "cli/exit_status.h"
 #include "cli/history_listing.h"
 #include "cli/options.h"
 #include "cli/station.h"
 #include "simulator/simulator.h"
+#include "upgrade/program_names.h"
+#include "upgrade/program_record.h"
+#include "upgrade/single_instance.h"
+#include "upgrade/termination_signals.h"
+#include "upgrade/workflow_setup.h"
 
 #include <QCoreApplication>
 
@@ -16,15 +18,20 @@
 
 namespace {
 
-// The upgrade on the units, until the station ends.
+// The upgrade on the units, until the station ends; then the record's last rows.
 int run_station(const Cli::Options& options, const Settings::Texts& texts) {
     point_commands(simulator::Setup::normal);
-    const Files::Problem problem = prepare_working_files();
+    Upgrade::UnitUpgrade::Setup setup;
+    setup.working_files = prepare_working_files();
+    const auto record = Upgrade::ProgramRecord::for_program(simulator::use, options.central_record);
     Cli::Report report(options.json, texts);
-    Cli::Station station(options, texts, report, make_worker(StartupOptions(), problem));
+    Cli::Station station(options, texts, report, setup, record.get());
     on_termination_signals([&station](int) { station.stop(); });
-    QObject::connect(&station, &Cli::Station::finished, &station,
-                     [](int status) { QCoreApplication::exit(status); });
+    QObject::connect(&station, &Cli::Station::finished, &station, [&record](int status) {
+        record->finish();
+        QCoreApplication::exit(status);
+    });
+    record->start();
     station.start();
     return QCoreApplication::exec();
 }
@@ -43,9 +50,8 @@ Settings::Texts load_texts() {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     // The window's names: the same data directory, hence the same upgrade record.
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvanta"));
-    QCoreApplication::setApplicationName(QStringLiteral("FirmwareUpgradeTool"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ORVANTA_VERSION));
+    set_program_names();
+    QCoreApplication::setApplicationVersion(program_version());
     const Settings::Texts texts = load_texts();
     const std::optional<Cli::Options> options = Cli::parse_options(app.arguments(), texts);
     if (!options)
@@ -56,8 +62,7 @@ int main(int argc, char* argv[]) {
         return Cli::list_history(*options, texts, report);
     }
     // The window's lock for this mode: one upgrade at a time, by window or by station.
-    SingleInstance instance(QStringLiteral(ORVANTA_APP_ID) +
-                            (simulator::use ? QStringLiteral(".simulator") : QString()));
+    SingleInstance instance(lock_name(simulator::use));
     if (!instance.claim()) {
         std::fprintf(stderr, "%s\n", qPrintable(texts.text(QStringLiteral("cli_locked"))));
         return Cli::locked;

@@ -1,12 +1,8 @@
 #include "cli/station.h"
 
-#include "app/central_setting.h"
-#include "app/explanation_words.h"
 #include "cli/exit_status.h"
-#include "cli/recording.h"
 #include "dfu/desired_firmware.h"
-#include "history/store.h"
-#include "simulator/simulator.h"
+#include "upgrade/explanation_words.h"
 #include "workflow/sm_a.h"
 #include "workflow/sm_b.h"
 
@@ -17,65 +13,48 @@
 namespace Cli {
 
 Station::Station(const Options& options_, const Settings::Texts& texts_, Report& report_,
-                 SM_A* worker_)
-    : options(options_), texts(texts_), report(report_), desired(DFU::desired_FW_Info()),
-      worker(worker_) {
+                 Upgrade::UnitUpgrade::Setup setup, Upgrade::ProgramRecord* record)
+    : options(options_), texts(texts_), report(report_), desired(DFU::desired_FW_Info()) {
+    setup.with_machine = options.verb != Verb::status;
+    upgrade = std::make_unique<Upgrade::UnitUpgrade>(setup, setup.with_machine ? record : nullptr);
     deadline.setSingleShot(true);
     record_wait.setSingleShot(true);
     connect(&deadline, &QTimer::timeout, this, &Station::on_deadline);
     connect(&record_wait, &QTimer::timeout, this, &Station::tell_outcome);
-    if (options.verb != Verb::status)
-        build_machine();
+    follow_upgrade();
+    if (machine())
+        follow_machine();
     follow_worker();
 }
 
-// The worker's destructor joins its thread; a transfer under way has ended before (end()).
-Station::~Station() {
-    machine.reset();
-    recording.reset();
-    worker.reset();
-}
+// The upgrade's end joins its worker; a transfer under way has ended before (end()).
+Station::~Station() = default;
 
-// The window's machine, and the record following it before the station does.
-void Station::build_machine() {
-    machine = std::make_unique<SM_B>(worker.get(), desired.product.type, desired.revision);
-    machine->enable_debug_output();
-    recording = std::make_unique<Recording>(
-        worker.get(), machine.get(), History::default_path(simulator::use),
-        central_record_setting(options.central_record, simulator::use));
-    connect(recording.get(), &Recording::row_kept, this, [this](const History::UpgradeRow& row) {
+// The upgrade's facts come in this thread.
+void Station::follow_upgrade() {
+    Upgrade::UnitUpgrade* u = upgrade.get();
+    connect(u, &Upgrade::UnitUpgrade::row_kept, this, [this](const History::UpgradeRow& row) {
         if (untold_row && row.uuid == untold_row->uuid && row.outcome == untold_row->outcome)
             tell_outcome();
     });
-    follow_machine();
+    connect(u, &Upgrade::UnitUpgrade::transfer_progress, this, &Station::take_percent);
+    connect(u, &Upgrade::UnitUpgrade::ended, this, &Station::on_worker_ended);
 }
 
 // The worker signals from its thread: queued here, where its published copies are read.
 void Station::follow_worker() {
     const auto queued = Qt::QueuedConnection;
-    connect(worker.get(), &SM_A::sig_SituationChanged, this, &Station::take_situation, queued);
-    if (!machine)
-        connect(worker.get(), &SM_A::sig_DevConn, this, &Station::take_announcement, queued);
-    connect(
-        worker.get(), &SM_A::sig_FwDownloading, this, [this] { begin_phase("download"); }, queued);
-    connect(
-        worker.get(), &SM_A::sig_FwUploading, this, [this] { begin_phase("read_back"); }, queued);
-    connect(worker.get(), &SM_A::sig_FwProgress, this, &Station::take_percent, queued);
-    connect(worker.get(), &SM_A::sig_FwDownloaded, this, &Station::on_downloaded, queued);
-    connect(worker.get(), &QThread::finished, this, &Station::on_worker_ended, queued);
+    connect(worker(), &SM_A::sig_SituationChanged, this, &Station::take_situation, queued);
+    if (!machine())
+        connect(worker(), &SM_A::sig_DevConn, this, &Station::take_announcement, queued);
+    connect(worker(), &SM_A::sig_FwDownloaded, this, &Station::on_downloaded, queued);
 }
 
-void Station::begin_phase(const char* name) {
-    phase = QLatin1String(name);
-    percent = -1;
-}
-
-// The worker stores the percent, then signals: the latest one is read here, and told when it
-// changed.
-void Station::take_percent() {
-    const int now = worker->transfer_percent();
-    if (now == percent)
+// Told when it changed.
+void Station::take_percent(const QString& now_phase, int now) {
+    if (now == percent && now_phase == phase)
         return;
+    phase = now_phase;
     percent = now;
     report.progress(phase, now);
 }
@@ -83,16 +62,7 @@ void Station::take_percent() {
 void Station::start() {
     report.step(words("cli_waiting"));
     arm_deadline();
-    if (!machine) {
-        worker->start(QThread::InheritPriority);
-        return;
-    }
-    // As in the window: the worker starts once the machine is in its initial state.
-    SM_A* w = worker.get();
-    connect(
-        machine.get(), &QStateMachine::started, w, [w] { w->start(QThread::InheritPriority); },
-        Qt::DirectConnection);
-    machine->start();
+    upgrade->start();
 }
 
 // --wait bounds the wait for a unit; a station (--repeat) waits for each unit without one.
@@ -117,10 +87,10 @@ void Station::say_explanation(const Explanation& e) {
 // What the worker sees without a unit it can use: said as the window says it; while a unit is
 // waited for, a situation that will not change by waiting is an outcome.
 void Station::take_situation() {
-    const Situation s = worker->situation();
+    const Situation s = worker()->situation();
     if (turn == Turn::told && s.kind == Situation::Kind::no_unit)
         unit_left();
-    if (!machine)
+    if (!machine())
         say_explanation(explain(Stage::no_unit, s));
     if (turn == Turn::waiting)
         conclude_on_situation(s);
@@ -152,7 +122,7 @@ void Station::tell_unit(const DFU::DeviceInfo& unit) {
 
 // status: the worker's own announcement, without a machine; nothing is read back or written.
 void Station::take_announcement() {
-    const SM_A::Announcement a = worker->take_announcement();
+    const SM_A::Announcement a = worker()->take_announcement();
     if (a.unit == 0 || turn != Turn::waiting)
         return;
     tell_unit(a.device_info);

@@ -1,8 +1,8 @@
 #pragma once
-// One verb carried out on the units, one unit after another with --repeat: builds the worker
-// (and, for install and verify, the window's upgrade machine and the record), follows them in
-// the main thread, reports each step and ends with an exit status (cli/exit_status.h).
-// `status` runs the worker alone: without the machine nothing ever orders a read-back.
+// One verb carried out on a unit's upgrade, one unit after another with --repeat: follows the
+// upgrade's machine and facts in the main thread, gives the click on install where the verb
+// wants it, reports each step and ends with an exit status (cli/exit_status.h). `status` runs
+// the worker alone: without the machine nothing ever orders a read-back.
 
 #include "cli/options.h"
 #include "cli/report.h"
@@ -10,6 +10,7 @@
 #include "dfu/device_info.h"
 #include "history/upgrade_row.h"
 #include "settings/texts.h"
+#include "upgrade/unit_upgrade.h"
 #include "workflow/explanation.h"
 
 #include <QObject>
@@ -23,22 +24,23 @@ class SM_B;
 
 namespace Cli {
 
-class Recording;
-
 class Station : public QObject {
     Q_OBJECT
 public:
-    // `worker` is made by start-up and not started; the station owns it from here.
-    Station(const Options& options, const Settings::Texts& texts, Report& report, SM_A* worker);
+    // The station makes the unit's upgrade of `setup` and owns it; `record` is the program's
+    // (status records nothing).
+    Station(const Options& options, const Settings::Texts& texts, Report& report,
+            Upgrade::UnitUpgrade::Setup setup, Upgrade::ProgramRecord* record);
     ~Station() override;
 
-    // Starts the worker (and the machine): the first unit is waited for.
+    // Starts the upgrade: the first unit is waited for.
     void start();
     // SIGINT or SIGTERM: the station ends between dfu-util runs; a download or read-back under
     // way runs to its end first, and standard error says so.
     void stop();
 
 signals:
+    // The station has ended: its outcomes are told, its upgrade's worker has ended.
     void finished(int exit_status);
 
 private:
@@ -49,11 +51,12 @@ private:
         told,    // its outcome is reported; with --repeat, waiting for it to leave
     };
 
-    void build_machine();
+    SM_A* worker() const { return upgrade->worker(); }
+    SM_B* machine() const { return upgrade->machine(); }
+    void follow_upgrade();
     void follow_worker();
     void follow_machine();
-    void begin_phase(const char* name);
-    void take_percent();
+    void take_percent(const QString& phase, int percent);
     void take_situation();
     bool conclude_on_situation(const Situation& s);
     void take_announcement();
@@ -73,7 +76,7 @@ private:
     void unit_left();
     void end(int exit_status);
     void on_worker_ended();
-    void record_stop(bool tell);
+    void tell_stop();
     void arm_deadline();
     QString words(const char* id) const;
 
@@ -81,9 +84,7 @@ private:
     const Settings::Texts& texts;
     Report& report;
     const Device::FW_Info desired;
-    std::unique_ptr<SM_A> worker;
-    std::unique_ptr<SM_B> machine;
-    std::unique_ptr<Recording> recording;
+    std::unique_ptr<Upgrade::UnitUpgrade> upgrade;
     QTimer deadline;    // no unit within --wait; or the unit's re-read after a download
     QTimer record_wait; // for the record to keep an outcome's row
 
@@ -97,7 +98,7 @@ private:
     bool stop_asked = false;
     bool ending = false;
     bool worker_ended = false;
-    QString phase;    // of the transfer under way: "download" or "read_back"
+    QString phase;    // of the transfer told last: "download" or "read_back"
     int percent = -1; // the last one told
 };
 

@@ -2,12 +2,9 @@
 // kept its row (or a moment has passed); a stop waits for the transfer under way.
 
 #include "cli/exit_status.h"
-#include "cli/recording.h"
 #include "cli/station.h"
 #include "workflow/sm_a.h"
 #include "workflow/sm_b.h"
-
-#include <QCoreApplication>
 
 #include <cstdio>
 
@@ -52,7 +49,7 @@ void Station::conclude(OutcomeEvent o) {
     exit_status = o.exit_status;
     o.words = words("cli_outcome").arg(o.outcome, QString::number(o.exit_status));
     untold = o;
-    if (untold_row && !(recording && recording->kept(*untold_row)))
+    if (untold_row && !upgrade->kept(*untold_row))
         record_wait.start(record_wait_ms);
     else
         tell_outcome();
@@ -62,7 +59,7 @@ void Station::conclude(OutcomeEvent o) {
 // before an attempt began.
 void Station::conclude_from_record(int status) {
     OutcomeEvent o = unrecorded("unit_lost", status, unit_serial);
-    const std::optional<History::UpgradeRow> row = recording->take_outcome();
+    const std::optional<History::UpgradeRow> row = upgrade->take_outcome();
     if (row)
         take_row(o, *row);
     untold_row = row;
@@ -74,11 +71,13 @@ void Station::tell_outcome() {
     if (!untold)
         return;
     OutcomeEvent o = *untold;
-    o.recorded = untold_row && recording && recording->kept(*untold_row);
+    o.recorded = untold_row && upgrade->kept(*untold_row);
     untold.reset();
     untold_row.reset();
     report.outcome(o);
-    if (!options.repeat)
+    if (worker_ended)
+        emit finished(exit_status); // the stop's outcome, told last
+    else if (!options.repeat)
         end(exit_status);
 }
 
@@ -88,8 +87,7 @@ void Station::unit_left() {
     download_ordered = false;
     unit_serial.clear();
     said = Explanation();
-    if (recording)
-        recording->take_outcome(); // of the unit that left, told already or not the station's
+    upgrade->take_outcome(); // of the unit that left, told already or not the station's
     report.step(words("cli_waiting"));
     arm_deadline();
 }
@@ -101,14 +99,14 @@ void Station::on_deadline() {
         return;
     }
     // The install's unit did not come back after its download.
-    recording->give_up_unit();
+    upgrade->give_up_unit();
     conclude_from_record(failed);
 }
 
 // A second signal only repeats what the first one said. A station stopped while the unit it
 // has told of is still attached keeps that outcome's status; otherwise the status is 130.
 void Station::stop() {
-    if (worker->transfer_report().running != SM_A::Transfer::none)
+    if (worker()->transfer_report().running != SM_A::Transfer::none)
         std::fprintf(stderr, "%s\n", qPrintable(words("status_stopAfterTransfer")));
     if (stop_asked)
         return;
@@ -126,13 +124,12 @@ void Station::end(int status) {
     ending = true;
     exit_status = status;
     deadline.stop();
-    if (machine)
-        machine->stop();
-    worker->do_stop();
-    if (worker->isFinished())
+    if (upgrade->stop(0))
         on_worker_ended();
 }
 
+// The upgrade has recorded what a stop left unfinished; the stop that is the outcome is told
+// once the record has kept its row (or a moment has passed).
 void Station::on_worker_ended() {
     if (worker_ended)
         return;
@@ -141,33 +138,27 @@ void Station::on_worker_ended() {
         ending = true;
         exit_status = failed;
     }
-    if (stop_asked)
-        record_stop(exit_status == stopped);
-    if (recording)
-        recording->finish();
-    emit finished(exit_status);
+    if (stop_asked && exit_status == stopped)
+        tell_stop();
+    else
+        emit finished(exit_status);
 }
 
-// What a stop left unfinished goes into the record, as the window records it, and is told
-// when the stop is the outcome.
-void Station::record_stop(bool tell) {
-    const SM_A::Outcome last = worker->transfer_report().last;
+void Station::tell_stop() {
+    const SM_A::Outcome last = worker()->transfer_report().last;
     OutcomeEvent o = unrecorded("stopped", stopped, unit_serial);
-    o.words = words("cli_outcome").arg(o.outcome, QString::number(o.exit_status));
-    if (recording) {
-        recording->record_stop(last == SM_A::Outcome::matches);
-        const std::optional<History::UpgradeRow> row = recording->take_outcome();
-        recording->finish();
-        // Its answers were queued here before its thread ended.
-        QCoreApplication::sendPostedEvents(recording.get());
-        if (row) {
-            take_row(o, *row);
-            o.recorded = recording->kept(*row);
-            o.transfer = transfer_name(last);
-        }
+    const std::optional<History::UpgradeRow> row = upgrade->take_outcome();
+    if (row) {
+        take_row(o, *row);
+        o.transfer = transfer_name(last);
     }
-    if (tell)
-        report.outcome(o);
+    o.words = words("cli_outcome").arg(o.outcome, QString::number(o.exit_status));
+    untold = o;
+    untold_row = row;
+    if (row && !upgrade->kept(*row))
+        record_wait.start(record_wait_ms);
+    else
+        tell_outcome();
 }
 
 } // namespace Cli

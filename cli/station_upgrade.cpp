@@ -2,7 +2,6 @@
 // click on install given by the station.
 
 #include "cli/exit_status.h"
-#include "cli/recording.h"
 #include "cli/station.h"
 #include "workflow/sm_a.h"
 #include "workflow/sm_b.h"
@@ -18,12 +17,12 @@ int status_of(const DFU::Failure& failure) {
 
 } // namespace
 
-// The machine's signals come in the main thread, after the record's handlers (Recording).
+// The machine's signals come in the main thread, after the record's handlers (UnitUpgrade).
 void Station::follow_machine() {
-    SM_B* m = machine.get();
+    SM_B* m = machine();
     const auto direct = Qt::DirectConnection;
     connect(
-        m, &SM_B::sig_ExplanationChanged, this, [this] { say_explanation(machine->explanation); },
+        m, &SM_B::sig_ExplanationChanged, this, [this] { say_explanation(machine()->explanation); },
         direct);
     connect(m, &SM_B::sig_DeviceConnected, this, &Station::on_unit_connected, direct);
     connect(m, &SM_B::sig_DifferingRevision, this, &Station::on_other_revision, direct);
@@ -39,7 +38,7 @@ void Station::follow_machine() {
         m, &SM_B::sig_InvalidProduct, this,
         [this] {
             say_explanation({Explanation::Kind::other_product, {}, {}, {}});
-            conclude(unrecorded("refused", refused, unit_serial, machine->device_info.FW_revision));
+            conclude(unrecorded("refused", refused, unit_serial, machine()->device_info.FW_revision));
         },
         direct);
 }
@@ -48,19 +47,19 @@ void Station::follow_machine() {
 void Station::on_unit_connected() {
     if (turn == Turn::working && download_ordered) {
         deadline.stop();
-        if (!machine->device_after_download) // another unit came: the install's unit is lost
+        if (!machine()->device_after_download) // another unit came: the install's unit is lost
             conclude_from_record(failed);
         return;
     }
     if (turn == Turn::waiting)
-        tell_unit(machine->device_info);
+        tell_unit(machine()->device_info);
 }
 
 // The click on install, given in the window's states that offer it. Queued: the machine is
 // still entering the state that offers it.
 void Station::order_download() {
     download_ordered = true;
-    QMetaObject::invokeMethod(machine.get(), "do_download", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(machine(), "do_download", Qt::QueuedConnection);
 }
 
 void Station::on_other_revision() {
@@ -76,14 +75,14 @@ void Station::on_other_revision() {
     }
     // verify: the information block already says that the firmware is not the carried one.
     say_explanation({Explanation::Kind::firmware_differs, {}, {}, {}});
-    conclude(unrecorded("differs", failed, unit_serial, machine->device_info.FW_revision));
+    conclude(unrecorded("differs", failed, unit_serial, machine()->device_info.FW_revision));
 }
 
 // A read-back that differs is written again by install, once; one that failed is not.
 void Station::on_differs() {
     if (turn != Turn::working)
         return;
-    const DFU::Failure read_back = worker->situation().read_back;
+    const DFU::Failure read_back = worker()->situation().read_back;
     if (options.verb == Verb::install && !download_ordered && read_back.cause == DFU::Cause::none) {
         order_download();
         return;
@@ -98,8 +97,8 @@ void Station::on_matches() {
 
 // A download that failed ends the turn; a written one is verified after the unit's re-read.
 void Station::on_downloaded() {
-    if (turn == Turn::working && worker->transfer_report().last == SM_A::Outcome::write_failed)
-        conclude_from_record(status_of(worker->situation().last_download));
+    if (turn == Turn::working && worker()->transfer_report().last == SM_A::Outcome::write_failed)
+        conclude_from_record(status_of(worker()->situation().last_download));
 }
 
 // After a download the unit goes and comes back: --wait bounds its return.

@@ -8,7 +8,7 @@ file(MAKE_DIRECTORY "${GEN_DIR}")
 
 # --- build-time tools ------------------------------------------------------------------------
 add_executable(make_firmware tools/make_firmware.cpp)
-target_link_libraries(make_firmware PRIVATE orvanta_formats) # the product's own DfuSe writer
+target_link_libraries(make_firmware PRIVATE orvanta_dfu) # the product's own DfuSe writer
 target_compile_options(make_firmware PRIVATE ${ORVANTA_WARNINGS})
 
 # The unit as the background and the program's icon show it.
@@ -28,7 +28,7 @@ set(TOOL_ENV ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM
 # --- the firmware the program carries ---------------------------------------------------------
 # Checked by check_firmware with the product's own parsers (cmake/CarriedFirmware.cmake).
 add_library(orvanta_firmware_check STATIC tools/firmware_check.cpp tools/firmware_check.h)
-target_link_libraries(orvanta_firmware_check PUBLIC orvanta_formats)
+target_link_libraries(orvanta_firmware_check PUBLIC orvanta_dfu)
 target_compile_options(orvanta_firmware_check PRIVATE ${ORVANTA_WARNINGS})
 add_executable(check_firmware tools/check_firmware.cpp)
 target_link_libraries(check_firmware PRIVATE orvanta_firmware_check)

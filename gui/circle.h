@@ -1,7 +1,7 @@
 #pragma once
 // A transparent widget that draws one coloured ring, to mark a spot on the background picture.
 
-#include "settings/gui_settings.h"
+#include "gui/gui_settings.h"
 
 #include <QColor>
 #include <QPoint>

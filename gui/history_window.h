@@ -5,7 +5,7 @@
 // so on a thread of its own (connect both ways queued).
 
 #include "history/row_page.h"
-#include "settings/gui_settings.h"
+#include "gui/gui_settings.h"
 
 #include <QDialog>
 

@@ -4,7 +4,7 @@
 // logic; the wiring drives it.
 
 #include "gui/hint_line.h"
-#include "settings/settings.h"
+#include "gui/settings.h"
 
 #include <QLabel>
 #include <QMainWindow>

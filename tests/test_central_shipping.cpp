@@ -3,7 +3,6 @@
 // rows without a restart, a bench learns what another did, and each trouble of the server is
 // told in the bench's state, with no password anywhere.
 
-#include "app/globals.h"
 #include "app/history_controller.h"
 #include "fake_dfu_util.h"
 #include "gui/history_model.h"
@@ -256,21 +255,21 @@ private slots:
         const QString told = wired::text("history_elsewhere")
                                  .arg("bench_a", upgrade.ended_at.toLocalTime().toString("yyyy-MM-dd"), "B7", "B8");
         const auto hint = [] {
-            return QTextDocumentFragment::fromHtml(mainWindow->hintLabel->toolTip() + " " +
-                                                   mainWindow->hintLabel->text()).toPlainText();
+            return QTextDocumentFragment::fromHtml(wired::main_window()->hintLabel->toolTip() + " " +
+                                                   wired::main_window()->hintLabel->text()).toPlainText();
         };
         QTRY_VERIFY2_WITH_TIMEOUT(hint().contains(told), qPrintable(hint()), generous_ms);
-        auto* indicator = mainWindow->findChild<QLabel*>("central_record");
+        auto* indicator = wired::main_window()->findChild<QLabel*>("central_record");
         QVERIFY(indicator);
         QTRY_COMPARE_WITH_TIMEOUT(indicator->toolTip(), wired::text("central_up_to_date"), generous_ms);
 
-        QTest::keyClick(mainWindow, Qt::Key_H, Qt::ControlModifier);
-        QTRY_VERIFY_WITH_TIMEOUT(history_window() && history_window()->isVisible(), generous_ms);
-        QVERIFY(history_window()->fleet_box());
-        history_window()->fleet_box()->setChecked(true);
-        history_window()->set_filter(wired::serial);
+        QTest::keyClick(wired::main_window(), Qt::Key_H, Qt::ControlModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(wired::history_window() && wired::history_window()->isVisible(), generous_ms);
+        QVERIFY(wired::history_window()->fleet_box());
+        wired::history_window()->fleet_box()->setChecked(true);
+        wired::history_window()->set_filter(wired::serial);
         // Bench A's upgrade, and bench B's own row of the unit once it has shipped it.
-        HistoryModel* fleet = history_window()->model();
+        HistoryModel* fleet = wired::history_window()->model();
         QTRY_VERIFY_WITH_TIMEOUT(fleet->rowCount() >= 1, generous_ms);
         QCOMPARE(fleet->index(fleet->rowCount() - 1, 1).data().toString(), wired::serial);
     }

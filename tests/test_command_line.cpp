@@ -1,7 +1,6 @@
 // The program's switches and how they combine.
 
 #include "app/command_line.h"
-#include "app/globals.h"
 #include "simulator/simulator.h"
 
 #include <QtTest>
@@ -9,10 +8,7 @@
 class TestCommandLine : public QObject {
     Q_OBJECT
 private slots:
-    void init() {
-        simulator::use = false;
-        use_log_window = false;
-    }
+    void init() { simulator::use = false; }
 
     void switches_set_the_two_flags_data() {
         QTest::addColumn<bool>("initially");
@@ -39,9 +35,9 @@ private slots:
         QFETCH(bool, simulator);
         QFETCH(bool, log_window);
         simulator::use = initially;
-        parse_arguments(QStringList{"OrvantaFirmwareUpgradeTool"} + args);
+        const CommandLine line = parse_arguments(QStringList{"OrvantaFirmwareUpgradeTool"} + args);
         QCOMPARE(simulator::use, simulator);
-        QCOMPARE(use_log_window, log_window);
+        QCOMPARE(line.use_log_window, log_window);
     }
 };
 

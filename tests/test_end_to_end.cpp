@@ -1,7 +1,6 @@
 // The whole program in simulator mode, started as the executable starts it (simulator and log
 // window switches), with its real window offscreen: a user's upgrade and what can go wrong.
 
-#include "app/globals.h"
 #include "app/log_message_handler.h"
 #include "app/startup.h"
 #include "files/files.h"
@@ -31,21 +30,25 @@ using namespace Device::memory_map;
 
 namespace {
 
+// The program under test, as start-up made it.
+std::unique_ptr<WindowProgram> owned_program;
+WindowProgram* program = nullptr;
+
 constexpr int generous_ms = 60000; // bounds waits; nothing here measures speed
 QString stderr_path;                // the whole run's standard error goes here
 // Fast simulated transfers and a quick worker, given to start-up before it builds anything.
 const StartupOptions fast{simulator::Setup::fast_progress, 50, 100};
 
-QString status_text() { return mainWindow->statusLabel->text(); }
+QString status_text() { return program->mainWindow->statusLabel->text(); }
 // The two lines as the user reads them.
 QString plain(const QString& rich) { return QTextDocumentFragment::fromHtml(rich).toPlainText().trimmed(); }
 QString status_line() { return plain(status_text()); }
-QString hint_line() { return plain(mainWindow->hintLabel->text()); }
+QString hint_line() { return plain(program->mainWindow->hintLabel->text()); }
 bool window_says(const QString& status, const QString& hint) {
     return status_line() == status && hint_line() == hint;
 }
 const QString no_unit_text = QStringLiteral("The USB cable must have a 'Type B' plug and a 'Type A' plug.");
-bool in(QState* s) { return sm_B->configuration().contains(s); }
+bool in(QState* s) { return program->sm_B()->configuration().contains(s); }
 
 QString stderr_text() {
     std::fflush(stderr);
@@ -73,18 +76,18 @@ class TestEndToEnd : public QObject {
 private slots:
     // QtTest installs its own message handler; put the program's back, as start-up left it.
     void init() {
-        if (use_log_window && sm_B->isRunning())
+        if (program->use_log_window && program->sm_B()->isRunning())
             qInstallMessageHandler(logWindowMessageHandler);
     }
 
     void starts_as_the_program_does() {
         QVERIFY(simulator::use);
-        QVERIFY(use_log_window);
-        QCOMPARE(mainWindow->windowTitle(), QString("Orvanta Firmware Upgrade Tool"));
-        QVERIFY(mainWindow->isVisible());
-        QCOMPARE(sm_A->no_device_delay_ms, fast.no_device_delay_ms);
-        QCOMPARE(sm_A->connected_delay_ms, fast.connected_delay_ms);
-        QVERIFY(!sm_A->isRunning()); // starts only from the event loop
+        QVERIFY(program->use_log_window);
+        QCOMPARE(program->mainWindow->windowTitle(), QString("Orvanta Firmware Upgrade Tool"));
+        QVERIFY(program->mainWindow->isVisible());
+        QCOMPARE(program->sm_A()->no_device_delay_ms, fast.no_device_delay_ms);
+        QCOMPARE(program->sm_A()->connected_delay_ms, fast.connected_delay_ms);
+        QVERIFY(!program->sm_A()->isRunning()); // starts only from the event loop
         const QString err = stderr_text();
         QVERIFY2(err.contains("Info: Will use simulator (i.e. option 'use_simulator). ("), qPrintable(err));
         QVERIFY2(err.contains("Result of execution test: status was ok and output: \"as expected\""),
@@ -100,23 +103,23 @@ private slots:
         QCOMPARE(simulator::sim_setup_prepared_config("older_revision"), 0);
         QTRY_VERIFY_WITH_TIMEOUT(status_text().contains("Connected to a Lumo-7 with firmware version B7"),
                                  generous_ms);
-        QVERIFY(mainWindow->installButton->isEnabled());
-        QVERIFY(!mainWindow->progressBar->isVisible());
+        QVERIFY(program->mainWindow->installButton->isEnabled());
+        QVERIFY(!program->mainWindow->progressBar->isVisible());
 
         QString verifying_caption;
-        QSignalSpy connected(sm_B, &SM_B::sig_DeviceConnected);
-        const auto hook = connect(sm_B, &SM_B::sig_UploadingVerifying, this,
-                                  [&] { verifying_caption = mainWindow->progressBar->format(); });
-        QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
+        QSignalSpy connected(program->sm_B(), &SM_B::sig_DeviceConnected);
+        const auto hook = connect(program->sm_B(), &SM_B::sig_UploadingVerifying, this,
+                                  [&] { verifying_caption = program->mainWindow->progressBar->format(); });
+        QTest::mouseClick(program->mainWindow->installButton, Qt::LeftButton);
         // The bar starts once the machine has taken the click (B3).
-        QTRY_COMPARE(mainWindow->progressBar->format(), QString("Upgrading firmware"));
-        QVERIFY(mainWindow->progressBar->isVisible());
+        QTRY_COMPARE(program->mainWindow->progressBar->format(), QString("Upgrading firmware"));
+        QVERIFY(program->mainWindow->progressBar->isVisible());
 
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(in(program->sm_B()->B6), generous_ms);
         disconnect(hook);
         QCOMPARE(connected.count(), 1); // the unit was read again after the download
         QCOMPARE(verifying_caption, QString("Uploading & verifying"));
-        ProgressBar* bar = mainWindow->progressBar;
+        ProgressBar* bar = program->mainWindow->progressBar;
         QCOMPARE(bar->format(), QString("Firmware is upgraded"));
         QCOMPARE(bar->value(), bar->maximum());
         QVERIFY(bar->isVisible());
@@ -152,10 +155,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(window_says(no_unit_text, QString()), generous_ms);
         QCOMPARE(simulator::sim_setup_prepared_config(config), 0);
         QTRY_VERIFY_WITH_TIMEOUT(window_says(status, hint), generous_ms);
-        QVERIFY(in(sm_B->B1));
-        QVERIFY(mainWindow->hintLabel->isVisible());
-        QVERIFY(mainWindow->hintFits());
-        QVERIFY(!mainWindow->installButton->isEnabled());
+        QVERIFY(in(program->sm_B()->B1));
+        QVERIFY(program->mainWindow->hintLabel->isVisible());
+        QVERIFY(program->mainWindow->hintFits());
+        QVERIFY(!program->mainWindow->installButton->isEnabled());
     }
 
     // Read once while it stays attached: its log line is not repeated on every poll.
@@ -167,29 +170,29 @@ private slots:
         QCOMPARE(simulator::sim_setup_prepared_config("unknown_product"), 0);
         QTRY_VERIFY_WITH_TIMEOUT(hint_line().startsWith("This unit carries no valid product record"),
                                  generous_ms);
-        SignalCounter scans(sm_A, &SM_A::sig_scanning);
+        SignalCounter scans(program->sm_A(), &SM_A::sig_scanning);
         QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 10, generous_ms);
         QCOMPARE(stderr_text().count(logged), before + 1);
     }
 
     void another_product_is_refused() {
         QCOMPARE(simulator::sim_setup_prepared_config("other_product"), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B8), generous_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(in(program->sm_B()->B8), generous_ms);
         QVERIFY(status_text().contains("Connected to a K5."));
         QTRY_COMPARE_WITH_TIMEOUT(hint_line(),
                                   QString("This unit cannot be upgraded here: this program "
                                           "upgrades only Lumo-7 SyncX units."),
                                   generous_ms);
-        QVERIFY(!mainWindow->installButton->isEnabled());
-        QVERIFY(!mainWindow->progressBar->isVisible());
+        QVERIFY(!program->mainWindow->installButton->isEnabled());
+        QVERIFY(!program->mainWindow->progressBar->isVisible());
     }
 
     void differing_firmware_offers_the_install_again() {
         QCOMPARE(simulator::sim_setup_prepared_config("desired_revision_differs"), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B7), generous_ms);
-        QVERIFY(mainWindow->installButton->isEnabled());
-        QVERIFY(!mainWindow->progressBar->isVisible());
-        QCOMPARE(mainWindow->progressBar->format(), QString("FW differs"));
+        QTRY_VERIFY_WITH_TIMEOUT(in(program->sm_B()->B7), generous_ms);
+        QVERIFY(program->mainWindow->installButton->isEnabled());
+        QVERIFY(!program->mainWindow->progressBar->isVisible());
+        QCOMPARE(program->mainWindow->progressBar->format(), QString("FW differs"));
         QVERIFY(status_text().contains("Connected to a Lumo-7 with firmware version B8"));
         QCOMPARE(hint_line(), QString("The firmware read back differs from revision B8: installing "
                                       "it again is offered."));
@@ -197,21 +200,21 @@ private slots:
 
     void failed_download_keeps_the_old_firmware_and_offers_it_again() {
         QCOMPARE(simulator::sim_setup_prepared_config("download_fails"), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B2) && mainWindow->installButton->isEnabled(), generous_ms);
-        QSignalSpy impossible(sm_B, &SM_B::sig_UpgradeImpossible);
-        QSignalSpy possible(sm_B, &SM_B::sig_UpgradePossible);
-        QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(impossible.count() == 1 && possible.count() == 1 && in(sm_B->B2),
+        QTRY_VERIFY_WITH_TIMEOUT(in(program->sm_B()->B2) && program->mainWindow->installButton->isEnabled(), generous_ms);
+        QSignalSpy impossible(program->sm_B(), &SM_B::sig_UpgradeImpossible);
+        QSignalSpy possible(program->sm_B(), &SM_B::sig_UpgradePossible);
+        QTest::mouseClick(program->mainWindow->installButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(impossible.count() == 1 && possible.count() == 1 && in(program->sm_B()->B2),
                                  generous_ms);
         QVERIFY(status_text().contains("Connected to a Lumo-7 with firmware version B7"));
-        QVERIFY(mainWindow->installButton->isEnabled());
+        QVERIFY(program->mainWindow->installButton->isEnabled());
         QVERIFY(stderr_text().contains("Exit with 74"));
         // dfu-util's own words are shortened to fit the line; the whole text is its tooltip.
         QTRY_VERIFY_WITH_TIMEOUT(hint_line().startsWith("The last upgrade did not complete (dfu-util said: "),
                                  generous_ms);
         QVERIFY(hint_line().endsWith("): reconnect the unit and click install again."));
-        QVERIFY(mainWindow->hintFits());
-        QCOMPARE(mainWindow->hintLabel->toolTip(),
+        QVERIFY(program->mainWindow->hintFits());
+        QCOMPARE(program->mainWindow->hintLabel->toolTip(),
                  QString("The last upgrade did not complete (dfu-util said: Wrong state after command "
                          "\"ERASE_PAGE\" download): reconnect the unit and click install again."));
     }
@@ -221,21 +224,21 @@ private slots:
     void a_unit_lost_during_the_download_is_explained_until_made_good() {
         QCOMPARE(simulator::sim_setup_prepared_config("lost_during_download"), 0);
         // The unit before had a failed download of its own: this one is read when that is gone.
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B2) && mainWindow->installButton->isEnabled() &&
+        QTRY_VERIFY_WITH_TIMEOUT(in(program->sm_B()->B2) && program->mainWindow->installButton->isEnabled() &&
                                      hint_line().isEmpty(),
                                  generous_ms);
-        QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B7), generous_ms);
+        QTest::mouseClick(program->mainWindow->installButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(in(program->sm_B()->B7), generous_ms);
         QCOMPARE(status_line(), QString("Connected to a Lumo-7 with firmware version B8"));
         QCOMPARE(hint_line(), QString("The last upgrade did not complete (the unit was disconnected) "
                                       "and the firmware differs from B8: install it again."));
-        QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
+        QTest::mouseClick(program->mainWindow->installButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(in(program->sm_B()->B6), generous_ms);
         // Made good: the upgrade is recorded (by the recorder's thread, a moment later), and
         // the unit may go.
         QTRY_VERIFY2_WITH_TIMEOUT(
             window_says("Connected to a Lumo-7 with firmware version B8",
-                        settings.gui.text("history_upgraded_recorded").arg("B8")),
+                        program->settings.gui.text("history_upgraded_recorded").arg("B8")),
             qPrintable(hint_line()), generous_ms);
     }
 
@@ -243,19 +246,19 @@ private slots:
         QCOMPARE(simulator::sim_setup_prepared_config("foreign_firmware"), 0);
         QTRY_VERIFY_WITH_TIMEOUT(status_text().contains("Connected to a Lumo-7 with unknown firmware version."),
                                  generous_ms);
-        QVERIFY(in(sm_B->B2));
-        QVERIFY(sm_B->device_info.FW_revision.isEmpty());
-        QVERIFY(mainWindow->installButton->isEnabled());
+        QVERIFY(in(program->sm_B()->B2));
+        QVERIFY(program->sm_B()->device_info.FW_revision.isEmpty());
+        QVERIFY(program->mainWindow->installButton->isEnabled());
     }
 
     void ctrl_l_toggles_the_log_window_from_either_window() {
         LogWindowDialog* dialog = logWindow->dialog();
         QVERIFY(!dialog->isVisible());
-        mainWindow->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(mainWindow));
-        QTest::keyClick(mainWindow, Qt::Key_L, Qt::ControlModifier);
+        program->mainWindow->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(program->mainWindow));
+        QTest::keyClick(program->mainWindow, Qt::Key_L, Qt::ControlModifier);
         QTRY_VERIFY(dialog->isVisible());
-        QCOMPARE(dialog->pos().y(), mainWindow->geometry().top());
+        QCOMPARE(dialog->pos().y(), program->mainWindow->geometry().top());
         dialog->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(dialog));
         QTest::keyClick(dialog, Qt::Key_L, Qt::ControlModifier);
@@ -263,9 +266,9 @@ private slots:
     }
 
     void escape_stops_the_workflow() {
-        QTest::keyClick(mainWindow, Qt::Key_Escape);
-        QVERIFY(!sm_A->isRunning());
-        QTRY_VERIFY_WITH_TIMEOUT(!sm_B->isRunning(), generous_ms);
+        QTest::keyClick(program->mainWindow, Qt::Key_Escape);
+        QVERIFY(!program->sm_A()->isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(!program->sm_B()->isRunning(), generous_ms);
         const QString err = stderr_text();
         QVERIFY2(err.contains("Msg-handler reset"), qPrintable(err.right(2000)));
         QVERIFY2(err.contains("Trying to stop sm_A"), qPrintable(err.right(2000)));
@@ -273,7 +276,7 @@ private slots:
         const QString view = logWindow->dialog()->view()->toPlainText();
         qInfo() << "after the stop";
         QCOMPARE(logWindow->dialog()->view()->toPlainText(), view);
-        QVERIFY(mainWindow->isVisible());
+        QVERIFY(program->mainWindow->isVisible());
     }
 };
 
@@ -294,13 +297,15 @@ int main(int argc, char** argv) {
     char log[] = "-l";
     char* app_argv[] = {argv[0], sim, log, nullptr};
     QApplication app(app_argc, app_argv);
-    GUI_init(fast);
-    if (!use_log_window) // the test runs the program's own message path
+    owned_program = GUI_init(fast);
+    program = owned_program.get();
+    if (!program->use_log_window) // the test runs the program's own message path
         return 3;
 
     TestEndToEnd test;
     const int result = QTest::qExec(&test, argc, argv);
-    GUI_cleanup(0);
+    GUI_cleanup(*program, 0);
+    owned_program.reset();
 
     // Show what the program wrote when something failed.
     std::fflush(stderr);

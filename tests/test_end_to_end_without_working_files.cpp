@@ -5,7 +5,6 @@
 // The extraction directory is made during static initialisation, so the test runs itself
 // again with that TMPDIR and with a dfu-util on PATH that records every run.
 
-#include "app/globals.h"
 #include "app/log_message_handler.h"
 #include "app/startup.h"
 #include "gui/install_button.h"
@@ -25,6 +24,10 @@
 #include <unistd.h>
 
 namespace {
+
+// The program under test, as start-up made it.
+std::unique_ptr<WindowProgram> owned_program;
+WindowProgram* program = nullptr;
 
 constexpr int generous_ms = 60000; // bounds waits; nothing here measures speed
 constexpr char bin_variable[] = "ORVANTA_TEST_PATH_BIN";
@@ -78,25 +81,25 @@ class TestEndToEndWithoutWorkingFiles : public QObject {
 private slots:
     // QtTest installs its own message handler; put the program's back, as start-up left it.
     void init() {
-        if (use_log_window)
+        if (program->use_log_window)
             qInstallMessageHandler(logWindowMessageHandler);
     }
 
     void the_window_says_where_and_why() {
         const QString hint = QStringLiteral("The program could not prepare its working files in "
                                             "/dev/null (Not a directory), so it uses no unit.");
-        QTRY_COMPARE_WITH_TIMEOUT(plain(mainWindow->hintLabel->text()), hint, generous_ms);
-        QCOMPARE(plain(mainWindow->statusLabel->text()),
+        QTRY_COMPARE_WITH_TIMEOUT(plain(program->mainWindow->hintLabel->text()), hint, generous_ms);
+        QCOMPARE(plain(program->mainWindow->statusLabel->text()),
                  QString("The USB cable must have a 'Type B' plug and a 'Type A' plug."));
-        QVERIFY(mainWindow->hintFits());
-        QVERIFY(!mainWindow->installButton->isEnabled());
+        QVERIFY(program->mainWindow->hintFits());
+        QVERIFY(!program->mainWindow->installButton->isEnabled());
         // The window still names what it would install.
-        QCOMPARE(settings.desired_revision, QString("B8"));
+        QCOMPARE(program->settings.desired_revision, QString("B8"));
     }
 
     void nothing_runs_and_the_log_says_it_once() {
         // Long enough for many polls, had the worker been polling.
-        SignalCounter scans(sm_A, &SM_A::sig_scanning);
+        SignalCounter scans(program->sm_A(), &SM_A::sig_scanning);
         QTest::qWait(1500);
         QCOMPARE(scans.count(), 0);
         QVERIFY2(!QFile::exists(runs_path()), qPrintable(runs_path()));
@@ -105,8 +108,8 @@ private slots:
         QCOMPARE(err.count("SM_A: situation: no working files: /dev/null: Not a directory"), 1);
         QCOMPARE(err.count("Result of execution test"), 0);
         // The program's own pace, as start-up sets it without options.
-        QCOMPARE(sm_A->no_device_delay_ms, 500);
-        QCOMPARE(sm_A->connected_delay_ms, 1000);
+        QCOMPARE(program->sm_A()->no_device_delay_ms, 500);
+        QCOMPARE(program->sm_A()->connected_delay_ms, 1000);
     }
 };
 
@@ -121,11 +124,13 @@ int main(int argc, char** argv) {
     char log[] = "-l";
     char* app_argv[] = {argv[0], log, nullptr};
     QApplication app(app_argc, app_argv);
-    GUI_init();
+    owned_program = GUI_init();
+    program = owned_program.get();
 
     TestEndToEndWithoutWorkingFiles test;
     const int result = QTest::qExec(&test, argc, argv);
-    GUI_cleanup(0);
+    GUI_cleanup(*program, 0);
+    owned_program.reset();
 
     std::fflush(stderr);
     ::dup2(saved_stderr, 2);

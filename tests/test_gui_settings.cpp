@@ -1,6 +1,6 @@
 // The settings file parser: defaults, type handling, lookups, text forms, the shipped file.
 
-#include "settings/settings.h"
+#include "gui/settings.h"
 #include "support/file_contents.h"
 #include "support/message_log.h"
 

@@ -2,7 +2,6 @@
 // each outcome writes its row, a damaged or unwritable record never holds the upgrade up, and
 // the hint line and the history window tell what the record knows.
 
-#include "app/globals.h"
 #include "app/history_controller.h"
 #include "app/log_message_handler.h"
 #include "app/wiring.h"
@@ -48,12 +47,12 @@ struct Immutable {
 };
 
 QString hint_line() {
-    return QTextDocumentFragment::fromHtml(mainWindow->hintLabel->text()).toPlainText().trimmed();
+    return QTextDocumentFragment::fromHtml(wired::main_window()->hintLabel->text()).toPlainText().trimmed();
 }
 
 void click_install() {
-    QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B2) && mainWindow->installButton->isEnabled(), generous_ms);
-    QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(in(wired::sm_B()->B2) && wired::main_window()->installButton->isEnabled(), generous_ms);
+    QTest::mouseClick(wired::main_window()->installButton, Qt::LeftButton);
 }
 
 // Newest first, as another program reads them.
@@ -240,8 +239,8 @@ private slots:
                 click_install();
             if (action == "stop") {
                 QTRY_VERIFY_WITH_TIMEOUT(
-                    sm_A->transfer_report().running == SM_A::Transfer::download, generous_ms);
-                QTest::keyClick(mainWindow, Qt::Key_Escape);
+                    wired::sm_A()->transfer_report().running == SM_A::Transfer::download, generous_ms);
+                QTest::keyClick(wired::main_window(), Qt::Key_Escape);
             }
             QTRY_VERIFY_WITH_TIMEOUT(has_ended_row(path), generous_ms);
             QTest::qWait(300); // nothing more is written for this unit
@@ -301,16 +300,16 @@ private slots:
         MessageLog log;
         {
             WiredProgram program(path);
-            QTRY_VERIFY2_WITH_TIMEOUT(in(sm_B->B2) && hint_line().startsWith(first_hint),
+            QTRY_VERIFY2_WITH_TIMEOUT(in(wired::sm_B()->B2) && hint_line().startsWith(first_hint),
                                       qPrintable(hint_line()), generous_ms);
-            QVERIFY(mainWindow->hintFits());
+            QVERIFY(wired::main_window()->hintFits());
             click_install();
-            QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
+            QTRY_VERIFY_WITH_TIMEOUT(in(wired::sm_B()->B6), generous_ms);
             QTRY_VERIFY2_WITH_TIMEOUT(hint_line().startsWith(last_hint), qPrintable(hint_line()),
                                       generous_ms);
-            QVERIFY(mainWindow->hintFits());
+            QVERIFY(wired::main_window()->hintFits());
             fake.set_units({}); // the note has been seen with the unit, which leaves
-            QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B1), generous_ms);
+            QTRY_VERIFY_WITH_TIMEOUT(in(wired::sm_B()->B1), generous_ms);
             QCOMPARE(hint_line().startsWith(moved_prefix()), false);
         }
         QFile::setPermissions(home.filePath("records"),
@@ -401,19 +400,19 @@ private slots:
         other.setDatabaseName(path);
         QVERIFY(other.open() && QSqlQuery(other).exec("BEGIN IMMEDIATE"));
         click_install();
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(in(wired::sm_B()->B6), generous_ms);
         QTRY_VERIFY2_WITH_TIMEOUT(hint_line().startsWith(text("history_waiting").arg("1", "")
                                                              .section(':', 0, 0)),
                                   qPrintable(hint_line()), generous_ms);
-        mainWindow->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(mainWindow));
+        wired::main_window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(wired::main_window()));
         for (bool visible : {true, false}) { // the window answers while the record is busy
-            QTest::keyClick(visible ? static_cast<QWidget*>(mainWindow)
-                                    : static_cast<QWidget*>(history_window()),
+            QTest::keyClick(visible ? static_cast<QWidget*>(wired::main_window())
+                                    : static_cast<QWidget*>(wired::history_window()),
                             Qt::Key_H, Qt::ControlModifier);
-            QTRY_COMPARE(history_window()->isVisible(), visible);
+            QTRY_COMPARE(wired::history_window()->isVisible(), visible);
             if (visible)
-                QVERIFY(QTest::qWaitForWindowActive(history_window()));
+                QVERIFY(QTest::qWaitForWindowActive(wired::history_window()));
         }
         QVERIFY(QSqlQuery(other).exec("COMMIT"));
         other.close();
@@ -422,13 +421,13 @@ private slots:
         const QString recorded = text("history_upgraded_recorded").arg("B8");
         QTRY_COMPARE_WITH_TIMEOUT(hint_line(), recorded, generous_ms);
         // Good news in the calm colour, not the warnings' one.
-        QCOMPARE(mainWindow->hintLabel->text(), text("status_note").arg(recorded.toHtmlEscaped()));
+        QCOMPARE(wired::main_window()->hintLabel->text(), text("status_note").arg(recorded.toHtmlEscaped()));
 
         fake.set_units({});
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B1), generous_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(in(wired::sm_B()->B1), generous_ms);
         QCOMPARE(hint_line(), QString());
         fake.set_units({serial});
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms); // verified on connection
+        QTRY_VERIFY_WITH_TIMEOUT(in(wired::sm_B()->B6), generous_ms); // verified on connection
         const History::UpgradeRow upgrade = rows_of(path).back();
         const QString told =
             text("history_last_upgrade")
@@ -436,29 +435,29 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(hint_line(), told, generous_ms);
         QTRY_COMPARE_WITH_TIMEOUT(int(rows_of(path).size()), 2, generous_ms);
 
-        QVERIFY(!history_window() || !history_window()->isVisible());
-        mainWindow->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(mainWindow));
-        QTest::keyClick(mainWindow, Qt::Key_H, Qt::ControlModifier);
-        QTRY_VERIFY(history_window()->isVisible());
-        QAbstractItemModel* table = history_window()->table()->model();
+        QVERIFY(!wired::history_window() || !wired::history_window()->isVisible());
+        wired::main_window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(wired::main_window()));
+        QTest::keyClick(wired::main_window(), Qt::Key_H, Qt::ControlModifier);
+        QTRY_VERIFY(wired::history_window()->isVisible());
+        QAbstractItemModel* table = wired::history_window()->table()->model();
         QTRY_COMPARE(table->rowCount(), 2);
         QCOMPARE(table->index(0, 4).data().toString(), QString("already_current")); // newest first
         QCOMPARE(table->index(1, 3).data().toString(), QString("B7 → B8"));
-        history_window()->filter()->setText("no such serial");
+        wired::history_window()->filter()->setText("no such serial");
         QTRY_COMPARE(table->rowCount(), 0);
-        history_window()->filter()->setText(serial.left(5).toLower());
+        wired::history_window()->filter()->setText(serial.left(5).toLower());
         QTRY_COMPARE(table->rowCount(), 2);
         const QString csv = home.filePath("export.csv");
-        history_window()->export_to(csv);
+        wired::history_window()->export_to(csv);
         QTRY_VERIFY(QFile::exists(csv));
         QFile f(csv);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll().count("\r\n"), 3); // the header and the two rows shown
-        history_window()->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(history_window()));
-        QTest::keyClick(history_window(), Qt::Key_H, Qt::ControlModifier);
-        QTRY_VERIFY(!history_window()->isVisible());
+        wired::history_window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(wired::history_window()));
+        QTest::keyClick(wired::history_window(), Qt::Key_H, Qt::ControlModifier);
+        QTRY_VERIFY(!wired::history_window()->isVisible());
     }
 };
 
@@ -469,22 +468,22 @@ int upgrade_then_download(const QString& path) {
     attach(fake, FakeDfuUtil::flash_image({3}, "B7"));
     WiredProgram program(path);
     auto wait = [](auto condition) { return QTest::qWaitFor(condition, generous_ms); };
-    if (!wait([] { return in(sm_B->B2) && mainWindow->installButton->isEnabled(); }))
+    if (!wait([] { return in(wired::sm_B()->B2) && wired::main_window()->installButton->isEnabled(); }))
         return 2;
-    QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
-    if (!wait([&path] { return in(sm_B->B6) && has_ended_row(path); }))
+    QTest::mouseClick(wired::main_window()->installButton, Qt::LeftButton);
+    if (!wait([&path] { return in(wired::sm_B()->B6) && has_ended_row(path); }))
         return 3;
     std::puts("committed");
     fake.set_download_seconds(5);
     fake.set_otp(FakeDfuUtil::otp_image({3}), second_serial);
     fake.set_flash(FakeDfuUtil::flash_image({3}, "B7"), second_serial);
     fake.set_units({second_serial});
-    if (!wait([] { return in(sm_B->B2) && sm_B->device_info.serial == second_serial; }))
+    if (!wait([] { return in(wired::sm_B()->B2) && wired::sm_B()->device_info.serial == second_serial; }))
         return 4;
-    QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
+    QTest::mouseClick(wired::main_window()->installButton, Qt::LeftButton);
     if (!wait([&path] {
             const std::vector<History::UpgradeRow> rows = rows_of(path);
-            return sm_A->transfer_report().running == SM_A::Transfer::download && !rows.empty() &&
+            return wired::sm_A()->transfer_report().running == SM_A::Transfer::download && !rows.empty() &&
                    rows.front().phase == "download";
         }))
         return 5;

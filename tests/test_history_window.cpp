@@ -3,7 +3,7 @@
 
 #include "gui/history_model.h"
 #include "gui/history_window.h"
-#include "settings/gui_settings.h"
+#include "gui/gui_settings.h"
 
 #include <QApplication>
 #include <QLineEdit>

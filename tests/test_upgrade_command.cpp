@@ -2,7 +2,7 @@
 // status and its JSON Lines against the simulator's units, a station's loop over two units,
 // and a stop during a download, which runs to its end first.
 
-#include "app/single_instance.h"
+#include "upgrade/single_instance.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -2,7 +2,6 @@
 // the bar follows the transfer's own progress, and a stop (Escape, Q) while a transfer runs lets
 // it finish and says so.
 
-#include "app/globals.h"
 #include "app/log_message_handler.h"
 #include "app/wiring.h"
 #include "dfu/runner.h"
@@ -30,7 +29,7 @@ namespace {
 using namespace wired;
 
 QString status_text() {
-    return mainWindow->statusLabel->text();
+    return wired::main_window()->statusLabel->text();
 }
 
 } // namespace
@@ -47,16 +46,16 @@ private slots:
         fake.set_download_seconds(3); // against the bar's 60 s for a download
         fake.set_upload_seconds(3);   // against its 0.5 s for the read-back
         WiredProgram program;
-        ProgressBar* bar = mainWindow->progressBar;
+        ProgressBar* bar = wired::main_window()->progressBar;
         QMap<QString, QVector<int>> shown; // caption: the values the visible bar took
         QObject::connect(bar, &QProgressBar::valueChanged, bar, [&](int v) {
             if (bar->isVisible())
                 shown[bar->format()] << v;
         });
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B2) && mainWindow->installButton->isEnabled(),
+        QTRY_VERIFY_WITH_TIMEOUT(in(wired::sm_B()->B2) && wired::main_window()->installButton->isEnabled(),
                                  generous_ms);
-        QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
+        QTest::mouseClick(wired::main_window()->installButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(in(wired::sm_B()->B6), generous_ms);
 
         QVERIFY2(shown.keys() == QStringList({"Firmware is upgraded", "Upgrading firmware",
                                               "Uploading & verifying"}),
@@ -96,16 +95,16 @@ private slots:
         fake.set_download_seconds(5);
         fake.set_upload_seconds(5);
         WiredProgram program;
-        SignalCounter downloaded(sm_A, &SM_A::sig_FwDownloaded);
-        SignalCounter matched(sm_A, &SM_A::sig_FwUploadedMatches);
+        SignalCounter downloaded(wired::sm_A(), &SM_A::sig_FwDownloaded);
+        SignalCounter matched(wired::sm_A(), &SM_A::sig_FwUploadedMatches);
         const SM_A::Transfer transfer =
             download ? SM_A::Transfer::download : SM_A::Transfer::read_back;
         if (download) {
-            QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B2) && mainWindow->installButton->isEnabled(),
+            QTRY_VERIFY_WITH_TIMEOUT(in(wired::sm_B()->B2) && wired::main_window()->installButton->isEnabled(),
                                      generous_ms);
-            QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
+            QTest::mouseClick(wired::main_window()->installButton, Qt::LeftButton);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(sm_A->transfer_report().running == transfer, generous_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(wired::sm_A()->transfer_report().running == transfer, generous_ms);
 
         // The GUI thread's timer ticks while the worker finishes its transfer after the stop.
         std::atomic<int> ticks{0};
@@ -113,38 +112,38 @@ private slots:
         QTimer timer;
         QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
         QObject::connect(
-            sm_A, &QThread::finished, sm_A, [&] { ticks_when_worker_ended = int(ticks); },
+            wired::sm_A(), &QThread::finished, wired::sm_A(), [&] { ticks_when_worker_ended = int(ticks); },
             Qt::DirectConnection);
 
-        QTest::keyClick(mainWindow, Qt::Key(key));
+        QTest::keyClick(wired::main_window(), Qt::Key(key));
         // The stop returned while the transfer still runs: it neither waited for it nor cut it.
-        QVERIFY(sm_A->isRunning());
-        QCOMPARE(sm_A->transfer_report().running, transfer);
+        QVERIFY(wired::sm_A()->isRunning());
+        QCOMPARE(wired::sm_A()->transfer_report().running, transfer);
         QCOMPARE(status_text(), text("status_stopAfterTransfer"));
         timer.start(10);
         MessageLog log; // the stop put Qt's default handler back: recorded from here on
 
-        QTRY_VERIFY_WITH_TIMEOUT(sm_A->isFinished(), generous_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(wired::sm_A()->isFinished(), generous_ms);
         QVERIFY2(ticks_when_worker_ended > 0,
                  "the GUI thread handled no events during the transfer");
-        QVERIFY(!sm_B->isRunning());
+        QVERIFY(!wired::sm_B()->isRunning());
         QCOMPARE(log.count("Giving up"), 0);
         const int runs = fake.recorded_runs().size();
         if (download) {
             QCOMPARE(downloaded.count(), 1);
             QVERIFY(fake.flash(serial) == FakeDfuUtil::desired_firmware()); // the whole image
-            QCOMPARE(sm_A->transfer_report().last, SM_A::Outcome::written);
+            QCOMPARE(wired::sm_A()->transfer_report().last, SM_A::Outcome::written);
             QTRY_COMPARE_WITH_TIMEOUT(status_text(), text("status_stoppedWritten"), generous_ms);
-            QVERIFY(!mainWindow->progressBar->isVisible());
+            QVERIFY(!wired::main_window()->progressBar->isVisible());
         } else {
             QCOMPARE(matched.count(), 1);
-            QCOMPARE(sm_A->transfer_report().last, SM_A::Outcome::matches);
+            QCOMPARE(wired::sm_A()->transfer_report().last, SM_A::Outcome::matches);
             QTRY_COMPARE_WITH_TIMEOUT(status_text(), text("status_stoppedVerified"), generous_ms);
-            ProgressBar* bar = mainWindow->progressBar;
+            ProgressBar* bar = wired::main_window()->progressBar;
             QCOMPARE(bar->format(), QString("Firmware is upgraded"));
             QCOMPARE(bar->value(), bar->maximum());
         }
-        QVERIFY(mainWindow->isVisible());            // the window stays open until it is closed
+        QVERIFY(wired::main_window()->isVisible());            // the window stays open until it is closed
         QCOMPARE(fake.recorded_runs().size(), runs); // nothing ran after the transfer
     }
 };

@@ -7,6 +7,7 @@
 #include "workflow/guarded_transition.h"
 #include "workflow/sm_a.h"
 #include "workflow/sm_b.h"
+#include "upgrade/unit_upgrade.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -39,18 +40,19 @@ int runs_with(const FakeDfuUtil& fake, const QString& arg) {
     return n;
 }
 
-// SM_A and SM_B wired as start-up wires them, with short delays, and a record of every
-// signal SM_B emits (in the GUI thread, in order).
+// One unit's upgrade as both programs make it, without a record, with short delays, and a
+// record of every signal its machine emits (in the GUI thread, in order).
 class Workflow {
 public:
     explicit Workflow(FakeDfuUtil& fake_) : fake(fake_) {
-        for (const char* name : {"firmware.dfu", "firmware.bin"})
-            QFile::copy(QStringLiteral(":resources/") + name, dir.filePath(name));
-        a = std::make_unique<SM_A>(dir.filePath("firmware.dfu"), dir.filePath("firmware.bin"),
-                                   dir.filePath("uploaded_FW.bin"));
-        a->no_device_delay_ms = 20;
-        a->connected_delay_ms = 20;
-        b = std::make_unique<SM_B>(a.get(), Device::VELK, QStringLiteral("B8"));
+        Files::extract_resources({Files::ID::firmware_dfu, Files::ID::firmware_bin}, true);
+        Upgrade::UnitUpgrade::Setup setup;
+        setup.pace.no_device_delay_ms = 20;
+        setup.pace.connected_delay_ms = 20;
+        setup.debug_output = false;
+        upgrade = std::make_unique<Upgrade::UnitUpgrade>(setup, nullptr);
+        a = upgrade->worker();
+        b = upgrade->machine();
         const std::pair<void (SM_B::*)(), const char*> signals_of_B[] = {
             {&SM_B::sig_UpgradeImpossible, "UpgradeImpossible"},
             {&SM_B::sig_UpgradePossible, "UpgradePossible"},
@@ -64,18 +66,11 @@ public:
         };
         for (const auto& [signal, name] : signals_of_B) {
             const QString n = QString::fromLatin1(name);
-            QObject::connect(b.get(), signal, b.get(), [this, n] { emitted << n; });
+            QObject::connect(b, signal, b, [this, n] { emitted << n; });
         }
-        QObject::connect(b.get(), &QStateMachine::started, b.get(),
-                         [this] { a->start(QThread::InheritPriority); });
     }
-    ~Workflow() {
-        b->stop();
-        a->do_stop();
-        a.reset(); // waits for the thread
-        b.reset();
-    }
-    void start() { b->start(); }
+    ~Workflow() { upgrade.reset(); } // stops and joins the worker
+    void start() { upgrade->start(); }
     bool in(QState* s) const { return b->configuration().contains(s); }
     int count(const QString& name) const { return emitted.count(name); }
     // Signals emitted since the mark.
@@ -85,9 +80,9 @@ public:
     int firmware_uploads() const { return runs_with(fake, read_back_region); }
 
     FakeDfuUtil& fake;
-    QTemporaryDir dir;
-    std::unique_ptr<SM_A> a;
-    std::unique_ptr<SM_B> b;
+    std::unique_ptr<Upgrade::UnitUpgrade> upgrade;
+    SM_A* a = nullptr; // the upgrade's
+    SM_B* b = nullptr;
     QStringList emitted;
 };
 
@@ -111,7 +106,7 @@ private slots:
     void start_without_unit_says_upgrade_impossible_once() {
         FakeDfuUtil fake;
         Workflow w(fake);
-        SignalCounter polls(w.a.get(), &SM_A::sig_NoDevConn);
+        SignalCounter polls(w.a, &SM_A::sig_NoDevConn);
         w.start();
         QTRY_VERIFY_WITH_TIMEOUT(polls.count() >= 5, generous_ms);
         QVERIFY(w.in(w.b->B1));
@@ -128,11 +123,10 @@ private slots:
         QCOMPARE(w.emitted, QStringList({"UpgradeImpossible", "DeviceConnected", "InvalidProduct"}));
         QCOMPARE(int(w.b->device_info.type), 43);
         w.b->do_download();
-        SignalCounter scans(w.a.get(), &SM_A::sig_scanning);
+        SignalCounter scans(w.a, &SM_A::sig_scanning);
         QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 5, generous_ms);
         QVERIFY(w.in(w.b->B8));
         QCOMPARE(w.downloads(), 0);
-        QCOMPARE(w.a->get_command(), SM_A::none);
     }
 
     void other_revision_is_upgraded_re_read_and_verified() {
@@ -241,7 +235,7 @@ private slots:
         fake.set_otp(otp, serial_A);
         MessageLog log;
         Workflow w(fake);
-        SignalCounter scans(w.a.get(), &SM_A::sig_scanning);
+        SignalCounter scans(w.a, &SM_A::sig_scanning);
         w.start();
         QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 10, generous_ms);
         QCOMPARE(runs_with(fake, otp_region), 1);
@@ -279,7 +273,7 @@ private slots:
         fake.fail(failure);
         MessageLog log;
         Workflow w(fake);
-        SignalCounter scans(w.a.get(), &SM_A::sig_scanning);
+        SignalCounter scans(w.a, &SM_A::sig_scanning);
         w.start();
         QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 10, generous_ms);
         QCOMPARE(log.count("SM_A: situation:"), 1);
@@ -348,7 +342,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B1), generous_ms);
         QCOMPARE(w.count("UpgradeImpossible"), impossible + 1);
         QVERIFY(!w.b->device_info.valid);
-        QCOMPARE(w.a->get_command(), SM_A::none);
     }
 
     void unit_swapped_between_two_scans_is_evaluated_anew() {
@@ -370,8 +363,8 @@ private slots:
         fake.set_otp(otp_of(3), serial_B);
         fake.set_units({serial_A, serial_B});
         Workflow w(fake);
-        SignalCounter scans(w.a.get(), &SM_A::sig_scanning);
-        SignalCounter reads(w.a.get(), &SM_A::sig_readingInfo);
+        SignalCounter scans(w.a, &SM_A::sig_scanning);
+        SignalCounter reads(w.a, &SM_A::sig_readingInfo);
         w.start();
         QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 5, generous_ms);
         QCOMPARE(reads.count(), 0);
@@ -389,8 +382,8 @@ private slots:
         fake.set_units({serial_A});
         fake.set_otp(otp_of(3));
         Workflow w(fake);
-        SignalCounter cycles(w.a.get(), &SM_A::sig_A4_entered);
-        SignalCounter connected(w.a.get(), &SM_A::sig_DevConn);
+        SignalCounter cycles(w.a, &SM_A::sig_A4_entered);
+        SignalCounter connected(w.a, &SM_A::sig_DevConn);
         w.start();
         QTRY_VERIFY_WITH_TIMEOUT(cycles.count() >= 5, generous_ms);
         QCOMPARE(connected.count(), 0);
@@ -462,7 +455,7 @@ private slots:
         fake.set_units({});
         QTRY_VERIFY_WITH_TIMEOUT(lost.count() >= 1 && a.take_announcement().unit == 0, generous_ms);
         // The user clicked for unit A just as it went away; then B is plugged in.
-        a.set_command_for(SM_A::download_FW, first.unit);
+        a.set_command(SM_A::download_FW, first.unit);
         a.set_command(SM_A::download_FW); // plain order, also given while no unit is there
         attach(fake, serial_B, 3, flash_of(3, "B6"));
         QTRY_VERIFY_WITH_TIMEOUT(connected.count() == 2, generous_ms);
@@ -475,7 +468,6 @@ private slots:
 
     void first_pass_through_A1_does_not_sleep() {
         FakeDfuUtil fake;
-        SM_A::forget_first_pass();
         SM_A a{QString(), QString(), QString()};
         a.no_device_delay_ms = 1500;
         QMutex lock;
@@ -500,7 +492,7 @@ private slots:
             Workflow w(fake);
             w.a->enable_debug_output();
             w.b->enable_debug_output();
-            SignalCounter scans(w.a.get(), &SM_A::sig_scanning);
+            SignalCounter scans(w.a, &SM_A::sig_scanning);
             w.start();
             QTRY_VERIFY_WITH_TIMEOUT(scans.count() >= 5, generous_ms);
         }
@@ -522,7 +514,6 @@ private slots:
         FakeDfuUtil fake;
         if (with_unit)
             attach(fake, serial_A, 3, flash_of(3, "B7"));
-        SM_A::forget_first_pass();
         SM_A a{QString(), QString(), QString()};
         a.no_device_delay_ms = 4 * generous_ms; // pauses far longer than the join's bound
         a.connected_delay_ms = 4 * generous_ms;
@@ -565,7 +556,7 @@ private slots:
         attach(fake, serial_A, 3, flash_of(3, "B7"));
         fake.set_download_seconds(1);
         Workflow w(fake);
-        SignalCounter downloaded(w.a.get(), &SM_A::sig_FwDownloaded);
+        SignalCounter downloaded(w.a, &SM_A::sig_FwDownloaded);
         w.start();
         QTRY_VERIFY_WITH_TIMEOUT(w.in(w.b->B2), generous_ms);
         w.b->do_download();
@@ -583,7 +574,7 @@ private slots:
         fake.set_download_seconds(100000);
         auto w = std::make_unique<Workflow>(fake);
         w->a->give_up_after_ms = 300;
-        SignalCounter downloaded(w->a.get(), &SM_A::sig_FwDownloaded);
+        SignalCounter downloaded(w->a, &SM_A::sig_FwDownloaded);
         w->start();
         QTRY_VERIFY_WITH_TIMEOUT(w->in(w->b->B2), generous_ms);
         w->b->do_download();

@@ -17,7 +17,6 @@
 
 #include "tools/bench.h"
 
-#include "app/globals.h"
 #include "app/startup.h"
 #include "dfu/command.h"
 #include "dfu/firmware_transfer.h"
@@ -49,6 +48,10 @@ void Bench::print(const QString& name, double value, const char* unit) {
 }
 
 namespace {
+
+// The program under test, as start-up made it.
+std::unique_ptr<WindowProgram> owned_program;
+WindowProgram* program = nullptr;
 
 using Bench::bound_ms;
 using Bench::print;
@@ -176,19 +179,19 @@ qint64 click_to_success_ms(std::atomic<int>* scans) {
     if (simulator::sim_setup_prepared_config(QStringLiteral("older_revision")) != 0)
         return -1;
     if (!wait_until([] {
-            return sm_B->configuration().contains(sm_B->B2) &&
-                   mainWindow->installButton->isEnabled();
+            return program->sm_B()->configuration().contains(program->sm_B()->B2) &&
+                   program->mainWindow->installButton->isEnabled();
         }))
         return -1;
 
     QObject::connect(
-        sm_A, &SM_A::sig_scanning, sm_A, [scans] { ++*scans; }, Qt::DirectConnection);
+        program->sm_A(), &SM_A::sig_scanning, program->sm_A(), [scans] { ++*scans; }, Qt::DirectConnection);
     QElapsedTimer clock;
     qint64 click_to_success = -1;
-    const auto reached = QObject::connect(sm_B->B6, &QState::entered, sm_B->B6,
+    const auto reached = QObject::connect(program->sm_B()->B6, &QState::entered, program->sm_B()->B6,
                                           [&] { click_to_success = clock.elapsed(); });
     clock.start();
-    mainWindow->installButton->click();
+    program->mainWindow->installButton->click();
     const bool done = wait_until([&] { return click_to_success >= 0; });
     QObject::disconnect(reached); // it refers to this function's clock
     return done ? click_to_success : -1;
@@ -222,21 +225,22 @@ int upgrade(char* argv0) {
     char* app_argv[] = {argv0, simulator_switch, nullptr};
     QApplication app(app_argc, app_argv);
     // Fast simulated transfers: the figure is the program's own time, not the unit's.
-    GUI_init(StartupOptions{simulator::Setup::fast_progress});
+    owned_program = GUI_init(StartupOptions{simulator::Setup::fast_progress});
+    program = owned_program.get();
     std::atomic<int> scans{0};
     const qint64 click_to_success = click_to_success_ms(&scans);
     if (click_to_success < 0)
         return 1;
     const int listings = scans;
-    sm_B->stop();
-    sm_A->stop_and_wait(bound_ms);
-    DFU::runner::reset_give_up(); // the stop gave up short runs; the direct ones must run
+    program->sm_B()->stop();
+    program->sm_A()->stop_and_wait(bound_ms);
 
     const qint64 direct_ms = direct_runs_ms(listings);
     print(QStringLiteral("upgrade_click_to_success"), double(click_to_success), "ms");
     print(QStringLiteral("upgrade_direct_runs"), double(direct_ms), "ms");
     print(QStringLiteral("upgrade_overhead"), double(click_to_success - direct_ms), "ms");
-    GUI_cleanup(0);
+    GUI_cleanup(*program, 0);
+    owned_program.reset();
     return 0;
 }
 

@@ -16,7 +16,7 @@
 #include "history/columns.h"
 #include "history/recorder.h"
 #include "history/shipper.h"
-#include "settings/gui_settings.h"
+#include "gui/gui_settings.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -4,9 +4,12 @@
 
 #include <QSignalTransition>
 
+#include <functional>
+
 class GuardedTransition : public QSignalTransition {
 public:
-    using Guard = bool (*)();
+    // Carries its own context (a machine's announced unit), so that machines never share one.
+    using Guard = std::function<bool()>;
 
     GuardedTransition(const QObject* sender, const char* signal, Guard guard);
 

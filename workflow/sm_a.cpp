@@ -14,7 +14,6 @@
 #include <memory>
 
 namespace {
-std::atomic<bool> first_pass_done{false};
 // Announcements nobody takes (no state machine attached) must not pile up for ever.
 constexpr size_t max_pending_announcements = 64;
 } // namespace
@@ -24,6 +23,7 @@ SM_A::SM_A(QString desired_FW_dfu_, QString desired_FW_bin_, QString uploaded_FW
     : QThread(parent), desired_FW_dfu(std::move(desired_FW_dfu_)),
       desired_FW_bin(std::move(desired_FW_bin_)), uploaded_FW_bin(std::move(uploaded_FW_bin_)),
       connected_serial(QLatin1String("")) {
+    target.give_up = &give_up_switch;
     qDebug() << "SM_A created";
 }
 
@@ -46,21 +46,14 @@ bool SM_A::stop_and_join(int bound_ms, const QString& warning) {
     qWarning().noquote() << warning;
     // Killing the child lets the loop see the stop at once; killing the thread itself could
     // leave the child running and the mutex locked, so that shut-down would hang.
-    DFU::runner::give_up();
+    give_up_switch.give_up();
     wait();
     return false;
 }
 
 // An order wakes the pause in A4 at once, as a stop does, so that it is carried out within
 // milliseconds rather than after the rest of the pause.
-void SM_A::set_command(Command c) {
-    QMutexLocker lock(&mutex);
-    command = c;
-    command_unit = 0;
-    woken.wakeAll();
-}
-
-void SM_A::set_command_for(Command c, quint64 unit) {
+void SM_A::set_command(Command c, quint64 unit) {
     QMutexLocker lock(&mutex);
     command = c;
     command_unit = unit;
@@ -100,18 +93,13 @@ SM_A::TransferReport SM_A::transfer_report() {
     return transfer;
 }
 
-SM_A::Command SM_A::get_command() {
-    QMutexLocker lock(&mutex);
-    return command;
-}
-
 void SM_A::do_stop() {
     {
         QMutexLocker lock(&mutex);
         stopping = true;
         woken.wakeAll();
     }
-    DFU::runner::give_up_short_runs();
+    give_up_switch.give_up_short_runs();
 }
 
 bool SM_A::pause(int ms, bool until_order) {
@@ -130,10 +118,6 @@ void SM_A::publish_percent(int value) {
 bool SM_A::is_stopping() {
     QMutexLocker lock(&mutex);
     return stopping;
-}
-
-void SM_A::forget_first_pass() {
-    first_pass_done = false;
 }
 
 SM_A::Announcement SM_A::take_announcement() {
@@ -159,6 +143,11 @@ void SM_A::announce(const DFU::DeviceInfo& info, bool after_download) {
 Situation SM_A::situation() {
     QMutexLocker lock(&mutex);
     return situation_;
+}
+
+void SM_A::serve_unit(const QString& port, const QString& folder) {
+    target.port = port;
+    target.folder = folder;
 }
 
 void SM_A::run_nothing(const QString& where, const QString& why) {
@@ -264,7 +253,9 @@ SM_A::State SM_A::state_A1() {
     device_info = DFU::DeviceInfo();
     emit sig_NoDevConn();
     // Orders need a unit: they do not end this pause, so the scans keep their cadence.
-    if (first_pass_done.exchange(true) && pause(no_device_delay_ms, false))
+    const bool first_pass = !first_pass_done;
+    first_pass_done = true;
+    if (!first_pass && pause(no_device_delay_ms, false))
         return State::stopped;
     return State::A2;
 }
@@ -277,13 +268,14 @@ SM_A::State SM_A::state_A2() {
     {
         // Polled: its failures reach the log through the situation, once each.
         DFU::RunWatch quiet(DFU::RunWatch::Logging::quiet);
-        scan = DFU::make_scan();
+        scan = DFU::make_scan(target);
     }
-    if (scan.status != 0 || scan.devices.size() != 1) {
+    const DFU::DeviceItem* own = own_unit(scan);
+    if (!own) {
         see_no_single_unit(scan);
         return State::A0;
     }
-    const DFU::DeviceItem& item = scan.devices.front();
+    const DFU::DeviceItem& item = *own;
     if (item.serial == connected_serial)
         return State::A4; // the same unit is still there
     if (item.serial == no_record_serial)
@@ -291,9 +283,19 @@ SM_A::State SM_A::state_A2() {
     return read_unit(item);
 }
 
+// The one unit attached; or, serving a port, the unit listed there. Null: none to use.
+const DFU::DeviceItem* SM_A::own_unit(const DFU::Scan& scan) const {
+    if (target.port.isEmpty())
+        return scan.status == 0 && scan.devices.size() == 1 ? &scan.devices.front() : nullptr;
+    for (const DFU::DeviceItem& item : scan.devices)
+        if (item.path == target.port)
+            return item.usable ? &item : nullptr;
+    return nullptr;
+}
+
 // The listing found no unit, or several, or failed.
 void SM_A::see_no_single_unit(const DFU::Scan& scan) {
-    if (scan.devices.size() > 1)
+    if (target.port.isEmpty() && scan.devices.size() > 1)
         see(Situation::Kind::several_units);
     else if (scan.devices.empty() && scan.failure.cause != DFU::Cause::none)
         see(Situation::Kind::listing_failed, scan.failure);
@@ -310,7 +312,7 @@ SM_A::State SM_A::read_unit(const DFU::DeviceItem& item) {
         // A retry fails as the attempt before it did: only a change is logged (publish).
         DFU::RunWatch watch(item.serial == unreadable_serial ? DFU::RunWatch::Logging::quiet
                                                              : DFU::RunWatch::Logging::as_usual);
-        info = DFU::read_device_info(&item);
+        info = DFU::read_device_info(&item, target);
     }
     if (!info.valid) {
         if (info.read_failure.cause != DFU::Cause::none) {
@@ -364,8 +366,8 @@ SM_A::State SM_A::state_A5() {
     // The loop itself goes by the re-read that follows; a stop reports the exit code.
     percent = 0;
     DFU::RunWatch watch;
-    const int exit_code =
-        DFU::download_FW_to_device(desired_FW_dfu, [this](int p) { publish_percent(p); });
+    const int exit_code = DFU::download_FW_to_device(
+        desired_FW_dfu, [this](int p) { publish_percent(p); }, target);
     downloaded_serial = connected_serial;
     reread_due = true;
     seen.last_download = watch.last() ? DFU::classify(*watch.last()) : DFU::Failure();
@@ -381,8 +383,8 @@ SM_A::State SM_A::state_A6() {
     emit sig_FwUploading();
     percent = 0;
     DFU::RunWatch watch;
-    const bool matches = DFU::upload_and_compare_FW_bin(desired_FW_bin, uploaded_FW_bin,
-                                                        [this](int p) { publish_percent(p); });
+    const bool matches = DFU::upload_and_compare_FW_bin(
+        desired_FW_bin, uploaded_FW_bin, [this](int p) { publish_percent(p); }, target);
     seen.read_back = watch.last() ? DFU::classify(*watch.last()) : DFU::Failure();
     if (matches)
         seen.last_download = DFU::Failure(); // the last upgrade is complete after all

@@ -37,19 +37,19 @@ public:
     bool stop_and_wait(int bound_ms);
 
     // The last resort, for the end of the process: asks the loop to stop and joins the thread.
-    // If it has not ended within bound_ms, the warning is logged, the runner gives up on every
-    // child (transfers too), and the join waits for the loop to notice. Returns whether the
+    // If it has not ended within bound_ms, the warning is logged, the runner gives up on this
+    // worker's child (a transfer too), and the join waits for the loop to notice. Returns whether the
     // loop ended within the bound.
     bool stop_and_join(int bound_ms, const QString& warning);
 
-    void set_command(Command c);
     // An order for one announced unit (see take_announcement): carried out only while that
-    // unit is still the connected one, never on a unit read later.
-    void set_command_for(Command c, quint64 unit);
-    Command get_command();
+    // unit is still the connected one, never on a unit read later. Unit 0: whichever unit is
+    // connected when the order is taken.
+    void set_command(Command c, quint64 unit = 0);
     // Asks the loop to stop between dfu-util runs: it wakes the pause between scans, and the
-    // runner gives up a listing or short read under way (harmless: see DFU::runner). A
-    // download or read-back under way runs to its end, and no new one starts.
+    // runner gives up this worker's listing or short read under way (harmless: see
+    // DFU::runner). A download or read-back under way runs to its end, and no new one starts.
+    // Other workers' runs are not touched.
     void do_stop();
     bool is_stopping();
 
@@ -96,15 +96,17 @@ public:
     // that, with the directory and the reason. Called by start-up before the thread starts.
     void run_nothing(const QString& where, const QString& why);
 
+    // The unit this worker serves: the one on `port` (dfu-util's -p, named on every command
+    // line), with its uploads in `folder`; other units listed are not its own. Without a call,
+    // the one unit attached, with the uploads in the extraction directory. Called before the
+    // thread starts; nothing changes it later.
+    void serve_unit(const QString& port, const QString& folder);
+
     // Set by start-up from its options (StartupOptions) before the thread starts; nothing
     // changes them later.
     int no_device_delay_ms = 200;
     int connected_delay_ms = 200;
     int give_up_after_ms = 120000; // long enough for any normal download
-
-    // The first pass through A1 after program start does not sleep; tests that start a
-    // worker of their own may clear the record of that first pass.
-    static void forget_first_pass();
 
 signals:
     void sig_NoDevConn();
@@ -117,6 +119,8 @@ signals:
     void sig_FwUploadedDiffers();
     void sig_FwUploadedMatches();
     void sig_FwProgress(); // a new transfer_percent()
+    // Each state of the loop says it was entered, so that the loop can be watched from outside
+    // (its pace, and that a stop or an order ends its pauses): the tests and the debug log.
     void sig_A0_entered();
     void sig_A1_entered();
     void sig_A2_entered();
@@ -134,6 +138,7 @@ private:
     State state_A0();
     State state_A1();
     State state_A2();
+    const DFU::DeviceItem* own_unit(const DFU::Scan& scan) const;
     void see_no_single_unit(const DFU::Scan& scan);
     State read_unit(const DFU::DeviceItem& item);
     void take_as_connected(const QString& serial, const DFU::DeviceInfo& info);
@@ -152,7 +157,13 @@ private:
     // Returns whether a stop was asked for.
     bool pause(int ms, bool until_order);
 
+    // Written before the thread starts (serve_unit), then read by the worker only; the switch
+    // is the stop's, raised from any thread.
+    DFU::RunTarget target;
+    DFU::GiveUpSwitch give_up_switch;
+
     // Worker thread only.
+    bool first_pass_done = false; // the first pass through A1 does not sleep
     DFU::DeviceInfo device_info;
     const QString desired_FW_dfu;
     const QString desired_FW_bin;

@@ -7,18 +7,17 @@
 
 Device::Type SM_B::desired_ID = Device::Type(0);
 QString SM_B::desired_revision;
-DFU::DeviceInfo SM_B::announced;
 
-bool SM_B::guard_other_product() {
+bool SM_B::guard_other_product() const {
     return announced.valid && announced.type != desired_ID;
 }
 
-bool SM_B::guard_other_revision() {
+bool SM_B::guard_other_revision() const {
     return announced.valid && announced.type == desired_ID &&
            announced.FW_revision != desired_revision;
 }
 
-bool SM_B::guard_desired_revision() {
+bool SM_B::guard_desired_revision() const {
     return announced.valid && announced.type == desired_ID &&
            announced.FW_revision == desired_revision;
 }
@@ -60,8 +59,8 @@ void SM_B::listen_to_worker() {
 }
 
 void SM_B::add_transitions() {
-    auto guarded = [this](QState* target, GuardedTransition::Guard guard) {
-        auto* t = new GuardedTransition(sm_A, SIGNAL(sig_DevConn()), guard);
+    auto guarded = [this](QState* target, bool (SM_B::*guard)() const) {
+        auto* t = new GuardedTransition(sm_A, SIGNAL(sig_DevConn()), [this, guard] { return (this->*guard)(); });
         t->setTargetState(target);
         B1->addTransition(t);
     };
@@ -136,12 +135,12 @@ void SM_B::add_connections() {
     });
     on(B3, &QState::entered, [this] {
         emit sig_Upgrading();
-        sm_A->set_command_for(SM_A::download_FW, device_unit);
+        sm_A->set_command(SM_A::download_FW, device_unit);
         explain_at(Stage::downloading);
     });
     on(B4, &QState::entered, [this] {
         emit sig_UploadingVerifying();
-        sm_A->set_command_for(SM_A::upload_and_compare_FW, device_unit);
+        sm_A->set_command(SM_A::upload_and_compare_FW, device_unit);
         explain_at(Stage::verifying);
     });
     on(B6, &QState::entered, [this] {

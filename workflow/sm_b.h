@@ -22,7 +22,8 @@ public:
     void add_connections();
     void enable_debug_output();
 
-    // The product type and firmware revision of the firmware the program carries.
+    // The product type and firmware revision of the firmware the program carries: one for the
+    // whole program, whatever unit a machine follows.
     static Device::Type desired_ID;
     static QString desired_revision;
 
@@ -69,15 +70,15 @@ private:
     void explain_at(Stage stage);
     Situation situation; // the worker's latest, copied in the GUI thread
     Stage stage = Stage::no_unit;
-    // The record that the sig_DevConn being processed announced; GUI thread only. The
-    // guards take no arguments, so it is shared with them here.
-    static DFU::DeviceInfo announced;
+    // The record that the sig_DevConn being processed announced; GUI thread only. The guards
+    // read it there.
+    DFU::DeviceInfo announced;
     quint64 announced_unit = 0; // the worker's number of that unit
     bool announced_after_download = false;
     quint64 device_unit = 0;    // the worker's number of the unit in device_info, for orders
-    static bool guard_other_product();
-    static bool guard_other_revision();
-    static bool guard_desired_revision();
+    bool guard_other_product() const;
+    bool guard_other_revision() const;
+    bool guard_desired_revision() const;
 
     SM_A* sm_A;
 };

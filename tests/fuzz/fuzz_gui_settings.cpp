@@ -2,7 +2,7 @@
 // sanitizers' checks it traps when a text form does not carry its entry's fields verbatim
 // (a field holding "%1" must never be substituted again) or a lookup misses an entry.
 
-#include "settings/gui_settings.h"
+#include "gui/gui_settings.h"
 
 #include "fuzz_support.h"
 #include "json_text.h"

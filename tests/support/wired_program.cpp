@@ -1,9 +1,8 @@
 #include "wired_program.h"
 
-#include "app/globals.h"
 #include "app/history_controller.h"
 #include "app/log_message_handler.h"
-#include "app/wiring.h"
+#include "app/window_program.h"
 #include "dfu/runner.h"
 #include "gui/log_window.h"
 #include "gui/main_window.h"
@@ -11,38 +10,32 @@
 #include "workflow/sm_b.h"
 
 #include <QApplication>
-#include <QFile>
+
+namespace {
+WindowProgram* living = nullptr;
+} // namespace
 
 WiredProgram::WiredProgram(const QString& record_path, const QString& central) {
-    for (const char* name : {"firmware.dfu", "firmware.bin"})
-        QFile::copy(QStringLiteral(":resources/") + name, dir.filePath(name));
-    settings = Settings::Settings{Settings::make_GUI(":resources/settings_GUI.json"), Device::VELK,
-                                  QStringLiteral("B8")};
+    // The carried firmware in the extraction directory, as start-up extracts it.
+    Files::extract_resources({Files::ID::firmware_dfu, Files::ID::firmware_bin}, true);
     logWindow = new LogWindow;
-    mainWindow = MainWindow_factory(&settings, nullptr, false);
-    sm_A = new SM_A(dir.filePath("firmware.dfu"), dir.filePath("firmware.bin"),
-                    dir.filePath("uploaded_FW.bin"));
-    sm_A->no_device_delay_ms = 20;
-    sm_A->connected_delay_ms = 20;
-    sm_B = new SM_B(sm_A, settings.desired_type, settings.desired_revision);
-    add_connections(qobject_cast<QApplication*>(QCoreApplication::instance()));
-    if (!record_path.isEmpty())
-        add_history_connections(record_path, false, central);
-    QObject::connect(sm_B, &QStateMachine::started, sm_B,
-                     [] { sm_A->start(QThread::InheritPriority); });
-    sm_B->start();
-    mainWindow->show();
+    WindowSetup setup;
+    setup.options.no_device_delay_ms = 20;
+    setup.options.connected_delay_ms = 20;
+    setup.record_path = record_path;
+    setup.central_connection = central;
+    program_ = make_window_program(
+        Settings::Settings{Settings::make_GUI(":resources/settings_GUI.json"), Device::VELK,
+                           QStringLiteral("B8")},
+        setup);
+    living = program_.get();
 }
 
 WiredProgram::~WiredProgram() {
-    sm_B->stop();
-    sm_A->do_stop();
-    finish_history(); // records what the stop left unfinished
-    delete sm_A;      // joins the worker
-    sm_A = nullptr;
-    delete sm_B;
-    sm_B = nullptr;
-    delete mainWindow.data();
+    program_->finish(); // records what the stop left unfinished, joins the worker
+    delete program_->mainWindow.data();
+    program_.reset();
+    living = nullptr;
     delete logWindow.data();
     DFU::runner::reset_give_up();
 }
@@ -51,6 +44,22 @@ namespace wired {
 
 const QString serial = QStringLiteral("3776367B3036");
 
+SM_A* sm_A() {
+    return living->sm_A();
+}
+
+SM_B* sm_B() {
+    return living->sm_B();
+}
+
+MainWindow* main_window() {
+    return living->mainWindow;
+}
+
+HistoryWindow* history_window() {
+    return ::history_window(*living);
+}
+
 void attach(FakeDfuUtil& fake, const QByteArray& flash) {
     fake.set_otp(FakeDfuUtil::otp_image({3}), serial);
     fake.set_flash(flash, serial);
@@ -58,11 +67,11 @@ void attach(FakeDfuUtil& fake, const QByteArray& flash) {
 }
 
 bool in(QState* state) {
-    return sm_B->configuration().contains(state);
+    return sm_B()->configuration().contains(state);
 }
 
 QString text(const char* id) {
-    return settings.gui.text(QLatin1String(id));
+    return living->settings.gui.text(QLatin1String(id));
 }
 
 } // namespace wired

@@ -1,4 +1,4 @@
-#include "app/termination_signals.h"
+#include "upgrade/termination_signals.h"
 
 #include <QCoreApplication>
 #include <QDebug>

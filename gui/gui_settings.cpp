@@ -1,4 +1,4 @@
-#include "settings/gui_settings.h"
+#include "gui/gui_settings.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "app/single_instance.h"
+#include "upgrade/single_instance.h"
 
 #include <QDebug>
 #include <QDir>

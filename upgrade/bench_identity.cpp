@@ -1,6 +1,7 @@
-#include "app/bench_identity.h"
+#include "upgrade/bench_identity.h"
 
 #include "dfu/desired_firmware.h"
+#include "upgrade/program_names.h"
 
 #include <QSysInfo>
 
@@ -17,6 +18,6 @@ QString user_name() {
 } // namespace
 
 History::Identity bench_identity(const QString& desired_revision) {
-    return {desired_revision, DFU::desired_FW_sha256(), QStringLiteral(ORVANTA_VERSION),
+    return {desired_revision, DFU::desired_FW_sha256(), program_version(),
             QSysInfo::machineHostName(), user_name()};
 }

@@ -1,4 +1,4 @@
-#include "app/explanation_words.h"
+#include "upgrade/explanation_words.h"
 
 #include "device/product.h"
 

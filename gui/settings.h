@@ -2,7 +2,7 @@
 // What the main window is built from: the GUI settings and the desired firmware's identity.
 
 #include "device/product.h"
-#include "settings/gui_settings.h"
+#include "gui/gui_settings.h"
 
 #include <QString>
 

@@ -1,9 +1,8 @@
-#include "app/workflow_setup.h"
+#include "upgrade/workflow_setup.h"
 
 #include "dfu/command.h"
 #include "dfu/dfu_util.h"
 #include "files/support_misc.h"
-#include "workflow/sm_a.h"
 
 #include <QDebug>
 
@@ -29,17 +28,4 @@ Files::Problem prepare_working_files() {
         DFU::dfu_util::execution_test();
     }
     return problem;
-}
-
-// The worker's pace is set before its thread can exist.
-SM_A* make_worker(const StartupOptions& options, const Files::Problem& problem) {
-    auto* worker = new SM_A(Files::path_of(Files::desired_FW_fileName_dfu),
-                            Files::path_of(Files::desired_FW_fileName_bin),
-                            Files::path_of(Files::uploaded_FW_fileName_bin), nullptr);
-    worker->no_device_delay_ms = options.no_device_delay_ms;
-    worker->connected_delay_ms = options.connected_delay_ms;
-    if (!problem.why.isEmpty())
-        worker->run_nothing(problem.where, problem.why);
-    worker->enable_debug_output();
-    return worker;
 }

@@ -1,4 +1,4 @@
-#include "app/central_setting.h"
+#include "upgrade/central_setting.h"
 
 #include <QCoreApplication>
 #include <QSettings>

@@ -1,11 +1,9 @@
 #pragma once
-// What both programs build before the upgrade can run: where dfu-util runs from, the working
-// files, and the worker that polls the unit. Qt Core only.
+// What both programs prepare before a unit's upgrade can run: where dfu-util runs from, and
+// the working files. Qt Core only.
 
-#include "app/startup_options.h"
+#include "upgrade/startup_options.h"
 #include "files/files.h"
-
-class SM_A;
 
 // Where every dfu-util command runs: the simulator's script (simulator::use), or the extracted
 // dfu-util.
@@ -13,8 +11,5 @@ void point_commands(simulator::Setup setup);
 
 // Also in simulator mode: the workflow's files always lie in the extraction directory.
 // Without them nothing is run at all (the failure is logged here, once); the problem is
-// returned for the worker.
+// returned for the units' upgrades.
 Files::Problem prepare_working_files();
-
-// The worker, paced by the options, told of a problem with the working files; not started.
-SM_A* make_worker(const StartupOptions& options, const Files::Problem& problem);
