@@ -6,9 +6,12 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 bash tools/install_deps.sh
 
-# Quick, so before the builds: no product function may be longer than 40 lines.
+# Quick, so before the builds: no product function may be longer than 40 lines, and no folder
+# includes what its library does not link.
 echo "=== function length ==="
 bash tools/check_function_length.sh
+echo "=== layers ==="
+bash tools/check_layers.sh
 
 echo "=== plain build ==="
 bash tools/build.sh build
