@@ -1,6 +1,7 @@
-// The upgrade record wired into the program as start-up wires it, against the fake dfu-util:
-// each outcome writes its row, a damaged or unwritable record never holds the upgrade up, and
-// the hint line and the history window tell what the record knows.
+// The upgrade record wired into the window's program as start-up wires it, against the fake
+// dfu-util: a damaged or unwritable record never holds the upgrade up, a kill leaves the attempt
+// interrupted, and the hint line and the history window tell what the record knows. Which row
+// each outcome writes is the unit's upgrade's (test_unit_upgrade).
 
 #include "app/history_controller.h"
 #include "app/log_message_handler.h"
@@ -18,13 +19,11 @@
 #include "workflow/sm_b.h"
 
 #include <QApplication>
-#include <QCryptographicHash>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QSysInfo>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTextDocumentFragment>
@@ -70,13 +69,6 @@ bool has_ended_row(const QString& path) {
 }
 
 const QString second_serial = QStringLiteral("2F1E3A4B5C6D");
-
-QString sha256_of_carried_dfuse_file() {
-    QFile f(":resources/firmware.dfu");
-    f.open(QIODevice::ReadOnly);
-    return QString::fromLatin1(
-        QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
-}
 
 QByteArray file_bytes(const QString& path) {
     QFile f(path);
@@ -129,141 +121,11 @@ QByteArray spoil(const QString& damage, const QString& path, Immutable* immutabl
 
 } // namespace
 
-Q_DECLARE_METATYPE(FakeDfuUtil::Switch)
-
 class TestHistory : public QObject {
     Q_OBJECT
 
 private slots:
     void init() { DFU::runner::reset_give_up(); }
-
-    void each_outcome_writes_its_row_data() {
-        QTest::addColumn<QString>("flash");  // B7, B8 (other bytes) or desired
-        QTest::addColumn<QString>("fault");  // a switch of the fake, or empty
-        QTest::addColumn<QString>("action"); // install, none or stop (Escape in the download)
-        QTest::addColumn<QString>("outcome");
-        QTest::addColumn<QString>("before");
-        QTest::addColumn<QString>("after");
-        QTest::addColumn<QString>("cause"); // its beginning
-        QTest::addColumn<bool>("download_ms");
-        QTest::addColumn<bool>("readback_ms");
-        QTest::newRow("upgraded") << "B7"
-                                  << ""
-                                  << "install"
-                                  << "upgraded"
-                                  << "B7"
-                                  << "B8"
-                                  << "" << true << true;
-        QTest::newRow("already current") << "desired"
-                                         << ""
-                                         << "none"
-                                         << "already_current"
-                                         << "B8"
-                                         << "B8"
-                                         << "" << false << true;
-        QTest::newRow("differs on connection") << "B8"
-                                               << ""
-                                               << "none"
-                                               << "differs"
-                                               << "B8"
-                                               << ""
-                                               << "" << false << true;
-        QTest::newRow("differs after the install") << "B7"
-                                                   << "download_keeps_flash"
-                                                   << "install"
-                                                   << "differs"
-                                                   << "B7"
-                                                   << ""
-                                                   << "" << true << false;
-        QTest::newRow("download failed") << "B7"
-                                         << "fail_download"
-                                         << "install"
-                                         << "download_failed"
-                                         << "B7"
-                                         << ""
-                                         << "dfu-util: Error during download" << true << false;
-        QTest::newRow("read-back failed on connection") << "desired"
-                                                        << "fail_upload_FW"
-                                                        << "none"
-                                                        << "readback_failed"
-                                                        << "B8"
-                                                        << ""
-                                                        << "dfu-util:" << false << true;
-        QTest::newRow("read-back failed after the install") << "B7"
-                                                            << "fail_upload_FW"
-                                                            << "install"
-                                                            << "readback_failed"
-                                                            << "B7"
-                                                            << ""
-                                                            << "dfu-util:" << true << true;
-        QTest::newRow("unit lost") << "B7"
-                                   << "lose_unit_on_download"
-                                   << "install"
-                                   << "unit_lost"
-                                   << "B7"
-                                   << ""
-                                   << "dfu-util:" << true << false;
-        QTest::newRow("stopped") << "B7"
-                                 << ""
-                                 << "stop"
-                                 << "stopped"
-                                 << "B7"
-                                 << ""
-                                 << "" << true << false;
-    }
-    void each_outcome_writes_its_row() {
-        QFETCH(QString, flash);
-        QFETCH(QString, fault);
-        QFETCH(QString, action);
-        QFETCH(QString, outcome);
-        QFETCH(QString, before);
-        QFETCH(QString, after);
-        QFETCH(QString, cause);
-        QFETCH(bool, download_ms);
-        QFETCH(bool, readback_ms);
-        FakeDfuUtil fake;
-        attach(fake, flash == "desired" ? FakeDfuUtil::desired_firmware()
-                                        : FakeDfuUtil::flash_image({3}, flash));
-        if (!fault.isEmpty()) {
-            const auto meta = QMetaEnum::fromType<FakeDfuUtil::Switch>();
-            fake.fail(FakeDfuUtil::Switch(meta.keyToValue(qPrintable(fault))));
-        }
-        if (action == "stop")
-            fake.set_download_seconds(2); // the stop comes while it runs
-        QTemporaryDir home;
-        const QString path = home.filePath("history.sqlite");
-        const QDateTime start = QDateTime::currentDateTimeUtc().addMSecs(-1);
-        {
-            WiredProgram program(path);
-            if (action != "none")
-                click_install();
-            if (action == "stop") {
-                QTRY_VERIFY_WITH_TIMEOUT(
-                    wired::sm_A()->transfer_report().running == SM_A::Transfer::download, generous_ms);
-                QTest::keyClick(wired::main_window(), Qt::Key_Escape);
-            }
-            QTRY_VERIFY_WITH_TIMEOUT(has_ended_row(path), generous_ms);
-            QTest::qWait(300); // nothing more is written for this unit
-        }
-        const std::vector<History::UpgradeRow> rows = rows_of(path);
-        QCOMPARE(int(rows.size()), 1);
-        const History::UpgradeRow& r = rows.front();
-        QCOMPARE(r.outcome, outcome);
-        QCOMPARE(r.serial, serial);
-        QCOMPARE(r.product, QString("Lumo-7"));
-        QCOMPARE(r.revision_before, before);
-        QCOMPARE(r.revision_after, after);
-        QVERIFY2(cause.isEmpty() ? r.cause.isEmpty() : r.cause.startsWith(cause),
-                 qPrintable(r.cause));
-        QCOMPARE(r.download_ms.has_value(), download_ms);
-        QCOMPARE(r.readback_ms.has_value(), readback_ms);
-        QCOMPARE(r.firmware_sha256, sha256_of_carried_dfuse_file());
-        QVERIFY(!r.uuid.isEmpty());
-        QVERIFY(r.started_at >= start && r.started_at <= r.ended_at);
-        QVERIFY(r.ended_at <= QDateTime::currentDateTimeUtc());
-        QCOMPARE(r.host, QSysInfo::machineHostName());
-        QVERIFY(!r.user.isEmpty() && !r.tool_version.isEmpty());
-    }
 
     // The upgrade goes on whatever state the record is in, and the hint line says what became
     // of the record: once the unit is offered and after the verified upgrade. A row the record
