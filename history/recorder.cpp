@@ -51,6 +51,12 @@ bool Recorder::ready() {
         if (trouble)
             return false;
     }
+    // Every row of this host still in progress is taken for one that an ended program left:
+    // right only because one program at a time writes this record. The lock of a user and a
+    // mode (SingleInstance, held by the window and orvanta-upgrade alike) keeps a second
+    // program out, and every unit's upgrade of this program shares this one recorder; the
+    // readers (history, the history window) never recover. The test of orvanta-upgrade holds
+    // a second program off while the first has rows in progress.
     if (!recovered) {
         int interrupted = 0;
         const Trouble trouble = store->interrupt_unfinished(host, &interrupted);

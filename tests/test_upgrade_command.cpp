@@ -132,6 +132,7 @@ private slots:
     void exit_status_and_outcome_data();
     void exit_status_and_outcome();
     void station_takes_two_units_in_turn();
+    void a_second_program_is_kept_out_while_rows_are_in_progress();
 };
 
 void TestUpgradeCommand::exit_status_and_outcome_data() {
@@ -266,6 +267,36 @@ void TestUpgradeCommand::station_takes_two_units_in_turn() {
     QVERIFY(bench.detach()); // between units
     ::kill(static_cast<pid_t>(p->processId()), SIGINT);
     QCOMPARE(exit_status(*p), 130);
+}
+
+// The recorder takes every row of this host still in progress for one an ended program left:
+// only the lock, which keeps a second program of the mode out, makes that true. The second is
+// refused before it opens the record, and the first one's row ends as it really did.
+void TestUpgradeCommand::a_second_program_is_kept_out_while_rows_are_in_progress() {
+    Bench bench;
+    QVERIFY(bench.attach("older_revision", 3));
+    const QStringList install{"install", "--use-simulator", "--json"};
+    const std::unique_ptr<QProcess> first = bench.start(install);
+    Events events(*first);
+    QVERIFY(events.wait_for("progress", "download"));
+    const auto newest_outcome = [&bench] {
+        const std::unique_ptr<QProcess> h = bench.start({"history", "--use-simulator", "--json"});
+        Events rows(*h);
+        const std::optional<QJsonObject> row = rows.wait_for("row");
+        exit_status(*h);
+        return row ? row->value("outcome").toString() : QString();
+    };
+    QCOMPARE(newest_outcome(), QStringLiteral("in_progress"));
+
+    const std::unique_ptr<QProcess> second = bench.start(install);
+    QCOMPARE(exit_status(*second), 3);
+    QCOMPARE(newest_outcome(), QStringLiteral("in_progress"));
+
+    const std::optional<QJsonObject> told = events.wait_for("outcome");
+    QVERIFY(told);
+    QCOMPARE(told->value("outcome").toString(), QStringLiteral("upgraded"));
+    QCOMPARE(exit_status(*first), 0);
+    QCOMPARE(newest_outcome(), QStringLiteral("upgraded"));
 }
 
 QTEST_GUILESS_MAIN(TestUpgradeCommand)
