@@ -2,6 +2,7 @@
 // script, without a display. Verbs, options and exit statuses: packaging/linux/orvanta-upgrade.1.
 
 #include "cli/exit_status.h"
+#include "cli/fleet.h"
 #include "cli/history_listing.h"
 #include "cli/options.h"
 #include "cli/station.h"
@@ -18,22 +19,31 @@
 
 namespace {
 
-// The upgrade on the units, until the station ends; then the record's last rows.
-int run_station(const Cli::Options& options, const Settings::Texts& texts) {
+// The upgrade on the unit, or on every port, until the station (or each port's) ends; then
+// the record's last rows.
+template <typename Served, typename... Turns>
+int serve(const Cli::Options& options, const Settings::Texts& texts, Turns... turns) {
     point_commands(simulator::Setup::normal);
     Upgrade::UnitUpgrade::Setup setup;
     setup.working_files = prepare_working_files();
     const auto record = Upgrade::ProgramRecord::for_program(simulator::use, options.central_record);
     Cli::Report report(options.json, texts);
-    Cli::Station station(options, texts, report, setup, record.get());
-    on_termination_signals([&station](int) { station.stop(); });
-    QObject::connect(&station, &Cli::Station::finished, &station, [&record](int status) {
+    Served served(options, texts, report, setup, record.get(), turns...);
+    on_termination_signals([&served](int) { served.stop(); });
+    QObject::connect(&served, &Served::finished, &served, [&record](int status) {
         record->finish();
         QCoreApplication::exit(status);
     });
     record->start();
-    station.start();
+    served.start();
     return QCoreApplication::exec();
+}
+
+int run_station(const Cli::Options& options, const Settings::Texts& texts) {
+    if (options.by_port())
+        return serve<Cli::Fleet>(options, texts);
+    using Turns = Cli::Station::Turns;
+    return serve<Cli::Station>(options, texts, options.repeat ? Turns::each_unit : Turns::one);
 }
 
 Settings::Texts load_texts() {

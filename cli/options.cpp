@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,7 +29,11 @@ void add_options(QCommandLineParser& parser, const Settings::Texts& texts) {
                        {QStringLiteral("serial"), text("cli_help_serial"), QStringLiteral("S")},
                        {QStringLiteral("csv"), text("cli_help_csv")},
                        {QStringLiteral("central-record"), text("cli_help_central_record"),
-                        QStringLiteral("CONNECTION")}});
+                        QStringLiteral("CONNECTION")},
+                       {QStringLiteral("all"), text("cli_help_all")},
+                       {QStringLiteral("port"), text("cli_help_port"), QStringLiteral("PATH")},
+                       {QStringLiteral("metrics-file"), text("cli_help_metrics_file"),
+                        QStringLiteral("PATH")}});
     parser.addHelpOption();
     parser.addVersionOption();
 }
@@ -38,13 +43,25 @@ bool refuse(const QString& why) {
     return false;
 }
 
-// The verb's own options only: --serial and --csv belong to history, --repeat to the others.
+// A port as dfu-util 0.9 lists it: the bus, a dash, the port numbers joined by dots.
+bool is_port_path(const QString& text) {
+    static const QRegularExpression path(QStringLiteral("^[0-9]+-[0-9]+(\\.[0-9]+)*$"));
+    return path.match(text).hasMatch();
+}
+
+// The verb's own options only: --serial and --csv belong to history, --repeat and the
+// station's options to the others.
 bool check(const QCommandLineParser& parser, const Options& o, const Settings::Texts& texts) {
     const bool history = o.verb == Verb::history;
     if (history && parser.isSet(QStringLiteral("repeat")))
         return refuse(texts.text(QStringLiteral("cli_usage_history_only_reads")));
     if (!history && (parser.isSet(QStringLiteral("serial")) || o.csv))
         return refuse(texts.text(QStringLiteral("cli_usage_history_options")));
+    if (history && (o.by_port() || !o.metrics_file.isEmpty()))
+        return refuse(texts.text(QStringLiteral("cli_usage_station_options")));
+    for (const QString& port : o.ports)
+        if (!is_port_path(port))
+            return refuse(texts.text(QStringLiteral("cli_usage_port")));
     return true;
 }
 
@@ -84,6 +101,10 @@ std::optional<Options> parse_options(const QStringList& arguments, const Setting
     o.simulator = parser.isSet(QStringLiteral("use-simulator"));
     o.serial = parser.value(QStringLiteral("serial"));
     o.csv = parser.isSet(QStringLiteral("csv"));
+    o.all = parser.isSet(QStringLiteral("all"));
+    o.ports = parser.values(QStringLiteral("port"));
+    o.ports.removeDuplicates();
+    o.metrics_file = parser.value(QStringLiteral("metrics-file"));
     if (!check(parser, o, texts))
         return std::nullopt;
     return o;

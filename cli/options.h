@@ -21,6 +21,12 @@ struct Options {
     QString serial;   // history: only the rows of serials that contain it
     bool csv = false; // history: the record's CSV
     QString central_record; // a libpq connection string: the rows are shipped there too
+    bool all = false;       // every unit attached, each by its port, at the same time
+    QStringList ports;      // only the units on these ports (any verb but history)
+    QString metrics_file;   // the station's figures, rewritten after every outcome
+
+    // Several units, each by its port (--all or --port): one unit's upgrade each.
+    bool by_port() const { return all || !ports.isEmpty(); }
 };
 
 // The options, or nothing after the reason has been written to standard error (exit status

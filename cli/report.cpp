@@ -1,5 +1,6 @@
 #include "cli/report.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 
 #include <cstdio>
@@ -37,48 +38,76 @@ OutcomeEvent unrecorded(const QString& outcome, int exit_status, const QString& 
 Report::Report(bool json_, const Settings::Texts& texts_)
     : json(json_), terminal(::isatty(STDOUT_FILENO) == 1), texts(texts_) {}
 
-// Each line is flushed at once: a station's log or a pipe sees it when it happens.
-void Report::line(const QString& text) {
+void Report::serve_ports() {
+    if (terminal && !json)
+        board = std::make_unique<Board>();
+}
+
+// Each line is flushed at once: a station's log or a pipe sees it when it happens. A unit's
+// line for a person begins with its port.
+void Report::line(const QString& text, const Who& who) {
     if (progress_open)
         std::fputc('\n', stdout);
     progress_open = false;
-    std::fprintf(stdout, "%s\n", text.toUtf8().constData());
+    const QString shown =
+        json || who.port.isEmpty() ? text : texts.text(QStringLiteral("cli_port_line")).arg(who.port, text);
+    std::fprintf(stdout, "%s\n", shown.toUtf8().constData());
     std::fflush(stdout);
+    if (board)
+        board->forget_drawing();
 }
 
-void Report::event(const QString& name, QJsonObject fields) {
+void Report::event(const QString& name, QJsonObject fields, const Who& who) {
     fields.insert(QStringLiteral("event"), name);
+    if (!who.port.isEmpty())
+        fields.insert(QStringLiteral("port"), who.port);
+    if (!who.serial.isEmpty())
+        fields.insert(QStringLiteral("serial"), who.serial);
+    if (who.serial_shared)
+        fields.insert(QStringLiteral("serial_shared"), true);
     line(QString::fromUtf8(QJsonDocument(fields).toJson(QJsonDocument::Compact)));
 }
 
-void Report::step(const QString& words) {
-    if (!json)
-        line(words);
+void Report::step(const QString& words, const Who& who) {
+    if (on_board(who))
+        board->phase(who, words);
+    else if (!json)
+        line(words, who);
 }
 
-void Report::unit(const UnitEvent& u) {
+void Report::unit(const UnitEvent& u, const Who& who) {
     if (!json) {
         const QString revision = u.revision.isEmpty()
                                      ? texts.text(QStringLiteral("history_revision_unknown"))
                                      : u.revision;
-        line(texts.text(QStringLiteral("cli_unit"))
-                 .arg(u.serial, u.product, revision, u.carried_revision));
+        const QString words = texts.text(QStringLiteral("cli_unit"))
+                                  .arg(u.serial, u.product, revision, u.carried_revision);
+        if (on_board(who))
+            board->phase(who, words);
+        else
+            line(words, who);
         return;
     }
-    event(QStringLiteral("unit"), {{QStringLiteral("serial"), u.serial},
-                                   {QStringLiteral("product"), u.product},
-                                   {QStringLiteral("revision"), u.revision},
-                                   {QStringLiteral("carried_revision"), u.carried_revision}});
+    event(QStringLiteral("unit"),
+          {{QStringLiteral("serial"), u.serial},
+           {QStringLiteral("product"), u.product},
+           {QStringLiteral("revision"), u.revision},
+           {QStringLiteral("carried_revision"), u.carried_revision}},
+          who);
 }
 
 // A person sees the line redrawn in place on a terminal, and nothing of it in a pipe or file.
-void Report::progress(const QString& phase, int percent) {
+void Report::progress(const QString& phase, int percent, const Who& who) {
     if (json) {
         event(QStringLiteral("progress"),
-              {{QStringLiteral("phase"), phase}, {QStringLiteral("percent"), percent}});
+              {{QStringLiteral("phase"), phase}, {QStringLiteral("percent"), percent}}, who);
         return;
     }
-    if (!terminal)
+    if (on_board(who)) {
+        board->percent(who, percent);
+        return;
+    }
+    if (!terminal || !who.port.isEmpty())
         return;
     const QString words = texts.text(QStringLiteral("cli_progress_") + phase);
     std::fprintf(stdout, "\r%s", qPrintable(words.arg(percent)));
@@ -86,16 +115,21 @@ void Report::progress(const QString& phase, int percent) {
     progress_open = true;
 }
 
-void Report::message(const QString& words) {
+void Report::message(const QString& words, const Who& who) {
     if (json)
-        event(QStringLiteral("message"), {{QStringLiteral("text"), words}});
+        event(QStringLiteral("message"), {{QStringLiteral("text"), words}}, who);
+    else if (on_board(who))
+        board->phase(who, words);
     else
-        line(words);
+        line(words, who);
 }
 
-void Report::outcome(const OutcomeEvent& o) {
+void Report::outcome(const OutcomeEvent& o, const Who& who) {
     if (!json) {
-        line(o.words);
+        if (on_board(who))
+            board->outcome(who, o.outcome);
+        else
+            line(o.words, who);
         return;
     }
     QJsonObject fields{{QStringLiteral("outcome"), o.outcome},
@@ -107,7 +141,30 @@ void Report::outcome(const OutcomeEvent& o) {
                        {QStringLiteral("recorded"), o.recorded}};
     if (!o.transfer.isEmpty())
         fields.insert(QStringLiteral("transfer"), o.transfer);
-    event(QStringLiteral("outcome"), fields);
+    event(QStringLiteral("outcome"), fields, who);
+}
+
+void Report::summary(const SummaryEvent& summary) {
+    QJsonObject counts;
+    QJsonObject ports;
+    QStringList words;
+    int units = 0;
+    for (auto it = summary.ports.cbegin(); it != summary.ports.cend(); ++it) {
+        counts.insert(it.key(), it.value().size());
+        ports.insert(it.key(), QJsonArray::fromStringList(it.value()));
+        words << QStringLiteral("%1 %2 (%3)").arg(it.value().size()).arg(it.key(), it.value().join(' '));
+        units += it.value().size();
+    }
+    if (!json) {
+        line(texts.text(QStringLiteral("cli_summary"))
+                 .arg(QString::number(units), words.join(QStringLiteral(", ")),
+                      QString::number(summary.exit_status)));
+        return;
+    }
+    event(QStringLiteral("summary"), {{QStringLiteral("counts"), counts},
+                                      {QStringLiteral("ports"), ports},
+                                      {QStringLiteral("units"), units},
+                                      {QStringLiteral("exit_status"), summary.exit_status}});
 }
 
 void Report::row(const QJsonObject& fields) {

@@ -2,12 +2,19 @@
 // What the command-line program tells its caller on standard output: for a person, one line
 // per step and the window's explanations, with a progress line redrawn in place on a terminal;
 // with --json, JSON Lines, one object per event, each with an "event" key. The log goes to
-// standard error, never here.
+// standard error, never here. With several units, each event of a unit carries its port (and
+// its serial once known); for a person each line begins with the port, and on a terminal the
+// board shows one line per port, redrawn in place.
 
+#include "cli/board.h"
 #include "settings/texts.h"
 
 #include <QJsonObject>
+#include <QMap>
 #include <QString>
+#include <QStringList>
+
+#include <memory>
 
 namespace Cli {
 
@@ -32,6 +39,12 @@ struct OutcomeEvent {
     QString words;    // for a person
 };
 
+// The count of each outcome over several units, the ports of each, and the exit status.
+struct SummaryEvent {
+    QMap<QString, QStringList> ports; // outcome name → ports, in port order
+    int exit_status = 0;
+};
+
 // An outcome that the record does not keep: its name, status and what is known of the unit.
 OutcomeEvent unrecorded(const QString& outcome, int exit_status, const QString& serial = {},
                         const QString& revision = {});
@@ -39,26 +52,31 @@ OutcomeEvent unrecorded(const QString& outcome, int exit_status, const QString& 
 class Report {
 public:
     Report(bool json, const Settings::Texts& texts);
+    // Several units: events carry their unit's port; on a terminal, the board is drawn.
+    void serve_ports();
 
     // A step, for a person only.
-    void step(const QString& words);
-    void unit(const UnitEvent& unit);
+    void step(const QString& words, const Who& who = {});
+    void unit(const UnitEvent& unit, const Who& who = {});
     // `phase`: "download" or "read_back".
-    void progress(const QString& phase, int percent);
+    void progress(const QString& phase, int percent, const Who& who = {});
     // The explanation's words (the window's texts, without their markup).
-    void message(const QString& words);
-    void outcome(const OutcomeEvent& outcome);
+    void message(const QString& words, const Who& who = {});
+    void outcome(const OutcomeEvent& outcome, const Who& who = {});
+    void summary(const SummaryEvent& summary);
     // A row of the record (history --json).
     void row(const QJsonObject& fields);
 
 private:
-    void line(const QString& text);
-    void event(const QString& name, QJsonObject fields);
+    void line(const QString& text, const Who& who = {});
+    void event(const QString& name, QJsonObject fields, const Who& who = {});
+    bool on_board(const Who& who) const { return board && !who.port.isEmpty(); }
 
     const bool json;
     const bool terminal; // standard output is a terminal: progress is redrawn in place
     const Settings::Texts& texts;
-    bool progress_open = false; // a progress line without its newline stands last
+    bool progress_open = false;   // a progress line without its newline stands last
+    std::unique_ptr<Board> board; // a person's terminal, several units
 };
 
 // The window's rich text as plain text: tags dropped, entities of the settings file resolved,

@@ -13,8 +13,9 @@
 namespace Cli {
 
 Station::Station(const Options& options_, const Settings::Texts& texts_, Report& report_,
-                 Upgrade::UnitUpgrade::Setup setup, Upgrade::ProgramRecord* record)
-    : options(options_), texts(texts_), report(report_), desired(DFU::desired_FW_Info()) {
+                 Upgrade::UnitUpgrade::Setup setup, Upgrade::ProgramRecord* record, Turns turns_)
+    : options(options_), texts(texts_), report(report_), turns(turns_),
+      who{setup.unit.port, setup.unit.serial, false}, desired(DFU::desired_FW_Info()) {
     setup.with_machine = options.verb != Verb::status;
     upgrade = std::make_unique<Upgrade::UnitUpgrade>(setup, setup.with_machine ? record : nullptr);
     deadline.setSingleShot(true);
@@ -56,18 +57,18 @@ void Station::take_percent(const QString& now_phase, int now) {
         return;
     phase = now_phase;
     percent = now;
-    report.progress(phase, now);
+    report.progress(phase, now, who);
 }
 
 void Station::start() {
-    report.step(words("cli_waiting"));
+    report.step(words("cli_waiting"), who);
     arm_deadline();
     upgrade->start();
 }
 
 // --wait bounds the wait for a unit; a station (--repeat) waits for each unit without one.
 void Station::arm_deadline() {
-    if (options.wait_seconds > 0 && !options.repeat)
+    if (options.wait_seconds > 0 && turns == Turns::one)
         deadline.start(options.wait_seconds * 1000);
 }
 
@@ -81,7 +82,7 @@ void Station::say_explanation(const Explanation& e) {
     said = e;
     const QString text = explanation_words(e, texts, desired.product.type, desired.revision);
     if (!text.isEmpty())
-        report.message(plain(text));
+        report.message(plain(text), who);
 }
 
 // What the worker sees without a unit it can use: said as the window says it; while a unit is
@@ -112,12 +113,21 @@ bool Station::conclude_on_situation(const Situation& s) {
     return true;
 }
 
+void Station::set_serial_shared(bool shared) {
+    if (shared == who.serial_shared)
+        return;
+    who.serial_shared = shared;
+    if (shared)
+        report.message(words("cli_serial_shared").arg(who.serial, who.port), who);
+}
+
 void Station::tell_unit(const DFU::DeviceInfo& unit) {
     deadline.stop();
     turn = Turn::working;
     download_ordered = false;
     unit_serial = unit.serial;
-    report.unit({unit.serial, unit.OTP_info.product_name(), unit.FW_revision, desired.revision});
+    who.serial = unit.serial;
+    report.unit({unit.serial, unit.OTP_info.product_name(), unit.FW_revision, desired.revision}, who);
 }
 
 // status: the worker's own announcement, without a machine; nothing is read back or written.
@@ -134,7 +144,7 @@ void Station::take_announcement() {
     const QString revision = a.device_info.FW_revision;
     const QString product = a.device_info.OTP_info.product_name();
     report.message(revision.isEmpty() ? words("status_devRevUnknown").arg(product)
-                                      : words("status_devRev").arg(product, revision));
+                                      : words("status_devRev").arg(product, revision), who);
     conclude(unrecorded("identified", done, unit_serial, revision));
 }
 

@@ -27,11 +27,24 @@ namespace Cli {
 class Station : public QObject {
     Q_OBJECT
 public:
+    // How many units the station serves, one after another.
+    enum class Turns {
+        one,        // the first unit's outcome ends it
+        until_left, // the first unit's outcome is kept until that unit has left (a port of --all)
+        each_unit,  // every unit that comes, until stopped (--repeat)
+    };
+
     // The station makes the unit's upgrade of `setup` and owns it; `record` is the program's
     // (status records nothing).
     Station(const Options& options, const Settings::Texts& texts, Report& report,
-            Upgrade::UnitUpgrade::Setup setup, Upgrade::ProgramRecord* record);
+            Upgrade::UnitUpgrade::Setup setup, Upgrade::ProgramRecord* record, Turns turns);
     ~Station() override;
+
+    // The last outcome told; nothing before the first.
+    const std::optional<OutcomeEvent>& last_outcome() const { return last_told; }
+    // Another attached unit reports the same serial: every event says so, and every row.
+    void set_serial_shared(bool shared);
+    bool unit_working() const { return turn == Turn::working; }
 
     // Starts the upgrade: the first unit is waited for.
     void start();
@@ -83,6 +96,8 @@ private:
     const Options options;
     const Settings::Texts& texts;
     Report& report;
+    const Turns turns;
+    Who who; // the unit's port, and its serial once identified
     const Device::FW_Info desired;
     std::unique_ptr<Upgrade::UnitUpgrade> upgrade;
     QTimer deadline;    // no unit within --wait; or the unit's re-read after a download
@@ -93,6 +108,7 @@ private:
     QString unit_serial;
     Explanation said;                   // the last explanation reported
     std::optional<OutcomeEvent> untold; // waits for the record to keep its row
+    std::optional<OutcomeEvent> last_told;
     std::optional<History::UpgradeRow> untold_row;
     int exit_status = 0;
     bool stop_asked = false;

@@ -74,27 +74,33 @@ void Station::tell_outcome() {
     o.recorded = untold_row && upgrade->kept(*untold_row);
     untold.reset();
     untold_row.reset();
-    report.outcome(o);
+    report.outcome(o, who);
+    last_told = o;
     if (worker_ended)
         emit finished(exit_status); // the stop's outcome, told last
-    else if (!options.repeat)
+    else if (turns == Turns::one)
         end(exit_status);
 }
 
-// --repeat: the unit that was told has gone; the next one is waited for.
+// The unit that was told has gone: a port's station ends with its outcome; with --repeat the
+// next unit is waited for.
 void Station::unit_left() {
+    if (turns == Turns::until_left) {
+        end(exit_status);
+        return;
+    }
     turn = Turn::waiting;
     download_ordered = false;
     unit_serial.clear();
     said = Explanation();
     upgrade->take_outcome(); // of the unit that left, told already or not the station's
-    report.step(words("cli_waiting"));
+    report.step(words("cli_waiting"), who);
     arm_deadline();
 }
 
 void Station::on_deadline() {
     if (turn == Turn::waiting) {
-        report.message(words("cli_no_unit").arg(options.wait_seconds));
+        report.message(words("cli_no_unit").arg(options.wait_seconds), who);
         conclude(unrecorded("no_unit", no_single_unit));
         return;
     }
@@ -111,7 +117,7 @@ void Station::stop() {
     if (stop_asked)
         return;
     stop_asked = true;
-    end(options.repeat && turn == Turn::told ? exit_status : stopped);
+    end(turns != Turns::one && turn == Turn::told ? exit_status : stopped);
 }
 
 // Stops the machine and the worker between dfu-util runs; the end comes when the worker's

@@ -27,10 +27,10 @@ void Station::follow_machine() {
     connect(m, &SM_B::sig_DeviceConnected, this, &Station::on_unit_connected, direct);
     connect(m, &SM_B::sig_DifferingRevision, this, &Station::on_other_revision, direct);
     connect(
-        m, &SM_B::sig_UploadingVerifying, this, [this] { report.step(words("cli_reading_back")); },
+        m, &SM_B::sig_UploadingVerifying, this, [this] { report.step(words("cli_reading_back"), who); },
         direct);
     connect(
-        m, &SM_B::sig_Upgrading, this, [this] { report.step(words("cli_writing")); }, direct);
+        m, &SM_B::sig_Upgrading, this, [this] { report.step(words("cli_writing"), who); }, direct);
     connect(m, &SM_B::sig_FwMatches, this, &Station::on_matches, direct);
     connect(m, &SM_B::sig_FwDiffers, this, &Station::on_differs, direct);
     connect(m, &SM_B::sig_UpgradeImpossible, this, &Station::on_unit_gone, direct);
@@ -45,6 +45,10 @@ void Station::follow_machine() {
 
 // A unit read: a new one, or the install's own unit read again after its download.
 void Station::on_unit_connected() {
+    if (turn == Turn::told && turns == Turns::until_left) {
+        unit_left(); // another unit came in its place: its own station serves it
+        return;
+    }
     if (turn == Turn::working && download_ordered) {
         deadline.stop();
         if (!machine()->device_after_download) // another unit came: the install's unit is lost

@@ -1,8 +1,10 @@
 // One unit's upgrade as both programs make it, with the program's record, against the fake
-// dfu-util, without a window: which row each outcome of an attempt writes.
+// dfu-util, without a window: which row each outcome of an attempt writes; and several units'
+// upgrades in one program, each on its own port, neither confusing nor holding up the others.
 
 #include "dfu/runner.h"
 #include "fake_dfu_util.h"
+#include "message_log.h"
 #include "history/store.h"
 #include "upgrade/program_record.h"
 #include "upgrade/unit_upgrade.h"
@@ -11,11 +13,15 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -43,35 +49,72 @@ QString sha256_of_carried_dfuse_file() {
         QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
 }
 
-// The program's record and one unit's upgrade, polling fast, as the programs make them.
+std::unique_ptr<Upgrade::UnitUpgrade> make_upgrade(Upgrade::ProgramRecord* record,
+                                                   const QString& port = QString()) {
+    Upgrade::UnitUpgrade::Setup setup;
+    setup.unit.port = port;
+    setup.pace.no_device_delay_ms = 20;
+    setup.pace.connected_delay_ms = 20;
+    return std::make_unique<Upgrade::UnitUpgrade>(setup, record);
+}
+
+bool in(const Upgrade::UnitUpgrade& u, QState* state) {
+    return u.machine()->configuration().contains(state);
+}
+
+// The click on install, once the machine offers it.
+bool install(Upgrade::UnitUpgrade& u) {
+    if (!QTest::qWaitFor([&u] { return in(u, u.machine()->B2); }, generous_ms))
+        return false;
+    u.machine()->do_download();
+    return true;
+}
+
+// The program's record and units' upgrades on the given ports (none: the one unit attached),
+// polling fast, as the programs make them.
 struct Bench {
-    explicit Bench(const QString& path, const Upgrade::UnitSelector& unit = {}) {
+    explicit Bench(const QString& path, const QStringList& ports = {QString()}) {
         Files::extract_resources({Files::ID::firmware_dfu, Files::ID::firmware_bin}, true);
         record = std::make_unique<Upgrade::ProgramRecord>(path, QString());
-        Upgrade::UnitUpgrade::Setup setup;
-        setup.unit = unit;
-        setup.pace.no_device_delay_ms = 20;
-        setup.pace.connected_delay_ms = 20;
-        upgrade = std::make_unique<Upgrade::UnitUpgrade>(setup, record.get());
+        for (const QString& port : ports)
+            upgrades.push_back(make_upgrade(record.get(), port));
         record->start();
-        upgrade->start();
+        for (auto& u : upgrades)
+            u->start();
     }
     ~Bench() {
-        upgrade->finish();
+        for (auto& u : upgrades)
+            u->finish();
         record->finish();
     }
-    bool in(QState* state) const { return upgrade->machine()->configuration().contains(state); }
-    // The click on install, once the machine offers it.
-    bool install() {
-        if (!QTest::qWaitFor([this] { return in(upgrade->machine()->B2); }, generous_ms))
-            return false;
-        upgrade->machine()->do_download();
-        return true;
+    Upgrade::UnitUpgrade& unit(int i = 0) { return *upgrades[size_t(i)]; }
+    bool install() { return ::install(unit()); }
+    bool downloading(int i) {
+        return unit(i).worker()->transfer_report().running == SM_A::Transfer::download;
     }
 
     std::unique_ptr<Upgrade::ProgramRecord> record;
-    std::unique_ptr<Upgrade::UnitUpgrade> upgrade;
+    std::vector<std::unique_ptr<Upgrade::UnitUpgrade>> upgrades;
 };
+
+const QString port_a = QStringLiteral("1-1.1");
+const QString port_b = QStringLiteral("1-1.2");
+const QString serial_b = QStringLiteral("2F1E3A4B5C6D");
+
+// The carried firmware with a few bytes changed after its information block: the carried
+// revision, other bytes.
+QByteArray desired_with_other_bytes() {
+    QByteArray image = FakeDfuUtil::desired_firmware();
+    for (const int at : {4096, 131072})
+        image[at] = char(~image[at]);
+    return image;
+}
+
+// Two Lumo-7 units on two ports of a hub, the given flash each.
+void attach_two(FakeDfuUtil& fake, const QByteArray& flash_a, const QByteArray& flash_b) {
+    fake.attach(port_a, serial, FakeDfuUtil::otp_image({3}), flash_a);
+    fake.attach(port_b, serial_b, FakeDfuUtil::otp_image({3}), flash_b);
+}
 
 } // namespace
 
@@ -187,10 +230,8 @@ private slots:
             if (action != "none")
                 QVERIFY(bench.install());
             if (action == "stop") {
-                QTRY_VERIFY_WITH_TIMEOUT(bench.upgrade->worker()->transfer_report().running ==
-                                             SM_A::Transfer::download,
-                                         generous_ms);
-                bench.upgrade->stop(1000);
+                QTRY_VERIFY_WITH_TIMEOUT(bench.downloading(0), generous_ms);
+                bench.unit().stop(1000);
             }
             QTRY_VERIFY_WITH_TIMEOUT(has_ended_row(path), generous_ms);
             QTest::qWait(300); // nothing more is written for this unit
@@ -215,7 +256,145 @@ private slots:
         QVERIFY(!r.user.isEmpty() && !r.tool_version.isEmpty());
     }
 
+
+    // Each unit's upgrade names its port on every dfu-util run and reads back into a folder of
+    // its own: two units at once each end with their own outcome, and each read-back holds
+    // its own unit's bytes, whatever the other unit holds or does meanwhile.
+    void two_units_each_upgrade_their_own_at_once_data() {
+        QTest::addColumn<QByteArray>("flash_b");
+        QTest::addColumn<QString>("outcome_b");
+        QTest::newRow("two installs") << FakeDfuUtil::flash_image({3}, "B6") << "upgraded";
+        QTest::newRow("an install beside a verification that differs")
+            << desired_with_other_bytes() << "differs";
+    }
+    void two_units_each_upgrade_their_own_at_once() {
+        QFETCH(QByteArray, flash_b);
+        QFETCH(QString, outcome_b);
+        FakeDfuUtil fake;
+        attach_two(fake, FakeDfuUtil::flash_image({3}, "B7"), flash_b);
+        fake.set_download_seconds(2);
+        fake.set_upload_seconds(2);
+        QTemporaryDir home;
+        const QString path = home.filePath("history.sqlite");
+        Bench bench(path, {port_a, port_b});
+        QVERIFY(install(bench.unit(0)));
+        if (outcome_b == "upgraded")
+            QVERIFY(install(bench.unit(1)));
+        // Both transfers under way at one moment: neither waits for the other's.
+        QTRY_VERIFY_WITH_TIMEOUT(bench.downloading(0) &&
+                                     bench.unit(1).worker()->transfer_report().running !=
+                                         SM_A::Transfer::none,
+                                 generous_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(rows_of(path).size() == 2 && has_ended_row(path) &&
+                                     rows_of(path).back().outcome != "in_progress",
+                                 generous_ms);
+        QMap<QString, QString> outcomes;
+        for (const History::UpgradeRow& r : rows_of(path))
+            outcomes[r.serial] = r.outcome;
+        QCOMPARE(outcomes.value(serial), QString("upgraded"));
+        QCOMPARE(outcomes.value(serial_b), outcome_b);
+        QCOMPARE(fake.flash_at(port_a), FakeDfuUtil::desired_firmware());
+        for (int i : {0, 1}) {
+            const QString port = i == 0 ? port_a : port_b;
+            QFile read_back(bench.unit(i).working_folder() + "/uploaded_FW.bin");
+            QVERIFY(read_back.open(QIODevice::ReadOnly));
+            QCOMPARE(read_back.readAll(), fake.flash_at(port).left(int(read_back.size())));
+        }
+        QVERIFY(bench.unit(0).working_folder() != bench.unit(1).working_folder());
+        for (const QStringList& run : fake.recorded_runs())
+            QVERIFY2(run.contains("-p") && run.indexOf("-p") == run.size() - 2, qPrintable(run.join(' ')));
+    }
+
+    // A stop gives up only its own unit's short runs and waits for its own transfer: the other
+    // unit's download runs on, is verified and recorded.
+    void stopping_one_unit_in_its_download_leaves_the_other_alone() {
+        FakeDfuUtil fake;
+        attach_two(fake, FakeDfuUtil::flash_image({3}, "B7"), FakeDfuUtil::flash_image({3}, "B6"));
+        fake.set_download_seconds(2);
+        QTemporaryDir home;
+        const QString path = home.filePath("history.sqlite");
+        MessageLog log;
+        Bench bench(path, {port_a, port_b});
+        QVERIFY(install(bench.unit(0)));
+        QVERIFY(install(bench.unit(1)));
+        QTRY_VERIFY_WITH_TIMEOUT(bench.downloading(0) && bench.downloading(1), generous_ms);
+        QVERIFY(!bench.unit(0).stop(0)); // its download runs to its end
+        QTRY_VERIFY_WITH_TIMEOUT(bench.unit(0).worker()->isFinished(), generous_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(in(bench.unit(1), bench.unit(1).machine()->B6), generous_ms);
+        QCOMPARE(log.count("Giving up on"), 0); // no child was killed
+        QCOMPARE(fake.flash_at(port_a), FakeDfuUtil::desired_firmware()); // written whole
+        QCOMPARE(fake.flash_at(port_b), FakeDfuUtil::desired_firmware());
+        QTRY_VERIFY_WITH_TIMEOUT(rows_of(path).size() == 2 && has_ended_row(path), generous_ms);
+        QMap<QString, QString> outcomes;
+        for (const History::UpgradeRow& r : rows_of(path))
+            outcomes[r.serial] = r.outcome;
+        QCOMPARE(outcomes.value(serial), QString("stopped"));
+        QCOMPARE(outcomes.value(serial_b), QString("upgraded"));
+    }
+
+    // Killed (-9) with two units in their downloads: the next program finds exactly two rows
+    // interrupted, one for each unit.
+    void a_kill_during_two_downloads_leaves_two_attempts_interrupted() {
+        QTemporaryDir home;
+        const QString path = home.filePath("history.sqlite");
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", home.path()); // what the child leaves goes with this directory
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {"--two-downloads", path});
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += child.readAllStandardOutput()).contains("downloading") ||
+                                     child.state() == QProcess::NotRunning,
+                                 generous_ms);
+        QVERIFY2(out.contains("downloading"), out.constData());
+        child.kill();
+        QVERIFY(child.waitForFinished(generous_ms));
+        {
+            Upgrade::ProgramRecord record(path, QString());
+            QSignalSpy kept(&record, &Upgrade::ProgramRecord::state_changed);
+            record.start();
+            QTRY_VERIFY_WITH_TIMEOUT(!kept.isEmpty() && kept.last().at(0).value<History::RecorderState>().kind ==
+                                         History::RecorderState::Kind::kept,
+                                     generous_ms);
+        }
+        const std::vector<History::UpgradeRow> rows = rows_of(path);
+        QCOMPARE(int(rows.size()), 2);
+        QSet<QString> serials;
+        for (const History::UpgradeRow& r : rows) {
+            QCOMPARE(r.outcome, QString("interrupted"));
+            QCOMPARE(r.cause, QString("program ended during the download"));
+            serials << r.serial;
+        }
+        QCOMPARE(serials, QSet<QString>({serial, serial_b}));
+    }
 };
 
-QTEST_GUILESS_MAIN(TestUnitUpgrade)
+// The child of the kill test: two units' upgrades in one program, each in its download, whose
+// rows are written ahead; killed there.
+int two_downloads(const QString& path) {
+    FakeDfuUtil fake;
+    attach_two(fake, FakeDfuUtil::flash_image({3}, "B7"), FakeDfuUtil::flash_image({3}, "B6"));
+    fake.set_download_seconds(30);
+    Bench bench(path, {port_a, port_b});
+    if (!install(bench.unit(0)) || !install(bench.unit(1)))
+        return 2;
+    const auto both_in_download = [&path] {
+        const std::vector<History::UpgradeRow> rows = rows_of(path);
+        return rows.size() == 2 && rows[0].phase == "download" && rows[1].phase == "download";
+    };
+    if (!QTest::qWaitFor(both_in_download, generous_ms))
+        return 3;
+    std::puts("downloading");
+    std::fflush(stdout);
+    QTest::qWaitFor([] { return false; }, generous_ms); // killed here
+    return 4;
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--two-downloads")
+        return two_downloads(QString::fromLocal8Bit(argv[2]));
+    TestUnitUpgrade test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_unit_upgrade.moc"
