@@ -18,10 +18,11 @@ struct Options {
     int vendor = -1; // -d vendor[:product]; -1: any
     int product = -1;
     QString serial;     // -S; empty: any
-    std::optional<QString> path; // -p, matched exactly (an empty one matches none); none: any
     int match_alt = -1; // -a: a number, or 9 for a name no alternate setting has; -1: any
     QString dfuse;      // -s address[:modifier...]
     QString file;       // of -U or -D
+    // -p, matched whole (an empty one matches none); none: any
+    std::optional<QString> path;
     int alt() const { return match_alt >= 0 ? match_alt : 0; }
 };
 

@@ -116,7 +116,7 @@ public:
             }
         }
         bar.update(size, size);
-        // A unit replaced meanwhile (another at its port, a configuration set up) is gone.
+        // Pulled out meanwhile, or replaced (another at its port, a configuration set up).
         if (fault_ != DownloadFault::keeps_flash && !units_.store_flash(unit_, flash(size)))
             unit_gone();
     }

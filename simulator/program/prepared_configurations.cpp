@@ -75,8 +75,7 @@ const std::vector<std::pair<QString, std::vector<UnitSpec>>> configurations = {
     {"four_units",
      four_behind_a_hub({"3776367B4101", "3776367B4102", "3776367B4103", "3776367B4104"})},
     {"four_units_one_lost",
-     four_behind_a_hub({"3776367B4201", "3776367B4202", "3776367B4203", "3776367B4204"},
-                       "1-1.3")},
+     four_behind_a_hub({"3776367B4201", "3776367B4202", "3776367B4203", "3776367B4204"}, "1-1.3")},
     // As the ROM bootloaders of some families report: the serial tells the two apart no more.
     {"two_units_same_serial",
      {{"3776367B4301", lumo7, lumo7_b7, nullptr, 6, "1-1.1", 1},

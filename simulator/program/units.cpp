@@ -5,8 +5,8 @@
 // change, and no run waits long for it. A simulator run that reads or writes a unit's memory
 // also holds that unit's own lock for as long as it lives. A configuration set up meanwhile
 // replaces the units whole: a download that began on a replaced unit finds it gone at its end,
-// as if it had been unplugged, and writes nothing. The kernel drops a lock when its run ends,
-// however it ends.
+// as one whose unit was pulled out does, and writes nothing. The kernel drops a lock when its run
+// ends, however it ends.
 
 #include "simulator/program/units.h"
 
@@ -19,21 +19,19 @@
 #include "simulator/program/state_files.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include <cerrno>
-#include <chrono>
+#include <csignal>
 #include <sys/file.h>
-#include <thread>
+#include <unistd.h>
 
 namespace simulator {
 
 namespace {
 
-constexpr int lock_wait_s = 120; // longer than the slowest simulated download
-constexpr int absent_scans = 6;  // about 3 s of the tool's polling
+constexpr unsigned lock_wait_s = 120; // longer than the slowest simulated download
+constexpr int absent_scans = 6;       // about 3 s of the tool's polling
 
 QString first_line(const QString& path) {
     return QString::fromUtf8(support_misc::read_binary_file(path)).section('\n', 0, 0).trimmed();
@@ -54,23 +52,36 @@ bool information_block(int alt, qint64 address, qint64 length) {
 
 namespace {
 
-// Opens the lock file and waits for its lock, at most lock_wait_s.
+void on_alarm(int) {}
+
+// Waits for the lock, at most `seconds`: the alarm interrupts the wait (no SA_RESTART). A
+// waiter is woken as soon as the lock is free, so that no run is kept out by others that take
+// it one after the other.
+bool wait_for_lock(int fd, unsigned seconds) {
+    struct sigaction on_timeout = {};
+    on_timeout.sa_handler = on_alarm;
+    sigemptyset(&on_timeout.sa_mask);
+    struct sigaction before = {};
+    ::sigaction(SIGALRM, &on_timeout, &before);
+    ::alarm(seconds);
+    const int locked = ::flock(fd, LOCK_EX);
+    ::alarm(0);
+    ::sigaction(SIGALRM, &before, nullptr);
+    return locked == 0;
+}
+
+// Opens the lock file and takes its lock, waiting at most lock_wait_s.
 void take_lock(QFile& lock, const QString& path) {
     if (!lock.isOpen()) {
         lock.setFileName(path);
         if (!lock.open(QIODevice::Append))
             usage_error("cannot open the lock file " + path);
     }
-    QElapsedTimer waited;
-    waited.start();
-    while (::flock(lock.handle(), LOCK_EX | LOCK_NB) != 0) {
-        if ((errno != EWOULDBLOCK && errno != EINTR) || waited.elapsed() > lock_wait_s * 1000)
-            fail(ex_ioerr,
-                 QStringLiteral("the simulated units are busy: another run has held %1 for %2 s")
-                     .arg(path)
-                     .arg(lock_wait_s));
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    if (!wait_for_lock(lock.handle(), lock_wait_s))
+        fail(ex_ioerr,
+             QStringLiteral("the simulated units are busy: another run has held %1 for %2 s")
+                 .arg(path)
+                 .arg(lock_wait_s));
 }
 
 } // namespace
@@ -174,7 +185,7 @@ QByteArray Units::memory(const Unit& unit, int alt) const {
 
 bool Units::store_flash(const Unit& unit, const QByteArray& image_bytes) {
     const Hold hold(*this);
-    if (replaced(unit))
+    if (gone(unit))
         return false;
     write_flash(unit, image_bytes);
     return true;
@@ -255,7 +266,7 @@ DownloadFault Units::download_fault(const Unit& unit) {
 // or for good; or, for a test, it leaves the listing with its flash as it was.
 void Units::lose(const Unit& unit, const QByteArray& flash_now, DownloadFault how) {
     const Hold hold(*this);
-    if (replaced(unit))
+    if (gone(unit))
         return;
     if (how != DownloadFault::unplugged)
         write_flash(unit, flash_now);
@@ -304,10 +315,10 @@ void Units::write_flash(const Unit& unit, const QByteArray& image_bytes) {
     write(image(unit, unit_file::flash), image_bytes);
 }
 
-// Its folder now holds another plug-in, or none: a configuration set up, or another unit
-// attached at its port, since the run found it.
-bool Units::replaced(const Unit& unit) const {
-    return first_line(file(unit.id, unit_file::plug)) != unit.plug;
+// Since the run found it, it was pulled out, or its folder came to hold another plug-in or
+// none (a configuration set up, another unit plugged in at its port).
+bool Units::gone(const Unit& unit) const {
+    return !order().contains(unit.id) || first_line(file(unit.id, unit_file::plug)) != unit.plug;
 }
 
 QStringList Units::order() const {

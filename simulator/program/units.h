@@ -68,13 +68,13 @@ public:
     bool claimed(const Unit& unit); // another program has its interface
     // From the memory's base address on; what lies beyond reads erased.
     QByteArray memory(const Unit& unit, int alt) const;
-    // False, storing nothing, when the unit was replaced since the run found it.
+    // False, storing nothing, when the unit was pulled out or replaced since the run found it.
     bool store_flash(const Unit& unit, const QByteArray& image);
     // Before the flash is read or written, with the transfer's file.
     void prepare_flash(const Unit& unit, const QString& transfer_file);
     UploadFault upload_fault(const Unit& unit, int alt, qint64 address, qint64 length);
     DownloadFault download_fault(const Unit& unit);
-    // Unplugged part-way with `flash_now` written, as `how` says; nothing for a replaced unit.
+    // Unplugged part-way with `flash_now` written, as `how` says; nothing for a unit gone.
     void lose(const Unit& unit, const QByteArray& flash_now, DownloadFault how);
     // From the first progress update to the last.
     qint64 upload_ms(int alt, qint64 address, qint64 bytes) const;
@@ -99,7 +99,7 @@ private:
     // Its own; else the shared one, which a unit without a folder also writes.
     QString image(const Unit& unit, const char* name) const;
     void write_flash(const Unit& unit, const QByteArray& image);
-    bool replaced(const Unit& unit) const;
+    bool gone(const Unit& unit) const;
     QStringList order() const;
     void write_order(const QStringList& ids);
     // A switch, true when it applies to this run: the shared one, or the unit's own or else
