@@ -511,7 +511,8 @@ private slots:
             << "two_units_same_serial" << QStringList{"-S", "3776367B4301"} << 74 << none << none;
         QTest::newRow("four units, no selection")
             << "four_units" << QStringList() << 74 << none << none;
-        QTest::newRow("a port without a unit") << "four_units" << port("1-1.5") << 74 << none << none;
+        QTest::newRow("a port without a unit")
+            << "four_units" << port("1-1.5") << 74 << none << none;
         QTest::newRow("a port and another unit's serial")
             << "four_units" << port("1-1.1") + QStringList{"-S", "3776367B4102"} << 74 << none
             << none;
@@ -519,7 +520,8 @@ private slots:
             << "four_units_one_lost" << port("1-1.3") << 74 << none << "1-1.3";
         QTest::newRow("the unit beside it")
             << "four_units_one_lost" << port("1-1.4") << 0 << "1-1.4" << none;
-        QTest::newRow("one unit at its port") << "foreign_firmware" << port("1-1") << 0 << "1-1" << none;
+        QTest::newRow("one unit at its port")
+            << "foreign_firmware" << port("1-1") << 0 << "1-1" << none;
     }
 
     // Every unit, read by its port, holds bytes of its own before; after, only the selected one
