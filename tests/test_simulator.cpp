@@ -607,7 +607,7 @@ private slots:
     void downloads_into_two_units_go_at_once() {
         QCOMPARE(configure("four_units"), 0);
         QVERIFY(put_firmware_dfu());
-        QVERIFY(write_all(work_path("state/download_seconds"), "4\n"));
+        QVERIFY(write_all(work_path("state/download_seconds"), "3\n"));
         const std::unique_ptr<QProcess> first = start_download("1-1.1");
         QByteArray first_out;
         QVERIFY(read_until(*first, progress_begun, first_out));
@@ -633,7 +633,7 @@ private slots:
         QCOMPARE(configure("four_units"), 0);
         QVERIFY(put_firmware_dfu());
         const QByteArray prepared = flashes().at("1-1.1");
-        QVERIFY(write_all(work_path("state/download_seconds"), "3\n"));
+        QVERIFY(write_all(work_path("state/download_seconds"), "2\n"));
         const std::unique_ptr<QProcess> download = start_download("1-1.1");
         QByteArray out;
         QVERIFY(read_until(*download, progress_begun, out));
