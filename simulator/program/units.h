@@ -102,7 +102,7 @@ private:
     bool gone(const Unit& unit) const;
     QStringList order() const;
     void write_order(const QStringList& ids);
-    // A switch, true when it applies to this run: the shared one, or the unit's own or else
+    // A switch, true when it applies to this run: the shared one; for a unit, its own or else
     // the shared one.
     bool on(const QString& name);
     bool on(const QString& name, const Unit& unit);
