@@ -10,8 +10,12 @@
 #include "program_run.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <atomic>
+#include <thread>
 
 using namespace Device::memory_map;
 
@@ -21,6 +25,35 @@ const QString A = QStringLiteral("3776367B3036");
 const QString B = QStringLiteral("2052327A4B31");
 const QByteArray cannot_open = "dfu-util: Cannot open DFU device 0483:df11\n";
 const QByteArray no_unit = "dfu-util: No DFU capable USB device available\n";
+
+// A listing's units as "port serial", each once in listing order; "not whole: <line>" for a
+// unit listed without its four alternate settings, or a line of another shape.
+QStringList listed_units(const QString& output) {
+    static const QRegularExpression line(QStringLiteral(
+        R"re(^Found DFU: .* path="([^"]+)", alt=(\d), name="[^"]*", serial="([0-9A-F]+)"$)re"));
+    QStringList units;
+    QStringList lines = output.split('\n', Qt::SkipEmptyParts).filter("Found");
+    for (int i = 0; i < lines.size(); ++i) {
+        const QRegularExpressionMatch m = line.match(lines[i]);
+        const QString unit = m.captured(1) + ' ' + m.captured(3);
+        if (!m.hasMatch() || m.captured(2).toInt() != 3 - i % 4 || (i % 4 && units.last() != unit))
+            return {"not whole: " + lines[i]};
+        if (i % 4 == 0)
+            units << unit;
+    }
+    return lines.size() % 4 ? QStringList{"not whole: " + lines.last()} : units;
+}
+
+QStringList listed_units() {
+    const DFU::CmdResult r = DFU::run_command(DFU::CmdID::list, {});
+    return r.exit_code == 0 ? listed_units(r.output) : QStringList{r.output};
+}
+
+// The desired firmware's DfuSe file in `dir`.
+QString dfu_file(const QTemporaryDir& dir) {
+    const QString path = dir.filePath("firmware.dfu");
+    return QFile::exists(path) || QFile::copy(":resources/firmware.dfu", path) ? path : QString();
+}
 
 } // namespace
 
@@ -81,6 +114,137 @@ private slots:
         QCOMPARE(DFU::download_FW_to_device(dfu), 0);
         QVERIFY(fake.flash(B) == FakeDfuUtil::desired_firmware());
         QVERIFY(fake.flash(A) == a_flash);
+    }
+
+    void a_fault_at_one_port_leaves_the_other_unit_data() {
+        using S = FakeDfuUtil::Switch;
+        QTest::addColumn<FakeDfuUtil::Switch>("what");
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("code"); // -1: crashed
+        QTest::addColumn<bool>("listed"); // afterwards
+        const int download = static_cast<int>(DFU::CmdID::download_FW);
+        QTest::newRow("unplugged in its download")
+            << S::lose_unit_on_download << download << 74 << false;
+        QTest::newRow("download fails") << S::fail_download << download << 74 << true;
+        QTest::newRow("download refused") << S::refuse_download << download << 74 << true;
+        QTest::newRow("crash during the download") << S::crash_download << download << -1 << true;
+        QTest::newRow("download keeps the flash")
+            << S::download_keeps_flash << download << 0 << true;
+        QTest::newRow("denied") << S::deny_access << download << 74 << false;
+        QTest::newRow("busy") << S::busy << download << 74 << true;
+        QTest::newRow("OTP unreadable")
+            << S::fail_upload_OTP << static_cast<int>(DFU::CmdID::upload_OTP) << 74 << true;
+    }
+
+    // Two units on two ports with one serial, a switch for the first alone: its run fails as
+    // the switch says and leaves its flash; the other's run succeeds; a unit unplugged in its
+    // download stays away, scan after scan, and one denied is never listed.
+    void a_fault_at_one_port_leaves_the_other_unit() {
+        QFETCH(FakeDfuUtil::Switch, what);
+        QFETCH(int, id);
+        QFETCH(int, code);
+        QFETCH(bool, listed);
+        FakeDfuUtil fake;
+        const QByteArray otp = FakeDfuUtil::otp_image({Device::VELK});
+        const QByteArray first = FakeDfuUtil::flash_image({Device::VELK}, "B6");
+        const QByteArray second = FakeDfuUtil::flash_image({Device::VELK}, "B7");
+        fake.attach("1-1.1", A, otp, first);
+        fake.attach("1-1.2", A, otp, second);
+        fake.fail_at("1-1.1", what);
+        QTemporaryDir dir;
+        const auto cmd = static_cast<DFU::CmdID>(id);
+        const auto run_at = [&](const QString& port) {
+            const QString file =
+                cmd == DFU::CmdID::upload_OTP ? dir.filePath("otp_" + port) : dfu_file(dir);
+            return DFU::run_command(cmd, {file, "-p", port}).exit_code;
+        };
+
+        QCOMPARE(run_at("1-1.1"), code);
+        QCOMPARE(run_at("1-1.2"), 0);
+        for (int scan = 0; scan < 8; ++scan)
+            listed_units();
+        const QStringList both = {"1-1.1 " + A, "1-1.2 " + A};
+        QCOMPARE(listed_units(), listed ? both : QStringList{both.last()});
+        QVERIFY(fake.flash_at("1-1.1") == first);
+        QVERIFY(fake.flash_at("1-1.2") ==
+                (cmd == DFU::CmdID::download_FW ? FakeDfuUtil::desired_firmware() : second));
+    }
+
+    void a_unit_that_leaves_its_port_in_its_download_is_not_written_data() {
+        QTest::addColumn<bool>("replaced"); // by another unit at its port; else pulled out
+        QTest::newRow("pulled out") << false;
+        QTest::newRow("another unit plugged in at its port") << true;
+    }
+
+    // The download runs to its end and finds its unit gone: "returned -4", exit 74, and
+    // nothing written into the unit now at the port.
+    void a_unit_that_leaves_its_port_in_its_download_is_not_written() {
+        QFETCH(bool, replaced);
+        FakeDfuUtil fake;
+        const QByteArray otp = FakeDfuUtil::otp_image({Device::VELK});
+        const QByteArray before = FakeDfuUtil::flash_image({Device::VELK}, "B6");
+        const QByteArray next = FakeDfuUtil::flash_image({Device::VELK}, "B7");
+        fake.attach("1-1.3", A, otp, before);
+        fake.set_download_seconds(1);
+        QTemporaryDir dir;
+        QProcess download;
+        download.start(FakeDfuUtil::script_path(), DFU::commands[DFU::CmdID::download_FW].args +
+                                                       QStringList{dfu_file(dir), "-p", "1-1.3"});
+        QByteArray out; // until the first progress update: the unit was found
+        while (!out.contains("Download\t[") && download.waitForReadyRead(60000))
+            out += download.readAllStandardOutput();
+        if (replaced)
+            fake.attach("1-1.3", B, otp, next);
+        else
+            fake.detach("1-1.3");
+
+        QVERIFY(download.waitForFinished(60000));
+        QCOMPARE(download.exitCode(), 74);
+        QVERIFY(download.readAllStandardError().endsWith("libusb_control_transfer returned -4\n"));
+        QVERIFY(fake.flash_at("1-1.3") == (replaced ? next : before));
+        QCOMPARE(listed_units(), replaced ? QStringList{"1-1.3 " + B} : QStringList());
+    }
+
+    // A line's engineer plugs units into the sockets and pulls them out while the program
+    // polls from its worker: every listing shows whole units, each with its own serial.
+    void units_come_and_go_while_the_program_polls() {
+        FakeDfuUtil fake;
+        const QStringList ports = {"1-1.1", "1-1.2", "1-1.3", "1-1.4"};
+        const auto serial = [](const QString& port) { return "3776367B51" + port.right(1) + "0"; };
+        const QByteArray otp = FakeDfuUtil::otp_image({Device::VELK});
+        const QByteArray flash = FakeDfuUtil::flash_image({Device::VELK}, "B7");
+        std::atomic<bool> done{false};
+        std::atomic<int> polls{0};
+        QStringList not_whole; // the poller's alone until it is joined
+        std::thread poller([&] {
+            while (!done) {
+                for (const QString& unit : listed_units())
+                    if (!ports.contains(unit.section(' ', 0, 0)) ||
+                        unit.section(' ', 1) != serial(unit.section(' ', 0, 0)))
+                        not_whole << unit;
+                ++polls;
+            }
+        });
+        for (int round = 0; round < 400 && (round < 8 || polls < 20); ++round) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5)); // a hand is slower
+            const QString port = ports[round % 4];
+            if (round % 3 == 2)
+                fake.detach(port);
+            else
+                fake.attach(port, serial(port), otp, flash);
+        }
+        done = true;
+        poller.join(); // the poller's list is the test's from here
+
+        QVERIFY(polls >= 20);
+        QCOMPARE(not_whole, QStringList());
+        fake.set_units({});
+        for (const QString& port : ports)
+            fake.attach(port, serial(port), otp, flash);
+        fake.detach("1-1.2");
+        QCOMPARE(listed_units(),
+                 (QStringList{"1-1.1 " + serial("1-1.1"), "1-1.3 " + serial("1-1.3"),
+                              "1-1.4 " + serial("1-1.4")}));
     }
 
     void a_verbatim_listing_replaces_the_generated_one() {

@@ -22,6 +22,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 using namespace Device::memory_map;
@@ -51,24 +52,37 @@ struct ListingLine {
     int alt;
     QString name;
     QString serial;
+    QString path;
 };
 
 // The lines after the banner, each in dfu-util 0.9's listing format. Output of another shape
 // gives a single line of alt -1 holding it, which no test expects.
 std::vector<ListingLine> listing_lines(const QString& output) {
     static const QRegularExpression shape(QStringLiteral(
-        R"re(^Found DFU: \[0483:df11\] ver=2200, devnum=\d+, cfg=1, intf=0, path="[^"]+", )re"
+        R"re(^Found DFU: \[0483:df11\] ver=2200, devnum=\d+, cfg=1, intf=0, path="([^"]+)", )re"
         R"re(alt=(\d), name="([^"]*)", serial="([0-9A-Fa-f]+)"$)re"));
-    const std::vector<ListingLine> other{{-1, output, QString()}};
+    const std::vector<ListingLine> other{{-1, output, QString(), QString()}};
     std::vector<ListingLine> lines;
     for (const QString& line : output.mid(banner.size()).split('\n', Qt::SkipEmptyParts)) {
         const QRegularExpressionMatch m = shape.match(line);
         if (!m.hasMatch())
             return other;
-        lines.push_back({m.captured(1).toInt(), m.captured(2), m.captured(3)});
+        lines.push_back({m.captured(2).toInt(), m.captured(3), m.captured(4), m.captured(1)});
     }
     return output.startsWith(banner) ? lines : other;
 }
+
+// Reads the run's standard output until it holds `text`; false when the run ends first.
+bool read_until(QProcess& run, const QByteArray& text, QByteArray& seen) {
+    while (!seen.contains(text)) {
+        if (!run.waitForReadyRead(60000))
+            return false;
+        seen += run.readAllStandardOutput();
+    }
+    return true;
+}
+
+const QByteArray progress_begun = "Download\t[";
 
 } // namespace
 
@@ -102,10 +116,38 @@ class TestSimulator : public QObject {
         return upload(CmdID::upload_FW, {"-s", region_text(flash_base, size), "-U"});
     }
 
-    std::vector<ListingLine> list() {
-        const DFU::CmdResult r = DFU::run_command(CmdID::list, {});
+    // The flash of every unit listed, read by its port.
+    std::map<QString, QByteArray> flashes() {
+        std::map<QString, QByteArray> read;
+        for (const QString& port : ports())
+            read[port] = upload(CmdID::upload_FW,
+                                {"-p", port, "-s", region_text(flash_base, image_size), "-U"});
+        return read;
+    }
+
+    // A run of the simulator program beside this one, as another of the program's workers.
+    std::unique_ptr<QProcess> start(const QStringList& args) {
+        auto run = std::make_unique<QProcess>();
+        run->start(simulator::dfu_util_path(script), args);
+        return run;
+    }
+    std::unique_ptr<QProcess> start_download(const QString& port) {
+        return start(DFU::commands[CmdID::download_FW].args +
+                     QStringList{work_path("firmware.dfu"), "-p", port});
+    }
+
+    std::vector<ListingLine> list(const QStringList& selection = {}) {
+        const DFU::CmdResult r = DFU::run_command(CmdID::list, selection);
         return r.exit_code == 0 ? listing_lines(r.output)
-                                : std::vector<ListingLine>{{-1, r.output, QString()}};
+                                : std::vector<ListingLine>{{-1, r.output, QString(), QString()}};
+    }
+    // The ports listed, each once, in listing order.
+    QStringList ports(const QStringList& selection = {}) {
+        QStringList listed;
+        for (const ListingLine& line : list(selection))
+            listed << line.path;
+        listed.removeDuplicates();
+        return listed;
     }
 
 private slots:
@@ -198,12 +240,13 @@ private slots:
 
     // --- the script, as dfu-util ----------------------------------------------------------------
 
-    // Each unit listed with its four alternate settings together, the highest first; a single
-    // unit's OTP record and the information block in the first 2048 bytes of its flash. The
-    // default (no configuration set up) is the upgrade path.
+    // Each unit listed with its four alternate settings together, the highest first, on a port
+    // of its own; a single unit's OTP record and the information block in the first 2048 bytes
+    // of its flash. The default (no configuration set up) is the upgrade path.
     void configurations_present_their_units_data() {
         QTest::addColumn<QString>("config");
         QTest::addColumn<int>("units");
+        QTest::addColumn<int>("serials"); // different ones among them
         QTest::addColumn<QByteArray>("otp_product"); // empty: blank OTP
         QTest::addColumn<QByteArray>("fw_product");
         QTest::addColumn<QString>("fw_name");
@@ -213,11 +256,15 @@ private slots:
         const QByteArray unknown = QByteArray::fromHex("2affffff");
         const auto row = [](const char* name, const char* config, int units, const QByteArray& otp,
                             const QByteArray& fw, const char* fw_name, const char* revision) {
-            QTest::newRow(name) << config << units << otp << fw << fw_name << revision;
+            QTest::newRow(name) << config << units << units << otp << fw << fw_name << revision;
         };
         row("the default", "", 1, lumo7, lumo7, "LUMO7", "B7");
         row("no unit", "no_unit", 0, {}, {}, "", "");
         row("two units", "two_units", 2, {}, {}, "", "");
+        row("four units", "four_units", 4, {}, {}, "", "");
+        row("four units, one to be lost", "four_units_one_lost", 4, {}, {}, "", "");
+        QTest::newRow("two units, one serial")
+            << "two_units_same_serial" << 2 << 1 << QByteArray() << QByteArray() << "" << "";
         row("older revision", "older_revision", 1, lumo7, lumo7, "LUMO7", "B7");
         row("desired firmware", "desired_firmware", 1, lumo7, lumo7, "LUMO7", "B8");
         row("other product", "other_product", 1, k5, k5, "K5", "C3");
@@ -229,6 +276,7 @@ private slots:
     void configurations_present_their_units() {
         QFETCH(QString, config);
         QFETCH(int, units);
+        QFETCH(int, serials);
         QFETCH(QByteArray, otp_product);
         QFETCH(QByteArray, fw_product);
         QFETCH(QString, fw_name);
@@ -237,15 +285,20 @@ private slots:
         QVERIFY(config.isEmpty() || configure(config) == 0);
         const std::vector<ListingLine> lines = list();
         QCOMPARE(lines.size(), size_t(4 * units));
-        QStringList serials;
+        QStringList listed_serials;
+        QStringList listed_ports;
         for (size_t i = 0; i < lines.size(); ++i) {
             QCOMPARE(lines[i].alt, 3 - static_cast<int>(i % 4));
             QCOMPARE(lines[i].name, FakeDfuUtil::alt_name(lines[i].alt));
             QCOMPARE(lines[i].serial, lines[i - i % 4].serial);
-            serials << lines[i].serial;
+            QCOMPARE(lines[i].path, lines[i - i % 4].path);
+            listed_serials << lines[i].serial;
+            listed_ports << lines[i].path;
         }
-        serials.removeDuplicates();
-        QCOMPARE(serials.size(), units);
+        listed_serials.removeDuplicates();
+        listed_ports.removeDuplicates();
+        QCOMPARE(listed_serials.size(), serials);
+        QCOMPARE(listed_ports.size(), units);
         if (units != 1)
             return; // a transfer needs exactly one unit (test_fake_dfu_util)
 
@@ -415,32 +468,182 @@ private slots:
         QCOMPARE(upload_flash(image_size), desired);
     }
 
-    // The tool polls from its worker while a configuration may be set up from elsewhere. A
-    // run waits while another holds the state, so that no listing sees a state half torn down
-    // (which once made a listing rebuild the default unit over the new configuration).
-    void runs_wait_for_the_one_holding_the_state() {
-        QCOMPARE(configure("other_product"), 0);
-        QProcess holder; // holds the lock as a long download would
-        holder.start("flock", {work_path("state/lock"), "sh", "-c", "echo held; read line"});
+    // --- several units, each on its port ------------------------------------------------------
+
+    void a_port_limits_the_listing_data() {
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<QStringList>("selection");
+        QTest::addColumn<QStringList>("listed");
+        const QStringList hub = {"1-1.1", "1-1.2", "1-1.3", "1-1.4"};
+        const QStringList none;
+        QTest::newRow("four units, no port") << "four_units" << none << hub;
+        QTest::newRow("four units, one port")
+            << "four_units" << QStringList{"-p", "1-1.3"} << QStringList{"1-1.3"};
+        QTest::newRow("the hub's port: matched whole, not as a prefix")
+            << "four_units" << QStringList{"-p", "1-1"} << none;
+        QTest::newRow("an empty port") << "four_units" << QStringList{"-p", ""} << none;
+        QTest::newRow("one of two with one serial")
+            << "two_units_same_serial" << QStringList{"--path", "1-1.2"} << QStringList{"1-1.2"};
+        QTest::newRow("one unit, the port joined to the option")
+            << "older_revision" << QStringList{"-p1-1"} << QStringList{"1-1"};
+    }
+
+    void a_port_limits_the_listing() {
+        QFETCH(QString, config);
+        QFETCH(QStringList, selection);
+        QFETCH(QStringList, listed);
+        QCOMPARE(configure(config), 0);
+        QCOMPARE(ports(selection), listed);
+    }
+
+    void a_download_writes_only_the_selected_unit_data() {
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<QStringList>("selection");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("written"); // the port whose unit then holds the desired image
+        QTest::addColumn<QString>("gone");    // the port whose unit then stays away
+        const QString none;
+        const auto port = [](const char* path) { return QStringList{"-p", path}; };
+        QTest::newRow("one port of four") << "four_units" << port("1-1.2") << 0 << "1-1.2" << none;
+        QTest::newRow("one port of two with one serial")
+            << "two_units_same_serial" << port("1-1.2") << 0 << "1-1.2" << none;
+        QTest::newRow("the serial two units share")
+            << "two_units_same_serial" << QStringList{"-S", "3776367B4301"} << 74 << none << none;
+        QTest::newRow("four units, no selection")
+            << "four_units" << QStringList() << 74 << none << none;
+        QTest::newRow("a port without a unit")
+            << "four_units" << port("1-1.5") << 74 << none << none;
+        QTest::newRow("a port and another unit's serial")
+            << "four_units" << port("1-1.1") + QStringList{"-S", "3776367B4102"} << 74 << none
+            << none;
+        QTest::newRow("the unit unplugged in its download")
+            << "four_units_one_lost" << port("1-1.3") << 74 << none << "1-1.3";
+        QTest::newRow("the unit beside it")
+            << "four_units_one_lost" << port("1-1.4") << 0 << "1-1.4" << none;
+        QTest::newRow("one unit at its port")
+            << "foreign_firmware" << port("1-1") << 0 << "1-1" << none;
+    }
+
+    // Every unit, read by its port, holds bytes of its own before; after, only the selected one
+    // holds the desired image, a unit unplugged stays away for more scans than a lost unit
+    // that comes back, and every other unit is as it was.
+    void a_download_writes_only_the_selected_unit() {
+        QFETCH(QString, config);
+        QFETCH(QStringList, selection);
+        QFETCH(int, code);
+        QFETCH(QString, written);
+        QFETCH(QString, gone);
+        QCOMPARE(configure(config), 0);
+        QVERIFY(put_firmware_dfu());
+        const std::map<QString, QByteArray> before = flashes();
+        std::set<QByteArray> distinct;
+        for (const auto& [port, flash] : before)
+            distinct.insert(flash);
+        QCOMPARE(distinct.size(), before.size());
+
+        const QStringList args = QStringList{work_path("firmware.dfu")} + selection;
+        QCOMPARE(DFU::run_command(CmdID::download_FW, args).exit_code, code);
+        for (int scan = 0; scan < 8; ++scan)
+            ports();
+        std::map<QString, QByteArray> expected = before;
+        expected.erase(gone);
+        if (!written.isEmpty())
+            expected[written] = read_all(":resources/firmware.bin");
+        const std::map<QString, QByteArray> after = flashes();
+        QCOMPARE(after.size(), expected.size());
+        for (const auto& [port, flash] : expected)
+            QVERIFY2(after.count(port) == 1 && after.at(port) == flash, qPrintable(port));
+    }
+
+    // The tool polls from its worker while a configuration may be set up from elsewhere, and a
+    // station transfers to several units at once. A run waits while another holds the lock it
+    // needs, the state's (so that no listing sees a state half torn down, which once made a
+    // listing rebuild the default unit over the new configuration) or a unit's, and only then.
+    void runs_wait_only_for_the_lock_they_need_data() {
+        QTest::addColumn<QString>("held"); // a lock file of the state, held as another run would
+        QTest::addColumn<QStringList>("runs");    // started while it is held
+        QTest::addColumn<QStringList>("waiting"); // those of them that wait for it
+        QTest::newRow("the state's, by a configuration being set up")
+            << "lock" << QStringList{"listing", "setup"} << QStringList{"listing", "setup"};
+        QTest::newRow("unit 1-1.1's, by its download")
+            << "units/1-1.1/lock" << QStringList{"listing", "1-1.2", "1-1.1"}
+            << QStringList{"1-1.1"};
+    }
+
+    void runs_wait_only_for_the_lock_they_need() {
+        QFETCH(QString, held);
+        QFETCH(QStringList, runs);
+        QFETCH(QStringList, waiting);
+        QCOMPARE(configure("four_units"), 0);
+        QVERIFY(put_firmware_dfu());
+        QProcess holder;
+        holder.start("flock", {work_path("state/" + held), "sh", "-c", "echo held; read line"});
         QVERIFY(holder.waitForReadyRead(60000));
-        const QString program = simulator::dfu_util_path(script);
-        QProcess setup;
-        setup.start(program, {"--dfu-util-command", "setup_prepared_config", "foreign_firmware"});
-        QProcess listing;
-        listing.start(program, DFU::commands[CmdID::list].args);
-        QVERIFY(setup.waitForStarted(60000) && listing.waitForStarted(60000));
-        // Both still wait for the lock (they end in a few milliseconds otherwise).
-        QVERIFY(!setup.waitForFinished(300));
-        QCOMPARE(listing.state(), QProcess::Running);
+        std::map<QString, std::unique_ptr<QProcess>> started;
+        for (const QString& run : runs)
+            started[run] = run == "listing" ? start(DFU::commands[CmdID::list].args)
+                           : run == "setup"
+                               ? start({"--dfu-util-command", "setup_prepared_config",
+                                        "two_units_same_serial"})
+                               : start_download(run); // a port
+        for (const QString& run : runs)
+            if (!waiting.contains(run))
+                QVERIFY2(started[run]->waitForFinished(60000) && started[run]->exitCode() == 0,
+                         qPrintable(run));
+        for (const QString& run : waiting) // they end in a few milliseconds otherwise
+            QVERIFY2(!started[run]->waitForFinished(300), qPrintable(run));
 
         holder.write("done\n");
         QVERIFY(holder.waitForFinished(60000));
-        QVERIFY(setup.waitForFinished(60000) && listing.waitForFinished(60000));
-        QCOMPARE(setup.exitCode(), 0);
-        QCOMPARE(listing.exitCode(), 0);
-        const std::vector<ListingLine> lines = list();
-        QCOMPARE(lines.size(), size_t(4));
-        QCOMPARE(lines[0].serial, QStringLiteral("3776367B3540")); // the foreign_firmware unit
+        for (const QString& run : waiting)
+            QVERIFY2(started[run]->waitForFinished(60000) && started[run]->exitCode() == 0,
+                     qPrintable(run));
+        QCOMPARE(ports().size(), runs.contains("setup") ? 2 : 4);
+    }
+
+    // Two downloads of seconds each into two units: the second is under way while the first
+    // still runs, a listing meanwhile ends at once, and both end written. (tools/bench.sh
+    // measures the time.)
+    void downloads_into_two_units_go_at_once() {
+        QCOMPARE(configure("four_units"), 0);
+        QVERIFY(put_firmware_dfu());
+        QVERIFY(write_all(work_path("state/download_seconds"), "3\n"));
+        const std::unique_ptr<QProcess> first = start_download("1-1.1");
+        QByteArray first_out;
+        QVERIFY(read_until(*first, progress_begun, first_out));
+        const std::unique_ptr<QProcess> second = start_download("1-1.2");
+        QByteArray second_out;
+        QVERIFY(read_until(*second, progress_begun, second_out));
+        QVERIFY(!first->waitForFinished(300));
+        QCOMPARE(ports().size(), 4);
+        QVERIFY(!first->waitForFinished(0));
+
+        for (QProcess* run : {first.get(), second.get()})
+            QVERIFY(run->waitForFinished(60000) && run->exitCode() == 0);
+        const std::map<QString, QByteArray> after = flashes();
+        const QByteArray desired = read_all(":resources/firmware.bin");
+        QVERIFY(after.at("1-1.1") == desired && after.at("1-1.2") == desired);
+        QVERIFY(after.at("1-1.3") != desired);
+    }
+
+    // A configuration set up while a download runs takes effect at once and whole: the
+    // download finds its unit gone at its end, as if unplugged, and writes nothing into the
+    // unit now at its port.
+    void a_configuration_set_up_during_a_download_replaces_its_unit() {
+        QCOMPARE(configure("four_units"), 0);
+        QVERIFY(put_firmware_dfu());
+        const QByteArray prepared = flashes().at("1-1.1");
+        QVERIFY(write_all(work_path("state/download_seconds"), "2\n"));
+        const std::unique_ptr<QProcess> download = start_download("1-1.1");
+        QByteArray out;
+        QVERIFY(read_until(*download, progress_begun, out));
+        QCOMPARE(configure("four_units"), 0);
+        QVERIFY(!download->waitForFinished(0));
+
+        QVERIFY(download->waitForFinished(60000));
+        QCOMPARE(download->exitCode(), 74);
+        QVERIFY(download->readAllStandardError().endsWith("libusb_control_transfer returned -4\n"));
+        QVERIFY(flashes().at("1-1.1") == prepared);
     }
 };
 

@@ -95,6 +95,9 @@ private slots:
         QTest::newRow("too short for a suffix")
             << QStringList{"-d", "0483", "-a", "0", "-D", "short.dfu"};
         QTest::newRow("missing file") << QStringList{"-d", "0483", "-a", "0", "-D", "missing.dfu"};
+        QTest::newRow("listing at a port") << QStringList{"-d", "0483", "-p", "1-1.3", "-l"};
+        QTest::newRow("download at a port")
+            << QStringList{"-d", "0483", "-p", "1-1.3", "-a", "0", "-D", "firmware.dfu"};
     }
 
     // The simulator with no unit attached and the fake with none: exit code, standard output and
@@ -117,17 +120,37 @@ private slots:
         QVERIFY(!QFile::exists(path("new.bin")));
     }
 
-    // Every listing line, taken apart and printed again with dfu-util's own format, is itself.
+    // An option without its value: a usage error, before the banner. The simulator says so in
+    // its own words (standard error differs: the real tool prints its whole usage).
+    void a_missing_value_is_a_usage_error() {
+        const QStringList args = {"-d", "0483", "-l", "-p"};
+        const ProgramRun real = run_program(real_tool, args);
+        const ProgramRun simulated =
+            run_program(simulator_script, QStringList{"--dfu-util-command", "list"} + args);
+        FakeDfuUtil fake;
+        const ProgramRun faked = run_program(FakeDfuUtil::script_path(), args);
+        QCOMPARE(real.exit_code, 64);
+        for (const ProgramRun& r : {simulated, faked}) {
+            QCOMPARE(r.exit_code, real.exit_code);
+            QCOMPARE(r.out, real.out);
+            QVERIFY(r.err.contains("-p"));
+        }
+    }
+
+    // Every listing line, taken apart and printed again with dfu-util's own format, is itself:
+    // those of units named by serial and of a unit on a hub's port.
     void listing_lines_have_the_tools_format() {
         QVERIFY(tool_prints_with(binary_, LISTING_FORMAT));
         FakeDfuUtil fake;
         fake.set_units({"3776367B3036", "206A35744E4B"});
+        fake.attach("1-1.3", "3776367B4103", {}, {});
         const QString output = DFU::run_command(DFU::CmdID::list, {}).output;
         QVERIFY(output.startsWith(DFU::dfu_util::expected_output_of_execution_test));
         const QStringList lines =
             output.mid(DFU::dfu_util::expected_output_of_execution_test.size())
                 .split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 8);
+        QCOMPARE(lines.size(), 12);
+        QVERIFY(lines.last().contains("path=\"1-1.3\""));
         for (const QString& line : lines) {
             const QRegularExpressionMatch m = listing_fields.match(line);
             QVERIFY2(m.hasMatch(), qPrintable(line));

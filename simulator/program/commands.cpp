@@ -39,6 +39,8 @@ void apply_option(const QString& option, const QString& value, Options& o) {
         parse_device(value, o);
     } else if (c == 'S') {
         o.serial = value.section(',', 0, 0);
+    } else if (c == 'p') {
+        o.path = value;
     } else if (c == 'a') {
         o.match_alt = parse_alt(value);
     } else if (c == 's') {
@@ -46,7 +48,7 @@ void apply_option(const QString& option, const QString& value, Options& o) {
     } else if (c == 'U' || c == 'D') {
         o.mode = c == 'U' ? Mode::upload : Mode::download;
         o.file = value;
-    } else if (c == '\0' || !QByteArray("vRepcitEZ").contains(c)) {
+    } else if (c == '\0' || !QByteArray("vRecitEZ").contains(c)) {
         usage_error("dfu-util 0.9 has no option " + option);
     }
 }
@@ -61,7 +63,8 @@ bool parse_number(const QString& text, qint64* value) {
 std::vector<Unit> matching_units(const Options& o, Units& units, bool scan) {
     std::vector<Unit> found;
     for (const Unit& unit : units.attached(scan)) {
-        if ((o.vendor >= 0 && o.vendor != 0x0483) || (o.product >= 0 && o.product != 0xdf11) ||
+        if ((o.path && *o.path != unit.path) || (o.vendor >= 0 && o.vendor != 0x0483) ||
+            (o.product >= 0 && o.product != 0xdf11) ||
             (!o.serial.isEmpty() && o.serial != unit.serial))
             continue;
         if (units.denied(unit))
@@ -159,6 +162,7 @@ Unit open_unit(const Options& options, Units& units) {
     if (found.size() > 1)
         fail(ex_ioerr, "More than one DFU capable USB device found! Try `--list' and specify the "
                        "serial number or disconnect all but one device\n");
+    units.lock_unit(found.front());
     say("Opening DFU capable USB device...\nID 0483:df11\nRun-time device DFU version 011a\n"
         "Claiming USB DFU Interface...");
     if (units.claimed(found.front()))

@@ -7,6 +7,8 @@
 
 #include <QStringList>
 
+#include <optional>
+
 namespace simulator {
 
 enum class Mode { none, version, list, upload, download };
@@ -19,6 +21,8 @@ struct Options {
     int match_alt = -1; // -a: a number, or 9 for a name no alternate setting has; -1: any
     QString dfuse;      // -s address[:modifier...]
     QString file;       // of -U or -D
+    // -p, matched whole (an empty one matches none); none: any
+    std::optional<QString> path;
     int alt() const { return match_alt >= 0 ? match_alt : 0; }
 };
 
@@ -32,7 +36,8 @@ bool start(const Options& options, int* exit_code);
 int run(const Options& options, Units& units); // -l, -U or -D, after start()
 int upload(const Options& options, Units& units);
 int download(const Options& options, Units& units);
-// The one matching unit that may be opened, opened and claimed with dfu-util's messages.
+// The one matching unit that may be opened, opened and claimed with dfu-util's messages, and
+// locked for the rest of the run.
 Unit open_unit(const Options& options, Units& units);
 void say_interface_name(int alt);
 

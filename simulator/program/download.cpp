@@ -65,6 +65,12 @@ struct Cursor {
     }
 };
 
+// dfu-util's words for a unit that went during a transfer (LIBUSB_ERROR_NO_DEVICE).
+[[noreturn]] void unit_gone() {
+    warn("Error during download");
+    fail(ex_ioerr, "dfuse_download: libusb_control_transfer returned -4");
+}
+
 // One run of -D into the opened unit: the elements of its alternate setting, page by page,
 // erasing each page as the writing reaches it, as the bootloader does. A fault ends the run in
 // the first element written.
@@ -99,11 +105,10 @@ public:
                 erased_to = s->page_end(last);
             if (p == 0)
                 strike_first();
-            if (p == cut && (fault_ == DownloadFault::lost || fault_ == DownloadFault::unplugged)) {
+            if (p == cut && unplugged()) {
                 // Unplugged while this transfer's page was erased: the ones before it are written.
                 units_.lose(unit_, flash(p), fault_);
-                warn("Error during download");
-                fail(ex_ioerr, "dfuse_download: libusb_control_transfer returned -4");
+                unit_gone();
             }
             if (p == cut && fault_ == DownloadFault::crash) {
                 std::signal(SIGSEGV, SIG_DFL);
@@ -111,8 +116,9 @@ public:
             }
         }
         bar.update(size, size);
-        if (fault_ != DownloadFault::keeps_flash)
-            units_.store_flash(unit_, flash(size));
+        // Pulled out meanwhile, or replaced (another at its port, a configuration set up).
+        if (fault_ != DownloadFault::keeps_flash && !units_.store_flash(unit_, flash(size)))
+            unit_gone();
     }
 
     // The targets and elements of a DfuSe file, as dfu-util 0.9 walks them with its messages.
@@ -173,6 +179,11 @@ private:
         if (written)
             element(payload.mid(at.pos, static_cast<int>(header->size)), header->address);
         at.skip(header->size);
+    }
+
+    bool unplugged() const {
+        return fault_ == DownloadFault::lost || fault_ == DownloadFault::lost_for_good ||
+               fault_ == DownloadFault::unplugged;
     }
 
     void strike_first() {

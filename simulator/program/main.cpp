@@ -28,16 +28,14 @@ QString state_dir() {
            "/orvanta-dfu-simulator";
 }
 
-// dfu-util with these arguments on these units; a simulator run holds their lock.
+// dfu-util with these arguments on these units.
 int dfu_util(const QStringList& args, Units& units, bool simulator) {
     const Options options = parse_options(args);
     int code = 0;
     if (!start(options, &code))
         return code;
-    if (simulator) {
-        units.lock();
+    if (simulator)
         units.ensure_configuration();
-    }
     return run(options, units);
 }
 
@@ -50,7 +48,7 @@ int run_simulator(QStringList args) {
     const bool fast = !args.isEmpty() && args.first() == "--fast-progress";
     if (fast)
         args.removeFirst();
-    Units units(state_dir(), fast);
+    Units units(state_dir(), fast, true);
     if (command != "setup_prepared_config") {
         if (!QStringList{"version", "list", "upload_OTP", "upload_FW", "download_FW"}.contains(
                 command))
@@ -60,7 +58,6 @@ int run_simulator(QStringList args) {
     const QString known = configuration_names().join(' ');
     if (args.isEmpty())
         usage_error("setup_prepared_config needs a configuration name, one of: " + known);
-    units.lock();
     if (!units.set_up(args.last()))
         usage_error("unknown configuration \"" + args.last() + "\"; known are: " + known);
     say("Simulated configuration: " + args.last());
@@ -75,7 +72,7 @@ int run_fake(const QString& dir, const QStringList& args) {
     QFile runs(dir + "/runs"); // one write: a reader never sees half a line
     if (runs.open(QIODevice::Append | QIODevice::Unbuffered))
         runs.write(args.join(QChar(0x1F)).toUtf8() + '\n');
-    Units units(dir, true);
+    Units units(dir, true, false);
     return dfu_util(args, units, false);
 }
 

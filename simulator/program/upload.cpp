@@ -57,7 +57,7 @@ int upload(const Options& options, Units& units) {
     const QByteArray data =
         memory.mid(offset, have) + QByteArray(static_cast<int>(limit) - have, '\xFF');
 
-    const UploadFault fault = units.upload_fault(alt, start, limit);
+    const UploadFault fault = units.upload_fault(unit, alt, start, limit);
     const bool written =
         fault == UploadFault::none &&
         ::write(fd, data.constData(), static_cast<size_t>(data.size())) == data.size();

@@ -4,14 +4,21 @@
 
 #include "device/memory_map.h"
 #include "device/record_writers.h"
+#include "simulator/program/state_files.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaEnum>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QUuid>
 #include <QtGlobal>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -22,6 +29,32 @@ constexpr int info_offset = 428; // where the desired firmware keeps its informa
 QString switch_name(FakeDfuUtil::Switch what) {
     const QMetaEnum names = QMetaEnum::fromType<FakeDfuUtil::Switch>();
     return QString::fromLatin1(names.valueToKey(static_cast<int>(what)));
+}
+
+using namespace simulator;
+
+// Holds the state's lock for its life, as a run of the fake does while it reads the units.
+class StateLock {
+public:
+    explicit StateLock(const QString& path)
+        : fd_(::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600)) {
+        if (fd_ >= 0)
+            ::flock(fd_, LOCK_EX);
+    }
+    ~StateLock() {
+        if (fd_ >= 0)
+            ::close(fd_); // and the lock with it
+    }
+    StateLock(const StateLock&) = delete;
+    StateLock& operator=(const StateLock&) = delete;
+
+private:
+    const int fd_;
+};
+
+// A file of a unit's folder, or the folder itself without a name.
+QString unit_path(const QString& id, const QString& name = QString()) {
+    return QString::fromLatin1(state_file::units) + '/' + id + '/' + name;
 }
 
 } // namespace
@@ -59,11 +92,11 @@ void FakeDfuUtil::write_state_file(const QString& name, const QByteArray& bytes)
 }
 
 QString FakeDfuUtil::image_path(const QString& name, const QString& serial) const {
-    return serial.isEmpty() ? name : "units/" + serial + "/" + name;
+    return serial.isEmpty() ? name : unit_path(serial, name);
 }
 
 void FakeDfuUtil::set_units(const QStringList& serials) {
-    write_state_file(QStringLiteral("order"), serials.join('\n').toUtf8());
+    write_state_file(state_file::order, serials.join('\n').toUtf8());
 }
 
 bool FakeDfuUtil::set_configuration(const QString& name) {
@@ -106,6 +139,46 @@ void FakeDfuUtil::set_download_seconds(int seconds) {
 
 void FakeDfuUtil::set_upload_seconds(int seconds) {
     write_state_file(QStringLiteral("upload_seconds"), QByteArray::number(seconds));
+}
+
+// A unit at a port is named by its port: the folder holds whatever unit is plugged in there.
+void FakeDfuUtil::attach(const QString& port, const QString& serial, const QByteArray& otp,
+                         const QByteArray& flash) {
+    const StateLock hold(state_.filePath(state_file::lock));
+    QDir(state_.filePath(unit_path(port))).removeRecursively();
+    const std::pair<const char*, QByteArray> files[] = {
+        {unit_file::serial, serial.toUtf8()},
+        {unit_file::path, port.toUtf8()},
+        {unit_file::devnum, QByteArray::number(10 + plugs_++)},
+        {unit_file::plug, QUuid::createUuid().toByteArray()},
+        {unit_file::otp, otp},
+        {unit_file::flash, flash}};
+    for (const auto& [name, bytes] : files)
+        write_state_file(unit_path(port, name), bytes);
+    QStringList ids = order();
+    ids.removeAll(port);
+    write_state_file(state_file::order, (ids << port).join('\n').toUtf8());
+}
+
+void FakeDfuUtil::detach(const QString& port) {
+    const StateLock hold(state_.filePath(state_file::lock));
+    QStringList ids = order();
+    ids.removeAll(port);
+    write_state_file(state_file::order, ids.join('\n').toUtf8());
+}
+
+QByteArray FakeDfuUtil::flash_at(const QString& port) const {
+    return read_all(state_.filePath(unit_path(port, unit_file::flash)));
+}
+
+void FakeDfuUtil::fail_at(const QString& port, Switch what, int times) {
+    write_state_file(unit_path(port, switch_name(what)),
+                     times > 0 ? QByteArray::number(times) : QByteArray());
+}
+
+QStringList FakeDfuUtil::order() const {
+    return QString::fromUtf8(read_all(state_.filePath(state_file::order)))
+        .split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
 }
 
 QList<QStringList> FakeDfuUtil::recorded_runs() const {

@@ -2,7 +2,10 @@
 // Runs every dfu-util command of the program through the simulator program in its test mode
 // (simulator/program/units.h), with a private state directory: attached units, their OTP
 // and flash images, failure switches and the record of every argument vector. The command
-// table is restored on destruction.
+// table is restored on destruction. Units are either named by their serial (set_units, listed
+// at ports 1-1, 1-2, ... by their place) or attached at a port (attach), as a fixture's sockets
+// hold them: two ports may report the same serial. Call it from one thread; a unit may come or
+// go while the program polls from another.
 
 #include "device/product.h"
 #include "dfu/command.h"
@@ -46,7 +49,7 @@ public:
     static QString script_path();
     bool is_valid() const { return state_.isValid(); }
 
-    // Serials in listing order; empty: no unit attached.
+    // Serials in listing order, replacing every unit attached (at a port too); empty: none.
     void set_units(const QStringList& serials);
     // Replaces the units by those of one of the simulator's prepared configurations.
     bool set_configuration(const QString& name);
@@ -64,6 +67,18 @@ public:
     // information block) over those.
     void set_download_seconds(int seconds);
     void set_upload_seconds(int seconds);
+
+    // A unit plugged in at `port` (the path dfu-util lists and -p takes, such as "1-1.3"),
+    // listed after those attached before, with its own images and a new USB address. It takes
+    // the place of the unit the port held, whose runs then find their unit gone.
+    void attach(const QString& port, const QString& serial, const QByteArray& otp,
+                const QByteArray& flash);
+    // The unit at `port` is pulled out and stays away; its images stay readable.
+    void detach(const QString& port);
+    QByteArray flash_at(const QString& port) const;
+    // A switch for the unit at `port` alone, as fail() (fail_list concerns no unit); a unit
+    // lost by lose_unit_on_download stays away.
+    void fail_at(const QString& port, Switch what, int times = 0);
 
     // One entry per run of the fake, oldest first.
     QList<QStringList> recorded_runs() const;
@@ -88,8 +103,10 @@ public:
 private:
     void write_state_file(const QString& name, const QByteArray& bytes) const;
     QString image_path(const QString& name, const QString& serial) const;
+    QStringList order() const;
 
     QTemporaryDir state_;
+    int plugs_ = 0; // units attached at a port so far
     std::map<DFU::CmdID, DFU::Command> saved_commands_;
     QString saved_path_;
     bool had_state_variable_ = false;
