@@ -5,33 +5,12 @@
 #include "app/history_controller.h"
 #include "gui/central_indicator.h"
 #include "gui/main_window.h"
+#include "history/central_words.h"
 
 namespace {
 
 QString text(const char* id) {
     return settings.gui.text(QLatin1String(id));
-}
-
-QString central_words(const History::CentralState& state) {
-    using Kind = History::CentralState::Kind;
-    const QString waiting = QString::number(state.waiting);
-    switch (state.kind) {
-    case Kind::connecting:
-        return text("central_connecting");
-    case Kind::up_to_date:
-        return text("central_up_to_date");
-    case Kind::shipping:
-        return text("central_shipping").arg(waiting);
-    case Kind::not_reached:
-        return state.reached_at.isValid()
-                   ? text("central_not_reached").arg(waiting, state.reached_at.toString(QStringLiteral("HH:mm")))
-                   : text("central_never_reached").arg(waiting, state.why);
-    case Kind::refused:
-        return text("central_refused").arg(state.why);
-    case Kind::unknown_schema:
-        return text("central_unknown_schema").arg(state.why);
-    }
-    return QString();
 }
 
 } // namespace
@@ -57,7 +36,7 @@ void HistoryController::join_central_record(const QString& connection) {
 
 void HistoryController::take_central_state(const History::CentralState& state) {
     if (indicator)
-        indicator->say(central_words(state));
+        indicator->say(History::central_words(state, settings.gui));
 }
 
 void HistoryController::take_fleet(const QString& serial,
