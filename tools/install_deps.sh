@@ -16,6 +16,7 @@ packages=(
     universal-ctags                     # the function length check (check_function_length.sh)
     postgresql-15                       # the central record's test server (with psql); the test
                                         # makes a cluster of its own, never uses the package's
+    openssl                             # the test server's throwaway certificate authority
     "$@"
 )
 
