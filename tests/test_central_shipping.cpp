@@ -95,12 +95,15 @@ struct Bench : QObject {
     Bench(const QString& record, const QString& connection,
           int statement_bound_ms = History::default_statement_bound_ms)
         : recorder(record, QStringLiteral("bench-pc")),
-          shipper(History::bounded_connection(History::parse_connection(connection)), statement_bound_ms) {
-        connect(shipper.shipper(), &History::Shipper::state_changed, this,
-                [this](const History::CentralState& s) {
-                    state = s;
-                    states.push_back(s);
-                }, Qt::QueuedConnection);
+          shipper(History::bounded_connection(History::parse_connection(connection)),
+                  statement_bound_ms) {
+        connect(
+            shipper.shipper(), &History::Shipper::state_changed, this,
+            [this](const History::CentralState& s) {
+                state = s;
+                states.push_back(s);
+            },
+            Qt::QueuedConnection);
         connect(shipper.shipper(), &History::Shipper::unit_known, this,
                 [this](const QString&, const std::optional<History::FleetUpgrade>& u) {
                     fleet = u;
@@ -170,12 +173,13 @@ private slots:
         QTest::newRow("host name not the certificate's")
             << QString(verified).replace("host=localhost", "host=db.example.org") << QString()
             << int(Kind::not_reached)
-            << "server certificate for \"localhost\" (and 1 other name) does not match host name \"db.example.org\"";
+            << "server certificate for \"localhost\" (and 1 other name) does not match host name "
+               "\"db.example.org\"";
         QTest::newRow("server signed by a foreign authority")
             << verified + " sslrootcert=" + env("ORVANTA_PG_FOREIGN_CA") << QString()
             << int(Kind::not_reached) << "certificate verify failed";
-        QTest::newRow("a bench without TLS") << a + " sslmode=disable" << QString() << int(Kind::refused)
-                                             << "no pg_hba.conf entry";
+        QTest::newRow("a bench without TLS")
+            << a + " sslmode=disable" << QString() << int(Kind::refused) << "no pg_hba.conf entry";
     }
     void each_trouble_is_told_without_a_password() {
         QFETCH(QString, connection);
@@ -210,9 +214,11 @@ private slots:
     void ships_over_tls_as_administrators_run_it_data() {
         QTest::addColumn<QString>("connection");
         QTest::addColumn<QString>("bench");
-        QTest::newRow("verify-full with the fleet's authority") << env("ORVANTA_PG_BENCH_A_TLS") << "bench_a";
+        QTest::newRow("verify-full with the fleet's authority")
+            << env("ORVANTA_PG_BENCH_A_TLS") << "bench_a";
         // bench_c has no password anywhere: the server admits it by its certificate alone.
-        QTest::newRow("a client certificate instead of a password") << env("ORVANTA_PG_BENCH_C") << "bench_c";
+        QTest::newRow("a client certificate instead of a password")
+            << env("ORVANTA_PG_BENCH_C") << "bench_c";
     }
     void ships_over_tls_as_administrators_run_it() {
         QFETCH(QString, connection);
@@ -223,8 +229,10 @@ private slots:
         Bench shipping(dir.filePath("history.sqlite"), connection);
         shipping.put(finished_row(1, serial, "upgraded"));
         QTRY_COMPARE_WITH_TIMEOUT(server_rows(serial), 1000001, generous_ms);
-        QCOMPARE(admin_value(QString("SELECT min(bench) FROM upgrades WHERE serial = '%1'").arg(serial)).toString(),
-                 bench);
+        QCOMPARE(
+            admin_value(QString("SELECT min(bench) FROM upgrades WHERE serial = '%1'").arg(serial))
+                .toString(),
+            bench);
         QTRY_VERIFY_WITH_TIMEOUT(shipping.state.kind == Kind::up_to_date, generous_ms);
         for (const QString& text : log.texts())
             QVERIFY2(!text.contains("test-pass"), qPrintable(text));
@@ -238,11 +246,12 @@ private slots:
     void a_stopped_backend_is_given_up_and_the_row_lands_once() {
         const int bound_ms = 6000;
         const QString name = "stopped-bench";
-        const QString backends = "SELECT %1 FROM pg_stat_activity WHERE application_name = '" + name + "'";
+        const QString backends =
+            "SELECT %1 FROM pg_stat_activity WHERE application_name = '" + name + "'";
         MessageLog log;
         QTemporaryDir dir;
-        Bench bench(dir.filePath("history.sqlite"), env("ORVANTA_PG_BENCH_A") + " application_name=" + name,
-                    bound_ms);
+        Bench bench(dir.filePath("history.sqlite"),
+                    env("ORVANTA_PG_BENCH_A") + " application_name=" + name, bound_ms);
         bench.put(finished_row(1, "STOPPED", "upgraded"));
         QTRY_COMPARE_WITH_TIMEOUT(server_rows("STOPPED"), 1000001, generous_ms);
         const pid_t backend = admin_value(backends.arg("min(pid)")).toInt();
@@ -252,21 +261,25 @@ private slots:
 
         bench.put(finished_row(2, "STOPPED", "upgraded"));
         QTRY_COMPARE_WITH_TIMEOUT(server_rows("STOPPED"), 2000002, 45000);
-        QCOMPARE(admin_value(backends.arg("count(*)") + QString(" AND pid <> %1").arg(backend)).toInt(), 1);
-        const auto silent = std::find_if(bench.states.begin(), bench.states.end(), [](const History::CentralState& s) {
-            return s.kind == Kind::not_answering;
-        });
+        QCOMPARE(
+            admin_value(backends.arg("count(*)") + QString(" AND pid <> %1").arg(backend)).toInt(),
+            1);
+        const auto silent = std::find_if(
+            bench.states.begin(), bench.states.end(),
+            [](const History::CentralState& s) { return s.kind == Kind::not_answering; });
         QVERIFY(silent != bench.states.end());
         const Settings::Texts texts = Settings::shipped_texts();
         const QString words = History::central_words(*silent, texts);
-        QCOMPARE(words, texts.text("central_not_answering").arg(silent->silent_since.toString("HH:mm")));
+        QCOMPARE(words,
+                 texts.text("central_not_answering").arg(silent->silent_since.toString("HH:mm")));
         QCOMPARE(log.count(words), 1);
         QTRY_VERIFY_WITH_TIMEOUT(bench.state.kind == Kind::up_to_date, generous_ms);
         QVERIFY(log.contains(texts.text("central_up_to_date")));
 
         stopped.resume();
-        QTRY_COMPARE_WITH_TIMEOUT(admin_value(backends.arg("count(*)") + QString(" AND pid = %1").arg(backend)).toInt(),
-                                  0, generous_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            admin_value(backends.arg("count(*)") + QString(" AND pid = %1").arg(backend)).toInt(),
+            0, generous_ms);
         QCOMPARE(server_rows("STOPPED"), 2000002);
     }
 
