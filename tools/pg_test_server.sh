@@ -45,7 +45,7 @@ if [ "${1:-}" = server ]; then
 fi
 [ $# -ge 1 ] || { echo "usage: $0 COMMAND [ARG...]" >&2; exit 2; }
 for tool in "$pg_bin/initdb" "$pg_bin/pg_ctl" psql openssl; do
-    command -v "$tool" >/dev/null || { echo "$tool is missing: install postgresql-15 (tools/install_deps.sh)" >&2; exit 1; }
+    command -v "$tool" >/dev/null || { echo "$tool is missing: install postgresql-15 and openssl (tools/install_deps.sh)" >&2; exit 1; }
 done
 
 # Under /tmp: `nobody` must reach it, and a socket's path must stay short.
