@@ -5,36 +5,8 @@
 #include "app/window_program.h"
 #include "gui/central_indicator.h"
 #include "gui/main_window.h"
+#include "history/central_words.h"
 #include "upgrade/program_record.h"
-
-#include <functional>
-
-namespace {
-
-QString central_words(const History::CentralState& state,
-                      const std::function<QString(const char*)>& text) {
-    using Kind = History::CentralState::Kind;
-    const QString waiting = QString::number(state.waiting);
-    switch (state.kind) {
-    case Kind::connecting:
-        return text("central_connecting");
-    case Kind::up_to_date:
-        return text("central_up_to_date");
-    case Kind::shipping:
-        return text("central_shipping").arg(waiting);
-    case Kind::not_reached:
-        return state.reached_at.isValid()
-                   ? text("central_not_reached").arg(waiting, state.reached_at.toString(QStringLiteral("HH:mm")))
-                   : text("central_never_reached").arg(waiting, state.why);
-    case Kind::refused:
-        return text("central_refused").arg(state.why);
-    case Kind::unknown_schema:
-        return text("central_unknown_schema").arg(state.why);
-    }
-    return QString();
-}
-
-} // namespace
 
 // The shipper's answers come back through the program's record; a setting that is not a
 // connection string is said in the indicator, and the bench works on without a central record.
@@ -53,7 +25,7 @@ void HistoryController::join_central_record() {
 
 void HistoryController::take_central_state(const History::CentralState& state) {
     if (indicator)
-        indicator->say(central_words(state, [this](const char* id) { return text(id); }));
+        indicator->say(History::central_words(state, program.settings.gui));
 }
 
 void HistoryController::take_fleet(const std::optional<History::FleetUpgrade>& upgrade) {

@@ -1,7 +1,9 @@
 #include "history/central_record.h"
 
 #include "history/central_connection.h"
+#include "history/central_socket.h"
 #include "history/columns.h"
+#include "history/statement_watchdog.h"
 
 #include <QAtomicInt>
 #include <QSqlDatabase>
@@ -15,9 +17,7 @@ namespace History {
 namespace {
 
 using Kind = CentralTrouble::Kind;
-
-// A statement that takes longer is ended by the server, and its trouble taken like any other.
-constexpr int statement_timeout_ms = 5000;
+using Watch = StatementWatchdog::Watch;
 
 QString unique_connection_name() {
     static QAtomicInt next;
@@ -73,17 +73,25 @@ QString select_list() {
 
 } // namespace
 
-CentralRecord::CentralRecord(QString connection)
-    : connection_(std::move(connection)), name_(unique_connection_name()) {}
+CentralRecord::CentralRecord(QString connection, StatementWatchdog* watchdog)
+    : connection_(std::move(connection)), name_(unique_connection_name()), watchdog_(watchdog) {}
 
 CentralRecord::~CentralRecord() {
     close();
     QSqlDatabase::removeDatabase(name_);
 }
 
+bool CentralRecord::is_open() const {
+    return open_ && !(watchdog_ && watchdog_->fired());
+}
+
+// The watchdog lets go of the socket before its duplicate is closed.
 void CentralRecord::close() {
+    if (watchdog_)
+        watchdog_->disarm();
     if (QSqlDatabase::contains(name_))
         QSqlDatabase::database(name_, false).close();
+    close_socket(socket_);
     open_ = false;
 }
 
@@ -102,6 +110,9 @@ CentralTrouble CentralRecord::failed(const QSqlError& error) {
     else if (open_ && !state_class.isEmpty() && state_class != QLatin1String("08") &&
              state_class != QLatin1String("57") && state_class != QLatin1String("53"))
         kind = Kind::rejected;
+    // A socket the watchdog shut down fails in libpq's words for a lost connection.
+    if (watchdog_ && watchdog_->fired())
+        kind = Kind::not_answering;
     close();
     return {kind, plain_server_words(words)};
 }
@@ -117,8 +128,10 @@ CentralTrouble CentralRecord::open() {
     if (!db.open())
         return failed(db.lastError());
     open_ = true;
+    socket_ = duplicate_socket(db);
+    const Watch watch(watchdog_, socket_);
     QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("SET statement_timeout = %1").arg(statement_timeout_ms)))
+    if (!q.exec(QStringLiteral("SET statement_timeout = %1").arg(central_statement_timeout_ms)))
         return failed(q.lastError());
     // A database without the table is not a central record; its words say so.
     if (!q.exec(QStringLiteral("SELECT version FROM schema_info"))) {
@@ -138,6 +151,7 @@ CentralTrouble CentralRecord::open() {
 CentralTrouble CentralRecord::ship(const std::vector<UpgradeRow>& rows) {
     if (rows.empty())
         return {};
+    const Watch watch(watchdog_, socket_);
     QSqlQuery q(QSqlDatabase::database(name_, false));
     if (!q.prepare(insert_statement(rows.size())))
         return failed(q.lastError());
@@ -153,6 +167,7 @@ CentralTrouble CentralRecord::ship(const std::vector<UpgradeRow>& rows) {
 std::optional<FleetUpgrade> CentralRecord::newest_upgrade(const QString& serial,
                                                           CentralTrouble* trouble) {
     *trouble = {};
+    const Watch watch(watchdog_, socket_);
     QSqlQuery q(QSqlDatabase::database(name_, false));
     q.prepare(QStringLiteral("SELECT bench, to_char(happened_at AT TIME ZONE 'UTC', "
                              "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), revision_before, revision_after, "
@@ -176,6 +191,7 @@ RowPage CentralRecord::page(const RowQuery& query, CentralTrouble* trouble) {
     RowPage page;
     page.request = query.request;
     page.offset = query.offset;
+    const Watch watch(watchdog_, socket_);
     const QString where = QStringLiteral(" WHERE strpos(upper(serial), upper(?)) > 0");
     QSqlQuery q(QSqlDatabase::database(name_, false));
     q.prepare(QStringLiteral("SELECT %1, count(*) OVER () FROM upgrades%2 "

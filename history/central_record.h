@@ -1,7 +1,9 @@
 #pragma once
 // The central record: the fleet's PostgreSQL database (Qt SQL's QPSQL driver, over libpq), as
 // one bench sees it. Used from one thread only (the shipper's), which may wait on the network:
-// every wait is bounded by the connection's timeouts and a statement timeout.
+// every wait is bounded by the connection's timeouts and a statement timeout, and each
+// statement also by the bench's own bound (StatementWatchdog), which a stopped server cannot
+// hold up.
 
 #include "history/row_page.h"
 #include "history/upgrade_row.h"
@@ -18,6 +20,10 @@ namespace History {
 
 // The version of the server's schema (schema_info) this program ships to.
 constexpr int central_schema_version = 1;
+// A statement that takes longer is ended by the server, and its trouble taken like any other.
+constexpr int central_statement_timeout_ms = 5000;
+
+class StatementWatchdog;
 
 struct CentralTrouble {
     enum class Kind {
@@ -26,6 +32,7 @@ struct CentralTrouble {
         refused,        // the server answered no: a wrong password, an unknown role, no access
         unknown_schema, // the database is not a central record of a version this program knows
         rejected,       // a statement failed on a reachable server
+        not_answering,  // a statement got no answer within the bench's bound: the watchdog's
     };
     Kind kind = Kind::none;
     QString why; // libpq's or the server's words, never with a password
@@ -43,15 +50,16 @@ struct FleetUpgrade {
 
 class CentralRecord {
 public:
-    // `connection`: a libpq connection string, already bounded (bounded_connection).
-    explicit CentralRecord(QString connection);
+    // `connection`: a libpq connection string, already bounded (bounded_connection). With a
+    // watchdog (used in this record's thread only), each statement is bounded by it too.
+    explicit CentralRecord(QString connection, StatementWatchdog* watchdog = nullptr);
     ~CentralRecord();
     CentralRecord(const CentralRecord&) = delete;
     CentralRecord& operator=(const CentralRecord&) = delete;
 
     // Connects and checks the schema's version; closes again on any trouble.
     CentralTrouble open();
-    bool is_open() const { return open_; }
+    bool is_open() const; // false too once the watchdog has shut the connection down
     void close();
 
     // The rows in one transaction; a row the server has already (by uuid) is left as it is.
@@ -65,6 +73,8 @@ private:
 
     const QString connection_;
     const QString name_;
+    StatementWatchdog* const watchdog_;
+    int socket_ = -1; // the connection's socket, duplicated for the watchdog (central_socket.h)
     bool open_ = false;
 };
 

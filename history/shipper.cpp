@@ -1,7 +1,9 @@
 #include "history/shipper.h"
 
 #include "history/central_connection.h"
+#include "history/central_words.h"
 #include "history/recorder.h"
+#include "history/statement_watchdog.h"
 
 #include <QDebug>
 #include <QTimer>
@@ -13,6 +15,16 @@ namespace {
 constexpr int first_retry_ms = 1000;
 constexpr int longest_retry_ms = 30000;
 constexpr int default_finish_ms = 5000;
+
+// The log's words are the window's; only a build without its embedded settings has none.
+Settings::Texts log_texts() {
+    try {
+        return Settings::shipped_texts();
+    } catch (const QString& error) {
+        qWarning().noquote() << error;
+        return Settings::Texts();
+    }
+}
 } // namespace
 
 void register_central_types() {
@@ -21,12 +33,15 @@ void register_central_types() {
     qRegisterMetaType<std::optional<FleetUpgrade>>();
 }
 
-Shipper::Shipper(QString connection_) : connection(std::move(connection_)) {}
+Shipper::Shipper(QString connection_, int statement_bound_ms_)
+    : connection(std::move(connection_)), statement_bound_ms(statement_bound_ms_) {}
 
 Shipper::~Shipper() = default;
 
 void Shipper::start() {
-    record = std::make_unique<CentralRecord>(connection);
+    texts = log_texts();
+    watchdog = std::make_unique<StatementWatchdog>(std::chrono::milliseconds(statement_bound_ms));
+    record = std::make_unique<CentralRecord>(connection, watchdog.get());
     retry = new QTimer(this);
     retry->setSingleShot(true);
     connect(retry, &QTimer::timeout, this, &Shipper::want_rows);
@@ -40,6 +55,7 @@ void Shipper::start() {
 bool Shipper::connected() {
     if (!record)
         return false;
+    asked_at = QDateTime::currentDateTime(); // a statement follows
     if (record->is_open())
         return true;
     if (retry && retry->isActive())
@@ -51,14 +67,12 @@ bool Shipper::connected() {
 
 void Shipper::take_trouble(const CentralTrouble& trouble) {
     using Kind = CentralTrouble::Kind;
-    if (!trouble) {
-        retry_ms = 0;
-        state.reached_at = QDateTime::currentDateTime();
-        state.why.clear();
-        state.kind = state.waiting > 0 ? CentralState::Kind::shipping : CentralState::Kind::up_to_date;
-        last_why.clear();
-        return;
-    }
+    if (!trouble)
+        return take_answer();
+    // A server that stopped answering and is then not reached at all is still not answering.
+    if (trouble.kind == Kind::not_answering ||
+        (trouble.kind == Kind::not_reached && state.kind == CentralState::Kind::not_answering))
+        return take_silence();
     if (trouble.why != last_why)
         qWarning().noquote() << "Central record:" << trouble.why;
     last_why = trouble.why;
@@ -71,15 +85,41 @@ void Shipper::take_trouble(const CentralTrouble& trouble) {
     retry_later();
 }
 
+void Shipper::take_answer() {
+    retry_ms = 0;
+    state.reached_at = QDateTime::currentDateTime();
+    state.silent_since = QDateTime();
+    state.why.clear();
+    state.kind = state.waiting > 0 ? CentralState::Kind::shipping : CentralState::Kind::up_to_date;
+    last_why.clear();
+}
+
+// Since the first statement that got no answer; the connection is already dropped, and a new
+// one is made after the usual pause. The words are also what a page of the fleet's rows says.
+void Shipper::take_silence() {
+    if (state.kind != CentralState::Kind::not_answering)
+        state.silent_since = asked_at;
+    state.kind = CentralState::Kind::not_answering;
+    state.why = central_words(state, texts);
+    last_why = state.why;
+    retry_later();
+}
+
 void Shipper::retry_later() {
     retry_ms = retry_ms == 0 ? first_retry_ms : std::min(2 * retry_ms, longest_retry_ms);
     if (retry)
         retry->start(retry_ms);
 }
 
+// A server that stops answering, and its answers again, are said in the log too.
 void Shipper::publish() {
     if (state == published)
         return;
+    using Kind = CentralState::Kind;
+    if (state.kind == Kind::not_answering && published.kind != Kind::not_answering)
+        qWarning().noquote() << central_words(state, texts);
+    else if (state.kind != Kind::not_answering && published.kind == Kind::not_answering)
+        qInfo().noquote() << central_words(state, texts);
     published = state;
     emit state_changed(state);
 }
@@ -138,10 +178,11 @@ void Shipper::finish() {
     if (retry)
         retry->stop();
     record.reset(); // closed in the thread that opened it
+    watchdog.reset();
 }
 
-ShipperThread::ShipperThread(const QString& connection)
-    : thread(std::make_unique<QThread>()), shipper_(new Shipper(connection)) {
+ShipperThread::ShipperThread(const QString& connection, int statement_bound_ms)
+    : thread(std::make_unique<QThread>()), shipper_(new Shipper(connection, statement_bound_ms)) {
     register_central_types();
     thread->setObjectName(QStringLiteral("shipper"));
     shipper_->moveToThread(thread.get());

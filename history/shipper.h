@@ -5,6 +5,7 @@
 // The recorder hands it batches and gets the shipped rows' uuids back to mark, by queued calls.
 
 #include "history/central_record.h"
+#include "settings/texts.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -17,6 +18,7 @@ class QTimer;
 namespace History {
 
 class Recorder;
+class StatementWatchdog;
 using UpgradeRows = std::vector<UpgradeRow>;
 
 // What the window's indicator says of the central record.
@@ -26,23 +28,30 @@ struct CentralState {
         up_to_date,     // every finished row is on the server
         shipping,       // connected, `waiting` rows on their way
         not_reached,    // `waiting` rows wait; the server last answered at `reached_at`
+        not_answering,  // a statement sent at `silent_since` got no answer: connecting anew
         refused,        // the server refused this bench or its rows, in `why`
         unknown_schema, // the database is not a central record this program knows
     };
     Kind kind = Kind::connecting;
     int waiting = 0;
     QDateTime reached_at; // invalid: not reached since the program started
+    QDateTime silent_since;
     QString why;
     bool operator==(const CentralState& o) const {
-        return kind == o.kind && waiting == o.waiting && reached_at == o.reached_at && why == o.why;
+        return kind == o.kind && waiting == o.waiting && reached_at == o.reached_at &&
+               silent_since == o.silent_since && why == o.why;
     }
 };
+
+// The bench's own bound on each statement: the server's statement timeout, and time to spare
+// for the network. A statement without an answer by then is given up, its connection dropped.
+constexpr int default_statement_bound_ms = central_statement_timeout_ms + 15000;
 
 class Shipper : public QObject {
     Q_OBJECT
 public:
     // `connection`: the administrator's libpq connection string, bounded for a bench.
-    explicit Shipper(QString connection);
+    explicit Shipper(QString connection, int statement_bound_ms = default_statement_bound_ms);
     ~Shipper() override;
 
 public slots:
@@ -66,11 +75,18 @@ signals:
 private:
     bool connected();
     void take_trouble(const CentralTrouble& trouble);
+    void take_answer();
+    void take_silence();
     void retry_later();
     void publish();
 
     const QString connection;
-    std::unique_ptr<CentralRecord> record; // made in the shipper's thread, where it is used
+    const int statement_bound_ms;
+    // Both made in the shipper's thread, where they are used; the record holds the watchdog.
+    std::unique_ptr<StatementWatchdog> watchdog;
+    std::unique_ptr<CentralRecord> record;
+    Settings::Texts texts; // for the log's words
+    QDateTime asked_at;    // when the server was last asked something
     CentralState state;
     CentralState published;
     QTimer* retry = nullptr;
@@ -86,7 +102,8 @@ constexpr int shipper_exit_wait_ms = 1000;
 // longer than its bound.
 class ShipperThread {
 public:
-    explicit ShipperThread(const QString& connection);
+    explicit ShipperThread(const QString& connection,
+                           int statement_bound_ms = default_statement_bound_ms);
     ~ShipperThread();
     ShipperThread(const ShipperThread&) = delete;
     ShipperThread& operator=(const ShipperThread&) = delete;

@@ -1,7 +1,9 @@
-// The central record, on a real PostgreSQL server made for the test (tools/pg_test_server.sh):
-// every finished row arrives once whatever kills the program, a server away and back gets the
-// rows without a restart, a bench learns what another did, and each trouble of the server is
-// told in the bench's state, with no password anywhere.
+// The central record, on a real PostgreSQL server made for the test (tools/pg_test_server.sh),
+// which admits benches over TLS only: every finished row arrives once whatever kills the
+// program, a server away and back gets the rows without a restart, a backend that stops
+// answering is given up for a new connection, a bench learns what another did, TLS is verified
+// as administrators set it up, and each trouble of the server is told in the bench's state,
+// with no password anywhere.
 
 #include "app/history_controller.h"
 #include "fake_dfu_util.h"
@@ -9,6 +11,7 @@
 #include "gui/history_window.h"
 #include "gui/main_window.h"
 #include "history/central_connection.h"
+#include "history/central_words.h"
 #include "history/recorder.h"
 #include "history/shipper.h"
 #include "history/store.h"
@@ -27,6 +30,8 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <signal.h>
 
 namespace {
 
@@ -84,13 +89,20 @@ int server_rows(const QString& serial) {
                                       "WHERE serial = '%1'").arg(serial)).toInt();
 }
 
-// A bench in the test: its recorder and shipper, and what they said last.
+// A bench in the test: its recorder and shipper, and what they said (the last state, and all).
 struct Bench : QObject {
-    Bench(const QString& record, const QString& connection)
+    Bench(const QString& record, const QString& connection,
+          int statement_bound_ms = History::default_statement_bound_ms)
         : recorder(record, QStringLiteral("bench-pc")),
-          shipper(History::bounded_connection(History::parse_connection(connection))) {
-        connect(shipper.shipper(), &History::Shipper::state_changed, this,
-                [this](const History::CentralState& s) { state = s; }, Qt::QueuedConnection);
+          shipper(History::bounded_connection(History::parse_connection(connection)),
+                  statement_bound_ms) {
+        connect(
+            shipper.shipper(), &History::Shipper::state_changed, this,
+            [this](const History::CentralState& s) {
+                state = s;
+                states.push_back(s);
+            },
+            Qt::QueuedConnection);
         connect(shipper.shipper(), &History::Shipper::unit_known, this,
                 [this](const QString&, const std::optional<History::FleetUpgrade>& u) {
                     fleet = u;
@@ -106,8 +118,22 @@ struct Bench : QObject {
     History::RecorderThread recorder;
     History::ShipperThread shipper;
     History::CentralState state;
+    std::vector<History::CentralState> states;
     std::optional<History::FleetUpgrade> fleet;
     bool answered = false;
+};
+
+// A server process stopped (SIGSTOP) by the test, resumed however the test ends.
+struct StoppedProcess {
+    explicit StoppedProcess(pid_t pid_) : pid(pid_) { stopped = ::kill(pid, SIGSTOP) == 0; }
+    ~StoppedProcess() { resume(); }
+    void resume() {
+        if (stopped)
+            ::kill(pid, SIGCONT);
+        stopped = false;
+    }
+    const pid_t pid;
+    bool stopped = false;
 };
 
 } // namespace
@@ -140,6 +166,19 @@ private slots:
         QTest::newRow("server that accepts and never answers")
             << "host=127.0.0.1 port=%silent dbname=central user=bench_a password=never-shown"
             << QString() << int(Kind::not_reached) << "timeout";
+        // TLS as the administrator set it up: the bench refuses a server it cannot verify, in
+        // libpq's words, before any password is sent; the server refuses a bench without TLS.
+        const QString verified = env("ORVANTA_PG_BENCH_A_TLS") + " password=never-shown";
+        QTest::newRow("host name not the certificate's")
+            << QString(verified).replace("host=localhost", "host=db.example.org") << QString()
+            << int(Kind::not_reached)
+            << "server certificate for \"localhost\" (and 1 other name) does not match host name "
+               "\"db.example.org\"";
+        QTest::newRow("server signed by a foreign authority")
+            << verified + " sslrootcert=" + env("ORVANTA_PG_FOREIGN_CA") << QString()
+            << int(Kind::not_reached) << "certificate verify failed";
+        QTest::newRow("a bench without TLS")
+            << a + " sslmode=disable" << QString() << int(Kind::refused) << "no pg_hba.conf entry";
     }
     void each_trouble_is_told_without_a_password() {
         QFETCH(QString, connection);
@@ -169,6 +208,78 @@ private slots:
         QCOMPARE(server_rows("TROUBLE"), 0);
         for (const QString& text : log.texts())
             QVERIFY2(!text.contains("secret") && !text.contains("never-shown"), qPrintable(text));
+    }
+
+    void ships_over_tls_as_administrators_run_it_data() {
+        QTest::addColumn<QString>("connection");
+        QTest::addColumn<QString>("bench");
+        QTest::newRow("verify-full with the fleet's authority")
+            << env("ORVANTA_PG_BENCH_A_TLS") << "bench_a";
+        // bench_c has no password anywhere: the server admits it by its certificate alone.
+        QTest::newRow("a client certificate instead of a password")
+            << env("ORVANTA_PG_BENCH_C") << "bench_c";
+    }
+    void ships_over_tls_as_administrators_run_it() {
+        QFETCH(QString, connection);
+        QFETCH(QString, bench);
+        const QString serial = "TLS-" + bench;
+        MessageLog log;
+        QTemporaryDir dir;
+        Bench shipping(dir.filePath("history.sqlite"), connection);
+        shipping.put(finished_row(1, serial, "upgraded"));
+        QTRY_COMPARE_WITH_TIMEOUT(server_rows(serial), 1000001, generous_ms);
+        QCOMPARE(
+            admin_value(QString("SELECT min(bench) FROM upgrades WHERE serial = '%1'").arg(serial))
+                .toString(),
+            bench);
+        QTRY_VERIFY_WITH_TIMEOUT(shipping.state.kind == Kind::up_to_date, generous_ms);
+        for (const QString& text : log.texts())
+            QVERIFY2(!text.contains("test-pass"), qPrintable(text));
+    }
+
+    // The bench's backend stopped while the bench holds its connection, as a backend stuck on a
+    // dead disk behaves: its kernel still answers, it never does. The bench's own bound gives
+    // the statement up (shorter here than the product's, to keep the test short); the row
+    // reaches the server over a new connection, once, and the stopped backend's late INSERT,
+    // when it is resumed, adds nothing.
+    void a_stopped_backend_is_given_up_and_the_row_lands_once() {
+        const int bound_ms = 6000;
+        const QString name = "stopped-bench";
+        const QString backends =
+            "SELECT %1 FROM pg_stat_activity WHERE application_name = '" + name + "'";
+        MessageLog log;
+        QTemporaryDir dir;
+        Bench bench(dir.filePath("history.sqlite"),
+                    env("ORVANTA_PG_BENCH_A") + " application_name=" + name, bound_ms);
+        bench.put(finished_row(1, "STOPPED", "upgraded"));
+        QTRY_COMPARE_WITH_TIMEOUT(server_rows("STOPPED"), 1000001, generous_ms);
+        const pid_t backend = admin_value(backends.arg("min(pid)")).toInt();
+        QVERIFY(backend > 0);
+        StoppedProcess stopped(backend);
+        QVERIFY(stopped.stopped);
+
+        bench.put(finished_row(2, "STOPPED", "upgraded"));
+        QTRY_COMPARE_WITH_TIMEOUT(server_rows("STOPPED"), 2000002, 45000);
+        QCOMPARE(
+            admin_value(backends.arg("count(*)") + QString(" AND pid <> %1").arg(backend)).toInt(),
+            1);
+        const auto silent = std::find_if(
+            bench.states.begin(), bench.states.end(),
+            [](const History::CentralState& s) { return s.kind == Kind::not_answering; });
+        QVERIFY(silent != bench.states.end());
+        const Settings::Texts texts = Settings::shipped_texts();
+        const QString words = History::central_words(*silent, texts);
+        QCOMPARE(words,
+                 texts.text("central_not_answering").arg(silent->silent_since.toString("HH:mm")));
+        QCOMPARE(log.count(words), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(bench.state.kind == Kind::up_to_date, generous_ms);
+        QVERIFY(log.contains(texts.text("central_up_to_date")));
+
+        stopped.resume();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            admin_value(backends.arg("count(*)") + QString(" AND pid = %1").arg(backend)).toInt(),
+            0, generous_ms);
+        QCOMPARE(server_rows("STOPPED"), 2000002);
     }
 
     // A backlog shipped by the program itself, killed four times at random moments.

@@ -8,6 +8,7 @@ packages=(
     qtbase5-dev qtbase5-dev-tools       # Qt 5.15 Core, Gui, Widgets, Sql, Network, Test; moc and rcc
     libqt5sql5-sqlite                   # Qt SQL's SQLite driver: the upgrade record
     libqt5sql5-psql                     # Qt SQL's PostgreSQL driver: the central record
+    libpq-dev                           # libpq's header: the central record's statement watchdog
     patchelf libusb-1.0-0               # embedding dfu-util 0.9 with its USB library
     fonts-cantarell                     # the OpenType faces the program embeds
     util-linux                          # flock, which keeps simulator runs apart
@@ -15,6 +16,7 @@ packages=(
     universal-ctags                     # the function length check (check_function_length.sh)
     postgresql-15                       # the central record's test server (with psql); the test
                                         # makes a cluster of its own, never uses the package's
+    openssl                             # the test server's throwaway certificate authority
     "$@"
 )
 
