@@ -8,6 +8,7 @@
 #include "cli/history_listing.h"
 #include "cli/options.h"
 #include "cli/station.h"
+#include "dfu/desired_firmware.h"
 #include "simulator/simulator.h"
 
 #include <QCoreApplication>
@@ -20,6 +21,8 @@ namespace {
 int run_station(const Cli::Options& options, const Settings::Texts& texts) {
     point_commands(simulator::Setup::normal);
     const Files::Problem problem = prepare_working_files();
+    // As the window's start-up log: which firmware, and who signed it.
+    qInfo().noquote() << "Desired firmware:" << DFU::desired_FW_identity();
     Cli::Report report(options.json, texts);
     Cli::Station station(options, texts, report, make_worker(StartupOptions(), problem));
     on_termination_signals([&station](int) { station.stop(); });
