@@ -12,7 +12,8 @@ QString cause_of(const DFU::Failure& failure) {
 
 Attempts::Attempts(Identity identity_) : identity(std::move(identity_)) {}
 
-UpgradeRow Attempts::begin(bool install, const DFU::DeviceInfo& unit, Phase phase) {
+UpgradeRow Attempts::begin(bool install, const DFU::DeviceInfo& unit, const QString& port,
+                           Phase phase) {
     pending = Pending();
     pending->install = install;
     UpgradeRow& r = pending->row;
@@ -21,9 +22,11 @@ UpgradeRow Attempts::begin(bool install, const DFU::DeviceInfo& unit, Phase phas
     r.phase = phase_name(phase);
     r.started_at = QDateTime::currentDateTimeUtc();
     r.serial = unit.serial;
+    r.port = port;
     r.product = unit.OTP_info.product_name();
     r.revision_before = unit.FW_revision;
     r.firmware_sha256 = identity.firmware_sha256;
+    r.firmware_key_id = identity.firmware_key_id;
     r.tool_version = identity.tool_version;
     r.host = identity.host;
     r.user = identity.user;
@@ -54,8 +57,8 @@ std::optional<UpgradeRow> Attempts::unit_connected(bool after_download) {
     return finish(Outcome::unit_lost);
 }
 
-UpgradeRow Attempts::install_started(const DFU::DeviceInfo& unit) {
-    return begin(true, unit, Phase::started);
+UpgradeRow Attempts::install_started(const DFU::DeviceInfo& unit, const QString& port) {
+    return begin(true, unit, port, Phase::started);
 }
 
 std::optional<UpgradeRow> Attempts::download_started() {
@@ -84,10 +87,10 @@ std::optional<UpgradeRow> Attempts::not_carried(const DFU::DeviceInfo& unit) {
     return finish(Outcome::differs);
 }
 
-UpgradeRow Attempts::verification_started(const DFU::DeviceInfo& unit) {
+UpgradeRow Attempts::verification_started(const DFU::DeviceInfo& unit, const QString& port) {
     if (pending && pending->written && unit.serial == pending->row.serial)
         return reach(Phase::read_back); // the verification that completes the install
-    return begin(false, unit, Phase::read_back);
+    return begin(false, unit, port, Phase::read_back);
 }
 
 void Attempts::read_back_started() {

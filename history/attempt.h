@@ -19,6 +19,7 @@ namespace History {
 struct Identity {
     QString desired_revision;
     QString firmware_sha256; // of the carried DfuSe file
+    QString firmware_key_id; // of its signer, or "development, unsigned"
     QString tool_version;
     QString host;
     QString user;
@@ -29,16 +30,17 @@ public:
     explicit Attempts(Identity identity);
 
     // Each returns the row to write now, if the moment changed one: an attempt begun, a phase
-    // reached, or an outcome.
+    // reached, or an outcome. An attempt begun on a unit known by its USB port (`port`, as
+    // dfu-util lists its path) carries it in every row.
     // `after_download`: the worker read the install's own unit again after its download.
     std::optional<UpgradeRow> unit_connected(bool after_download);
-    UpgradeRow install_started(const DFU::DeviceInfo& unit);
+    UpgradeRow install_started(const DFU::DeviceInfo& unit, const QString& port = {});
     std::optional<UpgradeRow> download_started();
     std::optional<UpgradeRow> download_ended(bool written, const DFU::Failure& failure);
     // The re-read unit after a download: another revision than the carried one (or a unit
     // that cannot be upgraded) ends the install.
     std::optional<UpgradeRow> not_carried(const DFU::DeviceInfo& unit);
-    UpgradeRow verification_started(const DFU::DeviceInfo& unit);
+    UpgradeRow verification_started(const DFU::DeviceInfo& unit, const QString& port = {});
     void read_back_started();
     std::optional<UpgradeRow> verified(bool matches, const DFU::Failure& read_back);
     // The workflow was stopped; `matched`: a read-back that ran to its end matched.
@@ -57,7 +59,7 @@ private:
         QElapsedTimer download;
         QElapsedTimer read_back;
     };
-    UpgradeRow begin(bool install, const DFU::DeviceInfo& unit, Phase phase);
+    UpgradeRow begin(bool install, const DFU::DeviceInfo& unit, const QString& port, Phase phase);
     UpgradeRow reach(Phase phase);
     UpgradeRow finish(Outcome outcome, const DFU::Failure& failure = {});
 

@@ -79,6 +79,13 @@ QString sha256_of_carried_dfuse_file() {
         QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
 }
 
+// As the build's firmware check wrote it: the signer's key id, or "development, unsigned".
+QString key_id_of_carried_firmware() {
+    QFile f(":resources/firmware.key_id");
+    f.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(f.readAll().trimmed());
+}
+
 QByteArray file_bytes(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -259,6 +266,8 @@ private slots:
         QCOMPARE(r.download_ms.has_value(), download_ms);
         QCOMPARE(r.readback_ms.has_value(), readback_ms);
         QCOMPARE(r.firmware_sha256, sha256_of_carried_dfuse_file());
+        QVERIFY(!key_id_of_carried_firmware().isEmpty());
+        QCOMPARE(r.firmware_key_id, key_id_of_carried_firmware());
         QVERIFY(!r.uuid.isEmpty());
         QVERIFY(r.started_at >= start && r.started_at <= r.ended_at);
         QVERIFY(r.ended_at <= QDateTime::currentDateTimeUtc());
@@ -443,8 +452,8 @@ private slots:
         QTRY_VERIFY(history_window()->isVisible());
         QAbstractItemModel* table = history_window()->table()->model();
         QTRY_COMPARE(table->rowCount(), 2);
-        QCOMPARE(table->index(0, 4).data().toString(), QString("already_current")); // newest first
-        QCOMPARE(table->index(1, 3).data().toString(), QString("B7 → B8"));
+        QCOMPARE(table->index(0, 5).data().toString(), QString("already_current")); // newest first
+        QCOMPARE(table->index(1, 4).data().toString(), QString("B7 → B8"));
         history_window()->filter()->setText("no such serial");
         QTRY_COMPARE(table->rowCount(), 0);
         history_window()->filter()->setText(serial.left(5).toLower());
