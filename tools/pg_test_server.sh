@@ -82,7 +82,8 @@ psql -X -q -v ON_ERROR_STOP=1 -d "$admin" -c "
     CREATE ROLE bench_a LOGIN IN ROLE orvanta_bench PASSWORD 'test-pass-a';
     CREATE ROLE bench_b LOGIN IN ROLE orvanta_bench PASSWORD 'test-pass-b';" >/dev/null
 port=$(cat "$dir/port")
-printf '127.0.0.1:%s:central:bench_a:test-pass-a\n127.0.0.1:%s:central:bench_b:test-pass-b\n' \
+# Any database: a test may make more of them (a server of an older revision beside `central`).
+printf '127.0.0.1:%s:*:bench_a:test-pass-a\n127.0.0.1:%s:*:bench_b:test-pass-b\n' \
     "$port" "$port" >"$dir/pgpass"
 chmod 600 "$dir/pgpass"
 
