@@ -18,10 +18,21 @@ namespace {
 
 const QString connection_name = QStringLiteral("orvanta-upgrade-history");
 
+// The record's columns: one of an older version, not migrated by a reader, lacks the newest.
+QStringList present_columns(QSqlDatabase& db) {
+    QSqlQuery query(db);
+    QStringList names;
+    if (query.exec(QStringLiteral("PRAGMA table_info(upgrades)")))
+        while (query.next())
+            names << query.value(1).toString(); // cid, name, type, ...
+    return names;
+}
+
 // Newest first; the filter as the history window applies it: contained, in any case.
 bool read_rows(QSqlDatabase& db, const QString& serial, std::vector<History::UpgradeRow>* rows) {
     QSqlQuery query(db);
-    QString sql = QStringLiteral("SELECT %1 FROM upgrades").arg(History::column_list());
+    QString sql = QStringLiteral("SELECT %1 FROM upgrades")
+                      .arg(History::column_list_of_present(present_columns(db)));
     if (!serial.isEmpty())
         sql += QStringLiteral(" WHERE instr(lower(serial), lower(?)) > 0");
     query.prepare(sql + QStringLiteral(" ORDER BY id DESC"));
@@ -70,8 +81,8 @@ void print_rows(const std::vector<History::UpgradeRow>& rows, const Settings::Te
         }
         const QString from_to = texts.text(QStringLiteral("history_from_to"))
                                     .arg(row.revision_before, row.revision_after);
-        report.step(QStringList{History::iso_utc(row.started_at), row.serial, row.product, from_to,
-                                row.outcome, row.cause}
+        report.step(QStringList{History::iso_utc(row.started_at), row.serial, row.port, row.product,
+                                from_to, row.outcome, row.firmware_key_id, row.cause}
                         .join(QStringLiteral("  ")));
     }
 }

@@ -6,6 +6,7 @@
 #include "cli/history_listing.h"
 #include "cli/options.h"
 #include "cli/station.h"
+#include "dfu/desired_firmware.h"
 #include "simulator/simulator.h"
 #include "upgrade/program_names.h"
 #include "upgrade/program_record.h"
@@ -26,6 +27,8 @@ int serve(const Cli::Options& options, const Settings::Texts& texts, Turns... tu
     point_commands(simulator::Setup::normal);
     Upgrade::UnitUpgrade::Setup setup;
     setup.working_files = prepare_working_files();
+    // As the window's start-up log: which firmware, and who signed it.
+    qInfo().noquote() << "Desired firmware:" << DFU::desired_FW_identity();
     const auto record = Upgrade::ProgramRecord::for_program(simulator::use, options.central_record);
     Cli::Report report(options.json, texts);
     Served served(options, texts, report, setup, record.get(), turns...);

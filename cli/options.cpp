@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include "cli/version.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -77,9 +79,7 @@ std::optional<Options> parse_options(const QStringList& arguments, const Setting
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version"))) {
-        // The program's own name: the application's name is the window's, for the record.
-        std::fprintf(stdout, "%s %s\n", "orvanta-upgrade",
-                     qPrintable(QCoreApplication::applicationVersion()));
+        print_version(parser.isSet(QStringLiteral("json")), texts);
         std::exit(0);
     }
     const QStringList words = parser.positionalArguments();

@@ -105,8 +105,10 @@ add_custom_target(package_docs ALL DEPENDS "${MAN_PAGE}" "${CLI_MAN_PAGE}" "${CH
 add_dependencies(package_docs carried_firmware)
 install(FILES "${MAN_PAGE}" "${CLI_MAN_PAGE}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 install(FILES "${PACKAGING_DIR}/copyright" "${CHANGELOG}" DESTINATION "${DOC_DIR}")
-# The central record's schema, for the database's administrator to apply once.
+# The central record's schema, for the database's administrator to apply once, and beside it
+# the upgrade of a server made by an earlier one.
 install(FILES "${CMAKE_SOURCE_DIR}/packaging/postgresql/central-record.sql"
+    "${CMAKE_SOURCE_DIR}/packaging/postgresql/central-record-upgrade-2.sql"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/orvanta-firmware-upgrade-tool")
 
 include(cmake/DebianPackage.cmake)

@@ -27,8 +27,18 @@ set(TOOL_ENV ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM
 
 # --- the firmware the program carries ---------------------------------------------------------
 # Checked by check_firmware with the product's own parsers (cmake/CarriedFirmware.cmake).
-add_library(orvanta_firmware_check STATIC tools/firmware_check.cpp tools/firmware_check.h)
-target_link_libraries(orvanta_firmware_check PUBLIC orvanta_dfu)
+# Signatures are verified in-process with libsodium (Debian's libsodium-dev); only this
+# build-time tool links it, never the programs.
+find_path(SODIUM_INCLUDE_DIR sodium.h)
+find_library(SODIUM_LIBRARY sodium)
+if(NOT SODIUM_INCLUDE_DIR OR NOT SODIUM_LIBRARY)
+    message(FATAL_ERROR "libsodium is missing: install libsodium-dev (tools/install_deps.sh)")
+endif()
+add_library(orvanta_firmware_check STATIC tools/firmware_check.cpp tools/firmware_check.h
+    tools/firmware_signature.cpp tools/firmware_signature.h tools/minisign.cpp tools/minisign.h
+    tools/supplied.h)
+target_include_directories(orvanta_firmware_check PRIVATE "${SODIUM_INCLUDE_DIR}")
+target_link_libraries(orvanta_firmware_check PUBLIC orvanta_dfu PRIVATE "${SODIUM_LIBRARY}")
 target_compile_options(orvanta_firmware_check PRIVATE ${ORVANTA_WARNINGS})
 add_executable(check_firmware tools/check_firmware.cpp)
 target_link_libraries(check_firmware PRIVATE orvanta_firmware_check)

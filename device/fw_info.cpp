@@ -92,10 +92,18 @@ QDebug operator<<(QDebug dbg, const FW_Info& info) {
     return write_text_form(dbg, QString(info));
 }
 
-QString identity(const FW_Info& info, const QString& sha256) {
-    return QStringLiteral("%1 revision %2 for the %3 (%4), SHA-256 %5")
+QString development_key_id() {
+    return QStringLiteral("development, unsigned");
+}
+
+QString signer(const QString& key_id) {
+    return key_id == development_key_id() ? key_id : QStringLiteral("signed by key ") + key_id;
+}
+
+QString identity(const FW_Info& info, const QString& sha256, const QString& key_id) {
+    return QStringLiteral("%1 revision %2 for the %3 (%4), SHA-256 %5, %6")
         .arg(info.name, info.revision, info.product.product_name(), to_QString(info.product.type),
-             sha256);
+             sha256, signer(key_id));
 }
 
 } // namespace Device

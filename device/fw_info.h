@@ -71,8 +71,16 @@ int local_strlen(const char* p);
 // The text form, unquoted; the stream's quoting is restored afterwards.
 QDebug operator<<(QDebug dbg, const FW_Info& info);
 
-// One line that names a firmware and the file carrying it, by its SHA-256 (hexadecimal):
-// "LUMO7 revision B9 for the Lumo-7 (VELK), SHA-256 <digest>".
-QString identity(const FW_Info& info, const QString& sha256);
+// The key id that a carried firmware has when it is the development firmware, which alone may
+// be unsigned: "development, unsigned", wherever a signer's key id stands.
+QString development_key_id();
+
+// Who signed a carried firmware, for a sentence: "signed by key <id>" for a minisign key id,
+// the development key id as it is.
+QString signer(const QString& key_id);
+
+// One line that names a firmware and the file carrying it, by its SHA-256 (hexadecimal), and
+// who signed it: "LUMO7 revision B9 for the Lumo-7 (VELK), SHA-256 <digest>, signed by key <id>".
+QString identity(const FW_Info& info, const QString& sha256, const QString& key_id);
 
 } // namespace Device

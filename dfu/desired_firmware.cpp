@@ -12,6 +12,7 @@ namespace {
 
 // Written by the build's firmware check beside the DfuSe file; embedded only, never extracted.
 const QString digest_fileName = QStringLiteral("firmware.sha256");
+const QString key_id_fileName = QStringLiteral("firmware.key_id");
 
 QString embedded(const QString& name) {
     return QStringLiteral(":resources/") + name;
@@ -45,8 +46,15 @@ QString desired_FW_sha256() {
     return digest;
 }
 
+QString desired_FW_key_id() {
+    // A local static, as desired_FW_sha256().
+    static const QString key_id =
+        QString::fromUtf8(support_misc::read_binary_file(embedded(key_id_fileName)).trimmed());
+    return key_id;
+}
+
 QString desired_FW_identity() {
-    return Device::identity(desired_FW_Info(), desired_FW_sha256());
+    return Device::identity(desired_FW_Info(), desired_FW_sha256(), desired_FW_key_id());
 }
 
 } // namespace DFU

@@ -19,8 +19,14 @@ const Device::FW_Info& desired_FW_Info();
 // use, and kept for the life of the process; any thread may ask.
 QString desired_FW_sha256();
 
-// The carried firmware's identity (Device::identity, with desired_FW_sha256()), for the start-up
-// log.
+// The key id of the minisign key that signed the carried firmware, as minisign prints it (all 16
+// upper-case hexadecimal digits), or Device::development_key_id() for the development firmware
+// (the embedded "firmware.key_id", written by the build's firmware check; empty if that is
+// missing). Read once, as desired_FW_sha256().
+QString desired_FW_key_id();
+
+// The carried firmware's identity (Device::identity, with desired_FW_sha256() and
+// desired_FW_key_id()), for the start-up log.
 QString desired_FW_identity();
 
 } // namespace DFU

@@ -17,12 +17,16 @@ QString cell_text(const History::UpgradeRow& row, int column, const QString& fro
     case 1:
         return row.serial;
     case 2:
-        return row.product;
+        return row.port;
     case 3:
-        return from_to.arg(row.revision_before, row.revision_after);
+        return row.product;
     case 4:
-        return row.outcome;
+        return from_to.arg(row.revision_before, row.revision_after);
     case 5:
+        return row.outcome;
+    case 6:
+        return row.firmware_key_id;
+    case 7:
         return row.cause;
     default:
         return QString();

@@ -15,7 +15,8 @@ class HistoryModel : public QAbstractTableModel {
 public:
     static constexpr int page_size = 200;
 
-    // headers: the columns' titles (time, serial, product, from → to, outcome, cause);
+    // headers: the columns' titles (time, serial, port, product, from → to, outcome, firmware
+    // key, cause);
     // from_to: the "from → to" cell with %1 and %2.
     HistoryModel(QStringList headers, QString from_to, QObject* parent = nullptr);
 

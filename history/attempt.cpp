@@ -21,9 +21,11 @@ UpgradeRow Attempts::begin(bool install, const DFU::DeviceInfo& unit, Phase phas
     r.phase = phase_name(phase);
     r.started_at = QDateTime::currentDateTimeUtc();
     r.serial = unit.serial;
+    r.port = unit.port;
     r.product = unit.OTP_info.product_name();
     r.revision_before = unit.FW_revision;
     r.firmware_sha256 = identity.firmware_sha256;
+    r.firmware_key_id = identity.firmware_key_id;
     r.tool_version = identity.tool_version;
     r.host = identity.host;
     r.user = identity.user;

@@ -19,6 +19,7 @@ namespace History {
 struct Identity {
     QString desired_revision;
     QString firmware_sha256; // of the carried DfuSe file
+    QString firmware_key_id; // of its signer, or "development, unsigned"
     QString tool_version;
     QString host;
     QString user;
@@ -29,7 +30,8 @@ public:
     explicit Attempts(Identity identity);
 
     // Each returns the row to write now, if the moment changed one: an attempt begun, a phase
-    // reached, or an outcome.
+    // reached, or an outcome. Every row of an attempt names the unit's USB port, as the
+    // listing gave it (DFU::DeviceInfo::port).
     // `after_download`: the worker read the install's own unit again after its download.
     std::optional<UpgradeRow> unit_connected(bool after_download);
     UpgradeRow install_started(const DFU::DeviceInfo& unit);

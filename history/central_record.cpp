@@ -9,6 +9,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStringList>
 #include <QVariant>
 
@@ -46,9 +47,20 @@ QVariant server_value(const Column& c, const UpgradeRow& row) {
     return v;
 }
 
-QString insert_statement(size_t row_count) {
+// The bench's columns that a server of `revision` has: those of later revisions are left out.
+std::vector<Column> server_columns(int revision) {
+    static const QStringList since_revision_2 = {QStringLiteral("firmware_key_id"),
+                                                 QStringLiteral("port")};
+    std::vector<Column> known;
+    for (const Column& c : columns())
+        if (revision >= 2 || !since_revision_2.contains(QLatin1String(c.name)))
+            known.push_back(c);
+    return known;
+}
+
+QString insert_statement(size_t row_count, int revision) {
     QStringList names, marks;
-    for (const Column& c : columns()) {
+    for (const Column& c : server_columns(revision)) {
         names << server_name(c);
         marks << QStringLiteral("?");
     }
@@ -61,9 +73,9 @@ QString insert_statement(size_t row_count) {
 }
 
 // Times come back as text in ISO 8601 UTC, as the bench writes them.
-QString select_list() {
+QString select_list(int revision) {
     QStringList names;
-    for (const Column& c : columns())
+    for (const Column& c : server_columns(revision))
         names << (is_time(c) ? QStringLiteral("coalesce(to_char(%1 AT TIME ZONE 'UTC', "
                                               "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), '')")
                                    .arg(server_name(c))
@@ -133,14 +145,23 @@ CentralTrouble CentralRecord::open() {
     QSqlQuery q(db);
     if (!q.exec(QStringLiteral("SET statement_timeout = %1").arg(central_statement_timeout_ms)))
         return failed(q.lastError());
-    // A database without the table is not a central record; its words say so.
-    if (!q.exec(QStringLiteral("SELECT version FROM schema_info"))) {
+    return read_schema(q);
+}
+
+// The server's schema: of the version this program ships to, and of which revision.
+CentralTrouble CentralRecord::read_schema(QSqlQuery& q) {
+    // A database without the table is not a central record; its words say so. All of its
+    // columns: a server of revision 1 has no `revision`.
+    if (!q.exec(QStringLiteral("SELECT * FROM schema_info"))) {
         CentralTrouble trouble = failed(q.lastError());
         if (trouble.kind == Kind::rejected)
             trouble.kind = Kind::unknown_schema;
         return trouble;
     }
-    const int version = q.next() ? q.value(0).toInt() : 0;
+    const bool answered = q.next();
+    const int version = answered ? q.value(QStringLiteral("version")).toInt() : 0;
+    const int revision_at = q.record().indexOf(QStringLiteral("revision"));
+    revision_ = answered && revision_at >= 0 ? q.value(revision_at).toInt() : 1;
     if (version != central_schema_version) {
         close();
         return {Kind::unknown_schema, QStringLiteral("schema version %1").arg(version)};
@@ -153,10 +174,14 @@ CentralTrouble CentralRecord::ship(const std::vector<UpgradeRow>& rows) {
         return {};
     const Watch watch(watchdog_, socket_);
     QSqlQuery q(QSqlDatabase::database(name_, false));
-    if (!q.prepare(insert_statement(rows.size())))
+    // Read again: a server upgraded while the bench is connected gets its new columns at once.
+    if (CentralTrouble trouble = read_schema(q))
+        return trouble;
+    if (!q.prepare(insert_statement(rows.size(), revision_)))
         return failed(q.lastError());
+    const std::vector<Column> shipped = server_columns(revision_);
     for (const UpgradeRow& row : rows)
-        for (const Column& c : columns())
+        for (const Column& c : shipped)
             q.addBindValue(server_value(c, row));
     // One statement is one transaction: every row lands, or none.
     if (!q.exec())
@@ -196,7 +221,7 @@ RowPage CentralRecord::page(const RowQuery& query, CentralTrouble* trouble) {
     QSqlQuery q(QSqlDatabase::database(name_, false));
     q.prepare(QStringLiteral("SELECT %1, count(*) OVER () FROM upgrades%2 "
                              "ORDER BY happened_at DESC, id DESC LIMIT ? OFFSET ?")
-                  .arg(select_list(), where));
+                  .arg(select_list(revision_), where));
     q.addBindValue(query.serial_filter.isNull() ? QStringLiteral("") : query.serial_filter);
     q.addBindValue(query.count);
     q.addBindValue(query.offset);
@@ -204,11 +229,12 @@ RowPage CentralRecord::page(const RowQuery& query, CentralTrouble* trouble) {
         *trouble = failed(q.lastError());
         return page;
     }
-    const int total_at = int(columns().size());
+    const std::vector<Column> read = server_columns(revision_);
+    const int total_at = int(read.size());
     while (q.next()) {
         UpgradeRow row;
         for (int i = 0; i < total_at; ++i)
-            columns()[size_t(i)].set(row, q.value(i));
+            read[size_t(i)].set(row, q.value(i));
         page.total = q.value(total_at).toInt();
         page.rows.push_back(row);
     }

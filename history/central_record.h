@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QMetaType>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QString>
 
 #include <optional>
@@ -18,7 +19,10 @@
 
 namespace History {
 
-// The version of the server's schema (schema_info) this program ships to.
+// The version of the server's schema (schema_info) this program ships to. Within it, the
+// revision (schema_info.revision; a server without the column is of revision 1) counts columns
+// added that older benches may leave out: 2 added `firmware_key_id` and `port`. A server of an
+// older revision gets only the columns it has, as the benches of its time ship them.
 constexpr int central_schema_version = 1;
 // A statement that takes longer is ended by the server, and its trouble taken like any other.
 constexpr int central_statement_timeout_ms = 5000;
@@ -70,12 +74,14 @@ public:
 
 private:
     CentralTrouble failed(const QSqlError& error);
+    CentralTrouble read_schema(QSqlQuery& q);
 
     const QString connection_;
     const QString name_;
     StatementWatchdog* const watchdog_;
     int socket_ = -1; // the connection's socket, duplicated for the watchdog (central_socket.h)
     bool open_ = false;
+    int revision_ = 1; // of the server's schema, read when it was opened
 };
 
 } // namespace History

@@ -47,8 +47,8 @@ Column id() {
 
 } // namespace
 
-// `uuid` and `phase` came with the second version of the record and stand last, where adding
-// them to an older record puts them.
+// `uuid` and `phase` came with the second version of the record, `firmware_key_id` and `port`
+// with the third; they stand last, where adding them to an older record puts them.
 const std::vector<Column>& columns() {
     static const std::vector<Column> all = {
         id(),
@@ -68,6 +68,8 @@ const std::vector<Column>& columns() {
         text<&UpgradeRow::user>("user"),
         text<&UpgradeRow::uuid>("uuid"),
         text<&UpgradeRow::phase>("phase"),
+        text<&UpgradeRow::firmware_key_id>("firmware_key_id"),
+        text<&UpgradeRow::port>("port"),
     };
     return all;
 }
@@ -78,6 +80,19 @@ QString column_list(const QStringList& except) {
         if (!except.contains(QLatin1String(c.name)))
             names << QLatin1String(c.name);
     return names.join(QLatin1Char(','));
+}
+
+QString column_list_of_present(const QStringList& present) {
+    QStringList items;
+    for (const Column& c : columns()) {
+        const QLatin1String name(c.name);
+        if (present.contains(name))
+            items << name;
+        else
+            items << QStringLiteral("%1 AS %2")
+                         .arg(QLatin1String(c.get(UpgradeRow()).isNull() ? "NULL" : "''"), name);
+    }
+    return items.join(QLatin1Char(','));
 }
 
 QStringList column_names() {

@@ -24,4 +24,8 @@ const std::vector<Column>& columns();
 // "a,b,c" of every column but those named in `except`.
 QString column_list(const QStringList& except = {});
 
+// Every column for a SELECT from a table that has only the columns `present` (a record of an
+// older version, read as it is): a missing one as its empty value, "'' AS port".
+QString column_list_of_present(const QStringList& present);
+
 } // namespace History

@@ -1,5 +1,5 @@
-// The record's schema: made new from the column list, or migrated from the first version, in
-// one transaction with every row kept.
+// The record's schema: made new from the column list, or migrated from an older version, in one
+// transaction with every row kept.
 
 #include "history/columns.h"
 #include "history/sql.h"
@@ -48,6 +48,26 @@ QStringList migration_from_first_version() {
     return steps + indexes();
 }
 
+// The signer and the port of rows written before rows had them are not known: empty.
+QStringList migration_from_second_version() {
+    return {
+        QStringLiteral("ALTER TABLE upgrades ADD COLUMN firmware_key_id TEXT NOT NULL DEFAULT ''"),
+        QStringLiteral("ALTER TABLE upgrades ADD COLUMN port TEXT NOT NULL DEFAULT ''"),
+    };
+}
+
+// From `version` to this one, each version's steps in turn.
+QStringList steps_from(int version) {
+    if (version == 0)
+        return QStringList{create_table()} + indexes();
+    QStringList steps;
+    if (version < 2)
+        steps += migration_from_first_version();
+    if (version < 3)
+        steps += migration_from_second_version();
+    return steps;
+}
+
 Trouble run_all(QSqlQuery& q, const QStringList& steps) {
     for (const QString& step : steps)
         if (Trouble t = run(q, step))
@@ -64,9 +84,7 @@ Trouble bring_up_to_date(QSqlQuery& q) {
     q.finish();
     if (version == schema_version)
         return {};
-    const QStringList steps =
-        version == 0 ? QStringList{create_table()} + indexes() : migration_from_first_version();
-    if (Trouble t = run_all(q, steps))
+    if (Trouble t = run_all(q, steps_from(version)))
         return t;
     return run(q, QStringLiteral("PRAGMA user_version = %1").arg(schema_version));
 }

@@ -22,9 +22,10 @@ namespace History {
 QString default_path(bool simulator);
 
 // The schema's version, kept in PRAGMA user_version: 2 added `uuid`, `phase` and the
-// `in_progress` and `interrupted` outcomes. A record of version 1 is migrated; one of a newer
-// version (or a negative one) is never written into and never moved aside.
-constexpr int schema_version = 2;
+// `in_progress` and `interrupted` outcomes; 3 added `firmware_key_id` and `port`. A record of
+// version 1 or 2 is migrated; one of a newer version (or a negative one) is never written into
+// and never moved aside.
+constexpr int schema_version = 3;
 
 // What kept the record from an operation.
 struct Trouble {

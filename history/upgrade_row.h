@@ -46,6 +46,9 @@ struct UpgradeRow {
     QString revision_before; // what the unit's information block said, or empty
     QString revision_after;  // the carried revision when it matched, else empty
     QString firmware_sha256; // of the carried DfuSe file
+    QString firmware_key_id; // its signer's minisign key id (16 upper-case hexadecimal digits),
+                             // or "development, unsigned"; empty in rows of older records
+    QString port;            // the unit's USB port path as dfu-util lists it ("1-1.3"), or empty
     QString outcome;         // an outcome_name(); read back as stored
     QString phase;           // a phase_name(), the last one the attempt reached
     QString cause;           // dfu-util's own words, where there are any

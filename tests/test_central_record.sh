@@ -2,18 +2,24 @@
 # The central record's schema (packaging/postgresql/central-record.sql) on a real PostgreSQL 15:
 # a throwaway cluster in a temporary directory, reached only through a Unix socket in that
 # directory, stopped and removed at the end whatever happens. Checks by behaviour what a bench's
-# role may and may not do, the views, the schema's version, and a second application.
+# role may and may not do, the views, the schema's version and revision, and a second
+# application; then the upgrade of a server made by the previous schema (revision 1, kept in
+# tests/ as it was), with the rows of benches of both revisions before and after it, run twice.
 #
-# Usage: test_central_record.sh [central-record.sql]
+# Usage: test_central_record.sh [central-record.sql]   (its upgrade script lies beside it)
 set -euo pipefail
 schema=${1:-"$(cd "$(dirname "$0")/.." && pwd)/packaging/postgresql/central-record.sql"}
+upgrade="$(dirname "$schema")/central-record-upgrade-2.sql"
+previous="$(cd "$(dirname "$0")" && pwd)/central-record-revision-1.sql"
 pg_bin=/usr/lib/postgresql/15/bin
 
 for tool in "$pg_bin/initdb" "$pg_bin/pg_ctl" "$pg_bin/postgres"; do
     [ -x "$tool" ] || { echo "FAIL: $tool is missing: install postgresql-15 (tools/install_deps.sh)"; exit 1; }
 done
 command -v psql >/dev/null || { echo "FAIL: psql is missing: install postgresql-client-15"; exit 1; }
-[ -r "$schema" ] || { echo "FAIL: cannot read $schema"; exit 1; }
+for file in "$schema" "$upgrade" "$previous"; do
+    [ -r "$file" ] || { echo "FAIL: cannot read $file"; exit 1; }
+done
 
 # --- the throwaway server ---------------------------------------------------------------------
 # initdb refuses to run as root: the cluster then belongs to `nobody`. Its commands run from the
@@ -63,8 +69,8 @@ sql() {
     tr '\n' '/' <<<"$out" | sed 's|/$||'
     return $status
 }
-# apply DATABASE [ROLE]: the schema file applied as the administrator does it.
-apply() { psql -X -q -v ON_ERROR_STOP=1 -h "$work" -p "$port" -U "${2:-admin}" -d "$1" -f "$schema" 2>&1; }
+# apply DATABASE [ROLE [FILE]]: the schema file (or FILE) applied as the administrator does it.
+apply() { psql -X -q -v ON_ERROR_STOP=1 -h "$work" -p "$port" -U "${2:-admin}" -d "$1" -f "${3:-$schema}" 2>&1; }
 
 passed=0
 failed=0
@@ -96,7 +102,8 @@ refused() {
 }
 
 # row N SERIAL OUTCOME STARTED ENDED [COLUMN VALUE]...: a bench's INSERT of one finished row, as
-# the program ships it (ENDED empty: an interrupted attempt, NULL on the server).
+# a bench of revision 1 ships it (ENDED empty: an interrupted attempt, NULL on the server); a
+# bench of revision 2 adds firmware_key_id and port.
 uuid() { printf '00000000-0000-4000-8000-%012d' "$1"; }
 row() {
     local after='' ended=NULL
@@ -127,7 +134,8 @@ fi
 must "making the roles" admin fleet "CREATE ROLE bench_1 LOGIN IN ROLE orvanta_bench;
     CREATE ROLE bench_3 LOGIN IN ROLE orvanta_bench; CREATE ROLE stranger LOGIN"
 
-expect "a bench reads the schema's version" 1 bench_3 fleet "SELECT version FROM schema_info"
+expect "a bench reads the schema's version and revision" "1|2" bench_3 fleet \
+    "SELECT version, revision FROM schema_info"
 
 # --- a bench appends under its own name, each row once ---------------------------------------
 expect "a bench inserts a row, under its own name, received now" "bench_3|upgraded|t" bench_3 fleet \
@@ -183,6 +191,23 @@ expect "outcomes per day and bench" \
 expect "days are the reader's" "2026-12-03" bench_3 fleet \
     "SET TimeZone = 'Europe/Berlin'; SELECT day FROM outcomes_per_day WHERE outcome = 'already_current'"
 
+# --- revision 2: who signed the firmware, and the unit's port ------------------------------
+# Port 1-1.3 of bench_1's fixture fails twice on one day; its neighbour upgrades.
+key="'36C87D036941B00D'"
+must "bench_1's rows with ports" bench_1 fleet "
+    $(row 20 S20 upgraded 2026-12-03T08:00:00.000Z 2026-12-03T08:01:00.000Z firmware_key_id "$key" port "'1-1.2'");
+    $(row 21 S21 download_failed 2026-12-03T08:00:00.000Z 2026-12-03T08:01:00.000Z firmware_key_id "$key" port "'1-1.3'");
+    $(row 22 S22 unit_lost 2026-12-03T09:00:00.000Z 2026-12-03T09:01:00.000Z firmware_key_id "$key" port "'1-1.3'")"
+expect "a bench of revision 2 ships the signer's key id and the port" "36C87D036941B00D|1-1.3" bench_3 fleet \
+    "SELECT firmware_key_id, port FROM upgrades WHERE uuid = '$(uuid 21)'"
+expect "a row of a bench of revision 1 has neither" "|" bench_3 fleet \
+    "SELECT firmware_key_id, port FROM upgrades WHERE uuid = '$(uuid 1)'"
+expect "outcomes per port: the bad socket shows" \
+    "1-1.2|upgraded|1/1-1.3|download_failed|1/1-1.3|unit_lost|1" bench_3 fleet \
+    "SELECT port, outcome, count FROM outcomes_per_port WHERE day = '2026-12-03' AND bench = 'bench_1' ORDER BY 1, 2"
+expect "outcomes per day are as they were" "2026-12-03|bench_1|download_failed|1" bench_3 fleet \
+    "SELECT * FROM outcomes_per_day WHERE day = '2026-12-03' AND outcome = 'download_failed'"
+
 # --- applied again: to another database of the same server, and over a taken one ------------------
 # This time by the database's owner, no superuser.
 if out=$(sql admin postgres "CREATE ROLE keeper LOGIN CREATEROLE" &&
@@ -201,5 +226,44 @@ if out=$(sql admin postgres "CREATE DATABASE taken" && sql admin taken "CREATE T
 else
     expect "a failed application leaves nothing made" "" admin taken "SELECT to_regclass('schema_info')"
 fi
+
+# --- a server of revision 1 upgraded while its benches ship ---------------------------------
+must "a server of revision 1" admin postgres "CREATE DATABASE old"
+out=$(apply old admin "$previous") || { fail "the previous schema does not apply: $out"; finish; }
+must "rows of benches of revision 1" bench_1 old "$(row 1 S1 upgraded 2026-12-01T09:58:30.000Z 2026-12-01T10:00:00.120Z);
+    $(row 2 S2 download_failed 2026-12-01T11:00:00.000Z 2026-12-01T11:01:00.000Z)"
+refused "a server of revision 1 has no revision" "column \"revision\" does not exist" bench_1 old \
+    "SELECT revision FROM schema_info"
+if out=$(apply old admin "$upgrade"); then pass "the upgrade applies"; else fail "the upgrade does not apply: $out"; finish; fi
+grep -q "at revision 2" <<<"$out" && pass "the upgrade says what it did" || fail "the upgrade said: $out"
+expect "the upgraded server is of version 1, revision 2" "1|2" bench_1 old "SELECT version, revision FROM schema_info"
+expect "every row is kept, of unknown signer and port" "S1|upgraded||/S2|download_failed||" admin old \
+    "SELECT serial, outcome, firmware_key_id, port FROM upgrades ORDER BY bench_id"
+expect "a bench of revision 1 ships to it as before, each row once" "3|1|" bench_1 old \
+    "$(row 3 S3 upgraded 2026-12-02T10:00:00.000Z 2026-12-02T10:01:00.000Z) ON CONFLICT (uuid) DO NOTHING;
+     $(row 3 S3 upgraded 2026-12-02T10:00:00.000Z 2026-12-02T10:01:00.000Z) ON CONFLICT (uuid) DO NOTHING;
+     SELECT count(*), count(*) FILTER (WHERE serial = 'S3'), min(port) FILTER (WHERE serial = 'S3') FROM upgrades"
+expect "a bench of revision 2 ships its signer and port to it" "1-1.4" bench_3 old \
+    "$(row 4 S4 upgraded 2026-12-02T11:00:00.000Z 2026-12-02T11:01:00.000Z firmware_key_id "$key" port "'1-1.4'");
+     SELECT port FROM upgrades WHERE serial = 'S4'"
+expect "the view per port reads the upgraded server" "bench_1||download_failed|1" bench_3 old \
+    "SELECT bench, port, outcome, count FROM outcomes_per_port WHERE outcome = 'download_failed'"
+refused "on the upgraded server a bench still inserts only under its own name" \
+    "violates row-level security policy" bench_3 old \
+    "$(row 5 S5 upgraded 2026-12-02T12:00:00.000Z 2026-12-02T12:01:00.000Z bench "'bench_1'" port "'1-1.1'")"
+refused "on the upgraded server a bench still cannot UPDATE" "permission denied for table upgrades" \
+    bench_3 old "UPDATE upgrades SET port = 'x'"
+if out=$(apply old admin "$upgrade"); then pass "the upgrade runs again"; else fail "a second upgrade fails: $out"; fi
+grep -q "nothing to do" <<<"$out" && pass "a second upgrade does nothing" || fail "the second upgrade said: $out"
+expect "after it, the same rows" "4|1|2" admin old "SELECT count(*), min(version), min(revision) FROM upgrades, schema_info"
+# The upgraded server is what the schema makes new: the same tables, columns, views and rights
+# (pg_dump's \restrict lines carry a key of their own each time).
+dump() { pg_dump -s -O -h "$work" -p "$port" -U admin -d "$1" 2>&1 | grep -v -e '^--' -e '^\\restrict ' -e '^\\unrestrict ' | sed '/^$/d'; }
+must "a new server to compare with" admin postgres "CREATE DATABASE fresh"
+out=$(apply fresh) || fail "the schema does not apply to fresh: $out"
+if differences=$(diff <(dump fresh) <(dump old)); then pass "the upgraded server's schema is a new server's"
+else fail "the upgraded server's schema differs from a new one's: $differences"; fi
+refused "the upgrade refuses a database that is no central record" "relation \"schema_info\" does not exist" \
+    admin taken "$(cat "$upgrade")"
 
 finish

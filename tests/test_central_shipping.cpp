@@ -2,8 +2,9 @@
 // which admits benches over TLS only: every finished row arrives once whatever kills the
 // program, a server away and back gets the rows without a restart, a backend that stops
 // answering is given up for a new connection, a bench learns what another did, TLS is verified
-// as administrators set it up, and each trouble of the server is told in the bench's state,
-// with no password anywhere.
+// as administrators set it up, each trouble of the server is told in the bench's state, with no
+// password anywhere, and benches and servers of the schema's two revisions ship to each other,
+// each row once.
 
 #include "app/history_controller.h"
 #include "fake_dfu_util.h"
@@ -87,6 +88,94 @@ void fill(const QString& path, int rows, const QString& serial) {
 int server_rows(const QString& serial) {
     return admin_value(QStringLiteral("SELECT count(DISTINCT uuid) * 1000000 + count(*) FROM upgrades "
                                       "WHERE serial = '%1'").arg(serial)).toInt();
+}
+
+// --- the schema's revisions: a server of revision 1 beside `central`, of revision 2 -----------
+const QString previous_schema =
+    QStringLiteral(ORVANTA_SOURCE_DIR "/tests/central-record-revision-1.sql");
+const QString upgrade_script =
+    QStringLiteral(ORVANTA_SOURCE_DIR "/packaging/postgresql/central-record-upgrade-2.sql");
+
+QString in_database(QString connection, const QString& database) {
+    return connection.replace(QStringLiteral("dbname=central"),
+                              QStringLiteral("dbname=") + database);
+}
+
+// The administrator applies a schema file to a database, as the README says.
+bool apply(const QString& database, const QString& file) {
+    QProcess psql;
+    psql.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    psql.start(QStringLiteral("psql"),
+               {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-d",
+                in_database(env("ORVANTA_PG_ADMIN"), database), "-f", file});
+    return psql.waitForFinished(generous_ms) && psql.exitStatus() == QProcess::NormalExit &&
+           psql.exitCode() == 0;
+}
+
+// A new database with the schema as benches of revision 1 knew it.
+bool server_of_revision_1(const QString& database) {
+    admin_value(QStringLiteral("CREATE DATABASE %1").arg(database));
+    return apply(database, previous_schema);
+}
+
+// A statement on another database of the server, as its administrator or a bench: the first
+// value of its answer (true for a statement that answers no rows), or nothing on an error.
+QVariant value_in(const QString& connection, const QString& statement,
+                  const QVariantList& values = {}) {
+    const QString name = QStringLiteral("other database");
+    QVariant value;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setConnectOptions(connection);
+        QSqlQuery q(db);
+        bool ok = db.open() && q.prepare(statement);
+        for (const QVariant& v : values)
+            q.addBindValue(v);
+        ok = ok && q.exec();
+        if (!ok)
+            qWarning() << statement << db.lastError().text() << q.lastError().text();
+        else
+            value = q.next() ? q.value(0) : QVariant(true);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return value;
+}
+
+// How many rows of `serial` a database holds (uuids, rows), its ports and its signers' key ids.
+QString rows_in(const QString& database, const QString& serial, bool with_new_columns) {
+    return value_in(
+               in_database(env("ORVANTA_PG_ADMIN"), database),
+               QStringLiteral("SELECT count(DISTINCT uuid) || ' ' || count(*) %1 FROM upgrades "
+                              "WHERE serial = ?")
+                   .arg(with_new_columns ? "|| ' ' || string_agg(DISTINCT port, ',') || ' ' || "
+                                           "string_agg(DISTINCT firmware_key_id, ',')"
+                                         : ""),
+               {serial})
+        .toString();
+}
+
+// The INSERT of a bench of revision 1, exactly as it sends it, for each of `rows`.
+bool ship_as_a_bench_of_revision_1(const QString& connection,
+                                   const std::vector<History::UpgradeRow>& rows) {
+    const QString insert = QStringLiteral(
+        "INSERT INTO upgrades (bench_id,started_at,ended_at,serial,product,revision_before,"
+        "revision_after,firmware_sha256,outcome,cause,download_ms,readback_ms,tool_version,host,"
+        "\"user\",uuid,phase) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT (uuid) DO "
+        "NOTHING");
+    for (const History::UpgradeRow& r : rows) {
+        // Texts as the bench binds them: an empty one is '', never NULL.
+        const auto text = [](const QString& t) { return QVariant(t.isNull() ? QString("") : t); };
+        QVariantList values;
+        values << r.id << History::iso_utc(r.started_at) << History::iso_utc(r.ended_at)
+               << text(r.serial) << text(r.product) << text(r.revision_before)
+               << text(r.revision_after) << text(r.firmware_sha256) << text(r.outcome)
+               << text(r.cause) << 5400 << 2100 << QStringLiteral("1.0.0") << text(r.host)
+               << text(r.user) << text(r.uuid) << text(r.phase);
+        if (!value_in(connection, insert, values).isValid())
+            return false;
+    }
+    return true;
 }
 
 // A bench in the test: its recorder and shipper, and what they said (the last state, and all).
@@ -346,6 +435,55 @@ private slots:
             QCOMPARE(bench->fleet->revision_after, QStringLiteral("B8"));
             QCOMPARE(bench->fleet->elsewhere, bench == &b);
         }
+    }
+
+    // A bench of revision 1 asks for the version it knows and ships with its own INSERT, to a
+    // server made new and to one upgraded from revision 1: each row lands once, of unknown
+    // signer and port.
+    void a_bench_of_revision_1_ships_to_a_server_of_revision_2_data() {
+        QTest::addColumn<QString>("database");
+        QTest::newRow("made new") << "central";
+        QTest::newRow("upgraded from revision 1") << "upgraded";
+    }
+    void a_bench_of_revision_1_ships_to_a_server_of_revision_2() {
+        QFETCH(QString, database);
+        if (database != QLatin1String("central")) {
+            QVERIFY(server_of_revision_1(database));
+            QVERIFY(apply(database, upgrade_script));
+        }
+        const QString bench = in_database(env("ORVANTA_PG_BENCH_A"), database);
+        QCOMPARE(value_in(bench, "SELECT version FROM schema_info").toInt(), 1);
+        const QString serial = QStringLiteral("OLD-BENCH-") + database.toUpper();
+        const std::vector<History::UpgradeRow> rows{finished_row(1, serial, "upgraded"),
+                                                    finished_row(2, serial, "differs")};
+        for (int twice = 0; twice < 2; ++twice) // a kill before the mark: shipped again
+            QVERIFY(ship_as_a_bench_of_revision_1(bench, rows));
+        QCOMPARE(rows_in(database, serial, true), QString("2 2  ")); // empty port and key id
+    }
+
+    // A bench of revision 2 ships to a server of revision 1 what a bench of that revision
+    // ships, each row once; upgraded under it, the server gets the port and the signer of the
+    // next rows at once.
+    void a_bench_of_revision_2_ships_to_a_server_of_revision_1() {
+        QVERIFY(server_of_revision_1("revision1"));
+        QTemporaryDir dir;
+        Bench bench(dir.filePath("history.sqlite"),
+                    in_database(env("ORVANTA_PG_BENCH_A"), "revision1"));
+        History::UpgradeRow row = finished_row(1, "NEW-BENCH", "upgraded");
+        row.port = QStringLiteral("1-1.3");
+        row.firmware_key_id = QStringLiteral("36C87D036941B00D");
+        bench.put(row);
+        QTRY_COMPARE_WITH_TIMEOUT(rows_in("revision1", "NEW-BENCH", false), QString("1 1"),
+                                  generous_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(bench.state.kind == Kind::up_to_date, generous_ms);
+        QVERIFY(apply("revision1", upgrade_script));
+        row = finished_row(2, "NEW-BENCH", "download_failed");
+        row.port = QStringLiteral("1-1.4");
+        row.firmware_key_id = QStringLiteral("36C87D036941B00D");
+        bench.put(row);
+        QTRY_COMPARE_WITH_TIMEOUT(rows_in("revision1", "NEW-BENCH", true),
+                                  QString("2 2 ,1-1.4 ,36C87D036941B00D"), generous_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(bench.state.kind == Kind::up_to_date, generous_ms);
     }
 
     // Bench B's window, with an empty record: the unit that bench A upgraded is told as upgraded

@@ -1,6 +1,8 @@
 // The check of the firmware a build carries: each kind of bad release is refused with its own
-// line naming the file, and a good release is carried as given. The files are made with the
-// product's own writers.
+// line naming the file, each kind of missing or bad signature too, and a good release signed by
+// a trusted key is carried as given, with its signer's key id. The firmware files are made with
+// the product's own writers; the test's throwaway keys and minisign files with libsodium, as
+// minisign makes them (tests/test_firmware_build.sh uses minisign itself).
 
 #include "device/bytes.h"
 #include "device/memory_map.h"
@@ -8,9 +10,13 @@
 #include "device/vector_table.h"
 #include "dfu/dfuse_file.h"
 #include "tools/firmware_check.h"
+#include "tools/minisign.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QtTest>
+
+#include <sodium.h>
 
 namespace {
 
@@ -81,9 +87,87 @@ QString sha256(const QByteArray& bytes) {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
+// --- minisign's files, made as minisign makes them (the layout: tools/minisign.h) ------------
+namespace layout = minisign::layout;
+
+struct KeyPair {
+    QByteArray id;
+    QByteArray public_key;
+    QByteArray secret_key;
+};
+
+// A throwaway key pair, the same for the same number.
+KeyPair key_pair(char number) {
+    KeyPair pair{QByteArray(layout::key_id_size, number), QByteArray(layout::key_size, '\0'),
+                 QByteArray(crypto_sign_SECRETKEYBYTES, '\0')};
+    const QByteArray seed(crypto_sign_SEEDBYTES, number);
+    crypto_sign_seed_keypair(reinterpret_cast<unsigned char*>(pair.public_key.data()),
+                             reinterpret_cast<unsigned char*>(pair.secret_key.data()),
+                             reinterpret_cast<const unsigned char*>(seed.constData()));
+    return pair;
+}
+
+QByteArray ed25519(const QByteArray& message, const KeyPair& key) {
+    QByteArray signature(layout::signature_size, '\0');
+    crypto_sign_detached(reinterpret_cast<unsigned char*>(signature.data()), nullptr,
+                         reinterpret_cast<const unsigned char*>(message.constData()),
+                         static_cast<unsigned long long>(message.size()),
+                         reinterpret_cast<const unsigned char*>(key.secret_key.constData()));
+    return signature;
+}
+
+QByteArray blake2b_512(const QByteArray& file) {
+    QByteArray hash(crypto_generichash_BYTES_MAX, '\0');
+    crypto_generichash(reinterpret_cast<unsigned char*>(hash.data()), size_t(hash.size()),
+                       reinterpret_cast<const unsigned char*>(file.constData()),
+                       size_t(file.size()), nullptr, 0);
+    return hash;
+}
+
+QByteArray public_key_file(const KeyPair& key) {
+    return minisign::untrusted_prefix + QByteArray("minisign public key ") +
+           minisign::key_id_text(key.id).toLatin1() + "\n" +
+           (minisign::key_algorithm + key.id + key.public_key).toBase64() + "\n";
+}
+
+// As `minisign -S -t <comment>` signs `file`; the legacy form (-l) signs the file itself.
+QByteArray signature_file(const KeyPair& key, const QByteArray& file,
+                          const QByteArray& comment = "product=LUMO7 revision=B9",
+                          bool legacy = false) {
+    const QByteArray signature = ed25519(legacy ? file : blake2b_512(file), key);
+    const QByteArray algorithm = legacy ? minisign::legacy_algorithm : minisign::hashed_algorithm;
+    return minisign::untrusted_prefix + QByteArray("signature from minisign secret key\n") +
+           (algorithm + key.id + signature).toBase64() + "\n" + minisign::trusted_prefix + comment +
+           "\n" + ed25519(signature + comment, key).toBase64() + "\n";
+}
+
+const KeyPair release_key = key_pair('A');
+const KeyPair standby_key = key_pair('B');
+const KeyPair stranger_key = key_pair('S');
+const QString signature_name = QStringLiteral("release.minisig");
+
+std::vector<Supplied> trusted_keys() {
+    return {{QStringLiteral("release.pub"), public_key_file(release_key)},
+            {QStringLiteral("standby.pub"), public_key_file(standby_key)}};
+}
+
+// A release as the firmware team hands it over: its signature of the DfuSe file if there is
+// one, else of the raw image, by its release key.
+firmware_check::Release signed_release(const Supplied& dfu, const Supplied& bin,
+                                       const QString& pinned = {}) {
+    const QByteArray& signed_bytes = dfu.given() ? dfu.bytes : bin.bytes;
+    return {dfu,
+            bin,
+            pinned,
+            {signature_name, signature_file(release_key, signed_bytes)},
+            trusted_keys(),
+            false};
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(firmware_check::Supplied)
+Q_DECLARE_METATYPE(firmware_check::Release)
 
 class TestCheckFirmware : public QObject {
     Q_OBJECT
@@ -188,7 +272,8 @@ private slots:
         QFETCH(Supplied, bin);
         QFETCH(QString, pinned);
         QFETCH(QString, refusal);
-        const firmware_check::Outcome outcome = firmware_check::check(dfu, bin, pinned);
+        const firmware_check::Outcome outcome =
+            firmware_check::check(signed_release(dfu, bin, pinned));
         QCOMPARE(outcome.refusal, refusal);
         QCOMPARE(outcome.carried.has_value(), refusal.isEmpty());
         if (!outcome.carried)
@@ -201,6 +286,151 @@ private slots:
         QCOMPARE(outcome.carried->sha256, sha256(outcome.carried->dfu));
         QCOMPARE(outcome.carried->info.revision, QString("B9"));
         QCOMPARE(outcome.carried->info.product.type, Device::VELK);
+        QCOMPARE(outcome.carried->key_id, minisign::key_id_text(release_key.id));
+    }
+
+    // Only a release signed by a trusted key, of these very bytes, with its trusted comment as
+    // signed and naming the image's own product and revision, is carried; the development
+    // firmware alone may be unsigned.
+    void refuses_each_unsigned_or_badly_signed_release_data() {
+        QTest::addColumn<firmware_check::Release>("release");
+        QTest::addColumn<QString>("refusal"); // empty: carried
+        QTest::addColumn<QString>("key_id");  // of the carried firmware
+        const QByteArray dfu = DfuSe::make_flash_file(image());
+        const Supplied good_dfu{dfu_name, dfu};
+        const QString release_id = minisign::key_id_text(release_key.id);
+        const QString standby_id = minisign::key_id_text(standby_key.id);
+        const QString stranger_id = minisign::key_id_text(stranger_key.id);
+        const auto signed_by = [&](const KeyPair& key, const QByteArray& file,
+                                   const QByteArray& comment = "product=LUMO7 revision=B9") {
+            firmware_check::Release r = signed_release(good_dfu, {});
+            r.signature.bytes = signature_file(key, file, comment);
+            return r;
+        };
+        const auto refused_signature = signature_name + ": ";
+
+        QTest::newRow("signed by the release key")
+            << signed_by(release_key, dfu) << QString() << release_id;
+        QTest::newRow("signed by the standby key, the release key still trusted")
+            << signed_by(standby_key, dfu) << QString() << standby_id;
+        QTest::newRow("raw image alone, its signature")
+            << signed_release({}, {bin_name, image()}) << QString() << release_id;
+        QTest::newRow("minisign's comment words around the claims")
+            << signed_by(release_key, dfu,
+                         "timestamp:1800000000\tproduct=LUMO7 revision=B9\tfile:x")
+            << QString() << release_id;
+        firmware_check::Release development{good_dfu, {}, {}, {}, {}, true};
+        QTest::newRow("the development firmware, unsigned")
+            << development << QString() << Device::development_key_id();
+        firmware_check::Release unsigned_release = development;
+        unsigned_release.development = false;
+        QTest::newRow("no signature")
+            << unsigned_release
+            << dfu_name +
+                   ": is not signed: name its minisign signature (.minisig) as "
+                   "ORVANTA_FIRMWARE_SIGNATURE; only the development firmware may be unsigned"
+            << QString();
+        QTest::newRow("a key not trusted")
+            << signed_by(stranger_key, dfu)
+            << refused_signature + "signed by key " + stranger_id +
+                   ", which is not among the trusted keys (" + release_id + ", " + standby_id + ")"
+            << QString();
+        firmware_check::Release changed = signed_by(release_key, dfu);
+        changed.dfu.bytes = changed_at(dfu, 4000);
+        QTest::newRow("the file changed by one byte after signing")
+            << changed
+            << dfu_name + ": does not match its signature " + signature_name + " by key " +
+                   release_id + ": it was changed after signing, or the signature is another file's"
+            << QString();
+        firmware_check::Release edited = signed_by(release_key, dfu);
+        edited.signature.bytes.replace("revision=B9", "revision=B8");
+        QTest::newRow("the trusted comment edited")
+            << edited
+            << refused_signature +
+                   "its trusted comment was changed after signing (the global "
+                   "signature by key " +
+                   release_id + " does not match it)"
+            << QString();
+        QTest::newRow("the trusted comment names another revision")
+            << signed_by(release_key, dfu, "product=LUMO7 revision=B8")
+            << refused_signature + "its trusted comment names revision B8, but the image's "
+                                   "information block names B9"
+            << QString();
+        QTest::newRow("the trusted comment names another product")
+            << signed_by(release_key, dfu, "product=LUMO8 revision=B9")
+            << refused_signature + "its trusted comment names product LUMO8, but the image's "
+                                   "information block names LUMO7"
+            << QString();
+        QTest::newRow("the trusted comment names neither product nor revision")
+            << signed_by(release_key, dfu, "timestamp:1800000000\tfile:release.dfu")
+            << refused_signature + "its trusted comment names no product (sign with -t "
+                                   "\"product=LUMO7 revision=B9\")"
+            << QString();
+        firmware_check::Release legacy = signed_by(release_key, dfu);
+        legacy.signature.bytes =
+            signature_file(release_key, dfu, "product=LUMO7 revision=B9", true);
+        QTest::newRow("minisign's legacy form")
+            << legacy
+            << refused_signature + "a legacy signature of the file itself (minisign -l): sign the "
+                                   "release again without -l"
+            << QString();
+        firmware_check::Release cut = signed_by(release_key, dfu);
+        cut.signature.bytes.truncate(cut.signature.bytes.lastIndexOf("trusted comment"));
+        QTest::newRow("a signature cut short")
+            << cut
+            << refused_signature + "not a minisign signature: it has 2 lines, not the 4 of a "
+                                   "minisign signature"
+            << QString();
+        firmware_check::Release garbled = signed_by(release_key, dfu);
+        garbled.signature.bytes.replace(60, 3, "***");
+        QTest::newRow("a signature line that is no base64")
+            << garbled
+            << refused_signature + "not a minisign signature: its signature line is not the "
+                                   "base64 of 74 bytes"
+            << QString();
+        firmware_check::Release bad_key = signed_by(release_key, dfu);
+        bad_key.trusted_keys.push_back({"notes.txt", "held by the firmware team\n"});
+        QTest::newRow("a trusted key file that is no key")
+            << bad_key
+            << QString("notes.txt: not a minisign public key: it has 1 lines, not the 2 of a "
+                       "minisign public key")
+            << QString();
+    }
+    void refuses_each_unsigned_or_badly_signed_release() {
+        QFETCH(firmware_check::Release, release);
+        QFETCH(QString, refusal);
+        QFETCH(QString, key_id);
+        const firmware_check::Outcome outcome = firmware_check::check(release);
+        QCOMPARE(outcome.refusal, refusal);
+        QCOMPARE(outcome.carried.has_value(), refusal.isEmpty());
+        if (outcome.carried)
+            QCOMPARE(outcome.carried->key_id, key_id);
+    }
+
+    // The keys the tree trusts: at least two, so that one can be retired without a gap, each a
+    // minisign public key whose comment names its key id as minisign printed it (without
+    // leading zeros), and who holds its secret key.
+    void the_tree_trusts_two_keys_at_least_each_with_its_holder() {
+        const QDir dir(QStringLiteral(ORVANTA_SOURCE_DIR "/packaging/firmware-keys"));
+        const QStringList files = dir.entryList({"*.pub"}, QDir::Files);
+        QVERIFY2(files.size() >= 2, qPrintable(files.join(' ')));
+        QSet<QString> ids;
+        for (const QString& name : files) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QString fault;
+            const std::optional<minisign::PublicKey> key =
+                minisign::read_public_key(file.readAll(), &fault);
+            QVERIFY2(key, qPrintable(name + ": " + fault));
+            const QString id = minisign::key_id_text(key->key_id);
+            const QRegularExpressionMatch printed =
+                QRegularExpression("^minisign public key ([0-9A-F]{1,16}): ").match(key->comment);
+            QVERIFY2(printed.hasMatch(), qPrintable(name + ": " + key->comment));
+            QCOMPARE(printed.captured(1).rightJustified(16, '0'), id);
+            QVERIFY2(key->comment.contains(" held "), qPrintable(name + ": " + key->comment));
+            ids.insert(id);
+        }
+        QCOMPARE(ids.size(), files.size());
     }
 };
 

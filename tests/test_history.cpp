@@ -304,8 +304,8 @@ private slots:
         QTRY_VERIFY(wired::history_window()->isVisible());
         QAbstractItemModel* table = wired::history_window()->table()->model();
         QTRY_COMPARE(table->rowCount(), 2);
-        QCOMPARE(table->index(0, 4).data().toString(), QString("already_current")); // newest first
-        QCOMPARE(table->index(1, 3).data().toString(), QString("B7 → B8"));
+        QCOMPARE(table->index(0, 5).data().toString(), QString("already_current")); // newest first
+        QCOMPARE(table->index(1, 4).data().toString(), QString("B7 → B8"));
         wired::history_window()->filter()->setText("no such serial");
         QTRY_COMPARE(table->rowCount(), 0);
         wired::history_window()->filter()->setText(serial.left(5).toLower());

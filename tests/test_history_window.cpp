@@ -146,9 +146,11 @@ private slots:
         row.started_at = QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC);
         row.ended_at = in_progress ? QDateTime() : row.started_at.addSecs(95);
         row.serial = "3776367B3036";
+        row.port = "1-1.3";
         row.product = "VELK";
         row.revision_before = "B7";
         row.outcome = in_progress ? "in_progress" : "download_failed";
+        row.firmware_key_id = "36C87D036941B00D";
         row.cause = "Error during download: a very long text that a narrow column cuts";
         connect(&window, &HistoryWindow::rows_wanted, &window, [&](const History::RowQuery& query) {
             window.take_rows({query.request, 0, 1, {row}, {}});
@@ -157,9 +159,11 @@ private slots:
         QCOMPARE(window.model()->rowCount(), 1);
         const QString expected[] = {time_shown.toLocalTime().toString("yyyy-MM-dd HH:mm:ss"),
                                     row.serial,
+                                    row.port,
                                     row.product,
                                     text("history_from_to").arg("B7", ""),
                                     row.outcome,
+                                    row.firmware_key_id,
                                     row.cause};
         QCOMPARE(window.model()->columnCount(), int(std::size(expected)));
         for (int c = 0; c < int(std::size(expected)); ++c) {

@@ -58,6 +58,18 @@ const char* const first_version_table =
     "CREATE INDEX upgrades_serial ON upgrades (serial);"
     "PRAGMA user_version = 1";
 
+// The second version as its program made it: the first's columns, then `uuid` and `phase`.
+const char* const second_version_table =
+    "CREATE TABLE upgrades (id INTEGER PRIMARY KEY, started_at TEXT NOT NULL, ended_at TEXT NOT "
+    "NULL, serial TEXT NOT NULL, product TEXT NOT NULL, revision_before TEXT NOT NULL, "
+    "revision_after TEXT NOT NULL, firmware_sha256 TEXT NOT NULL, outcome TEXT NOT NULL, cause "
+    "TEXT NOT NULL, download_ms INTEGER, readback_ms INTEGER, tool_version TEXT NOT NULL, host "
+    "TEXT NOT NULL, user TEXT NOT NULL, uuid TEXT NOT NULL, phase TEXT NOT NULL);"
+    "CREATE UNIQUE INDEX upgrades_uuid ON upgrades (uuid);"
+    "CREATE INDEX upgrades_serial_id ON upgrades (serial, id);"
+    "CREATE INDEX upgrades_in_progress ON upgrades (id) WHERE outcome = 'in_progress';"
+    "PRAGMA user_version = 2";
+
 QByteArray bytes_of(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -89,22 +101,30 @@ private slots:
         QTest::addColumn<QString>("before"); // statements run on the file first
         QTest::addColumn<bool>("ours");      // the program writes it afterwards
         QTest::addColumn<int>("rows");       // rows kept through the migration
-        QTest::newRow("new file") << "" << true << 0;
+        QTest::addColumn<bool>("uuids_kept"); // the rows had their identities before
+        QTest::newRow("new file") << "" << true << 0 << false;
         const QString row = "INSERT INTO upgrades VALUES (NULL, '2026-01-02T03:04:05.000Z', "
                             "'2026-01-02T03:05:05.000Z', 'S%1', 'Lumo-7', 'B7', 'B8', 'abc', "
-                            "'upgraded', '', 1, 2, '1.0.0', 'bench', 'tech');";
+                            "'upgraded', '', 1, 2, '1.0.0', 'bench', 'tech'%2);";
         QTest::newRow("first version with rows")
-            << QString(first_version_table) + ";" + row.arg(1) + row.arg(2) + row.arg(3) << true
-            << 3;
-        QTest::newRow("newer version") << "CREATE TABLE t (x); PRAGMA user_version = 99" << false
-                                       << 0;
-        QTest::newRow("negative version") << "CREATE TABLE t (x); PRAGMA user_version = -1"
-                                          << false << 0;
+            << QString(first_version_table) + ";" + row.arg(1).arg("") + row.arg(2).arg("") +
+                   row.arg(3).arg("")
+            << true << 3 << false;
+        const QString second = ", 'kept-%1', 'read_back'";
+        QTest::newRow("second version with rows")
+            << QString(second_version_table) + ";" + row.arg(1).arg(second.arg(1)) +
+                   row.arg(2).arg(second.arg(2))
+            << true << 2 << true;
+        QTest::newRow("newer version")
+            << "CREATE TABLE t (x); PRAGMA user_version = 99" << false << 0 << false;
+        QTest::newRow("negative version")
+            << "CREATE TABLE t (x); PRAGMA user_version = -1" << false << 0 << false;
     }
     void a_record_is_brought_to_this_version_or_left_alone() {
         QFETCH(QString, before);
         QFETCH(bool, ours);
         QFETCH(int, rows);
+        QFETCH(bool, uuids_kept);
         QTemporaryDir home;
         const QString path = home.filePath("history.sqlite");
         if (!before.isEmpty())
@@ -130,12 +150,22 @@ private slots:
         for (const History::UpgradeRow& r : kept) {
             QCOMPARE(r.outcome, QString("upgraded"));
             QCOMPARE(r.revision_before, QString("B7"));
+            QCOMPARE(r.uuid.startsWith("kept-"), uuids_kept);
+            // Who signed the firmware, and the unit's port, are not known of older rows.
+            QCOMPARE(r.firmware_key_id, QString(""));
+            QCOMPARE(r.port, QString(""));
             uuids.insert(r.uuid);
         }
         QCOMPARE(int(uuids.size()), rows);
         QVERIFY(!uuids.count(QString()));
-        QVERIFY(!store.put(row_of("new", "upgraded"), &moved));
-        QCOMPARE(all_rows(store).front().uuid, QString("new")); // newest first, by insertion
+        History::UpgradeRow added = row_of("new", "upgraded");
+        added.firmware_key_id = "36C87D036941B00D";
+        added.port = "1-1.3";
+        QVERIFY(!store.put(added, &moved));
+        const History::UpgradeRow newest = all_rows(store).front(); // newest first, by insertion
+        QCOMPARE(newest.uuid, QString("new"));
+        QCOMPARE(newest.firmware_key_id, added.firmware_key_id);
+        QCOMPARE(newest.port, added.port);
     }
 
     // Written ahead, a row is replaced while in progress and completed once; one left in

@@ -49,6 +49,13 @@ QString sha256_of_carried_dfuse_file() {
         QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
 }
 
+// As the build's firmware check wrote it: the signer's key id, or "development, unsigned".
+QString key_id_of_carried_firmware() {
+    QFile f(":resources/firmware.key_id");
+    f.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(f.readAll().trimmed());
+}
+
 std::unique_ptr<Upgrade::UnitUpgrade> make_upgrade(Upgrade::ProgramRecord* record,
                                                    const QString& port = QString()) {
     Upgrade::UnitUpgrade::Setup setup;
@@ -249,6 +256,9 @@ private slots:
         QCOMPARE(r.download_ms.has_value(), download_ms);
         QCOMPARE(r.readback_ms.has_value(), readback_ms);
         QCOMPARE(r.firmware_sha256, sha256_of_carried_dfuse_file());
+        QVERIFY(!key_id_of_carried_firmware().isEmpty());
+        QCOMPARE(r.firmware_key_id, key_id_of_carried_firmware());
+        QCOMPARE(r.port, QString("1-1")); // the listing's, also for the one unit attached
         QVERIFY(!r.uuid.isEmpty());
         QVERIFY(r.started_at >= start && r.started_at <= r.ended_at);
         QVERIFY(r.ended_at <= QDateTime::currentDateTimeUtc());
@@ -290,9 +300,9 @@ private slots:
                                  generous_ms);
         QMap<QString, QString> outcomes;
         for (const History::UpgradeRow& r : rows_of(path))
-            outcomes[r.serial] = r.outcome;
-        QCOMPARE(outcomes.value(serial), QString("upgraded"));
-        QCOMPARE(outcomes.value(serial_b), outcome_b);
+            outcomes[r.port + ' ' + r.serial] = r.outcome;
+        QCOMPARE(outcomes.value(port_a + ' ' + serial), QString("upgraded"));
+        QCOMPARE(outcomes.value(port_b + ' ' + serial_b), outcome_b);
         QCOMPARE(fake.flash_at(port_a), FakeDfuUtil::desired_firmware());
         for (int i : {0, 1}) {
             const QString port = i == 0 ? port_a : port_b;
@@ -359,13 +369,13 @@ private slots:
         }
         const std::vector<History::UpgradeRow> rows = rows_of(path);
         QCOMPARE(int(rows.size()), 2);
-        QSet<QString> serials;
+        QSet<QString> units;
         for (const History::UpgradeRow& r : rows) {
             QCOMPARE(r.outcome, QString("interrupted"));
             QCOMPARE(r.cause, QString("program ended during the download"));
-            serials << r.serial;
+            units << r.port + ' ' + r.serial;
         }
-        QCOMPARE(serials, QSet<QString>({serial, serial_b}));
+        QCOMPARE(units, QSet<QString>({port_a + ' ' + serial, port_b + ' ' + serial_b}));
     }
 };
 

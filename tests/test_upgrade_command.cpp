@@ -1,8 +1,10 @@
 // The command-line program, driven from outside as a station or a script drives it: its exit
 // status and its JSON Lines against the simulator's units, a station's loop over two units,
-// and a stop during a download, which runs to its end first.
+// a stop during a download, which runs to its end first, and --version naming the carried
+// firmware and who signed it.
 
 #include "upgrade/single_instance.h"
+#include "device/fw_info.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -114,6 +116,12 @@ private:
     QProcess& process;
 };
 
+// As the build's firmware check wrote them beside the embedded firmware.
+QString carried(const char* name) {
+    QFile f(QStringLiteral(":resources/") + QLatin1String(name));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll().trimmed()) : QString();
+}
+
 int exit_status(QProcess& p) {
     // A program that has ended already is not waited for again (Qt would say it timed out).
     if (p.state() != QProcess::NotRunning && !p.waitForFinished(generous_ms))
@@ -133,6 +141,8 @@ private slots:
     void exit_status_and_outcome();
     void station_takes_two_units_in_turn();
     void a_second_program_is_kept_out_while_rows_are_in_progress();
+    void version_names_the_carried_firmware_and_its_signer_data();
+    void version_names_the_carried_firmware_and_its_signer();
 };
 
 void TestUpgradeCommand::exit_status_and_outcome_data() {
@@ -262,6 +272,8 @@ void TestUpgradeCommand::station_takes_two_units_in_turn() {
         QVERIFY(row);
         QCOMPARE(row->value("serial"), told->value("serial"));
         QCOMPARE(row->value("outcome"), told->value("outcome"));
+        QCOMPARE(row->value("firmware_key_id").toString(), carried("firmware.key_id"));
+        QVERIFY(row->contains("port"));
     }
 
     QVERIFY(bench.detach()); // between units
@@ -297,6 +309,44 @@ void TestUpgradeCommand::a_second_program_is_kept_out_while_rows_are_in_progress
     QCOMPARE(told->value("outcome").toString(), QStringLiteral("upgraded"));
     QCOMPARE(exit_status(*first), 0);
     QCOMPARE(newest_outcome(), QStringLiteral("upgraded"));
+}
+
+void TestUpgradeCommand::version_names_the_carried_firmware_and_its_signer_data() {
+    QTest::addColumn<bool>("json");
+    QTest::newRow("for a person") << false;
+    QTest::newRow("as JSON") << true;
+}
+
+// The program's version first, as scripts read it, then the carried firmware: its digest and
+// its signer's key id, or "development, unsigned".
+void TestUpgradeCommand::version_names_the_carried_firmware_and_its_signer() {
+    QFETCH(bool, json);
+    Bench bench;
+    const std::unique_ptr<QProcess> p =
+        bench.start(json ? QStringList{"--version", "--json"} : QStringList{"--version"});
+    QCOMPARE(exit_status(*p), 0);
+    const QString key_id = carried("firmware.key_id");
+    const QString digest = carried("firmware.sha256");
+    QVERIFY(!key_id.isEmpty() && !digest.isEmpty());
+    const QStringList lines =
+        QString::fromUtf8(p->readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    if (!json) {
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(
+            QRegularExpression("^orvanta-upgrade \\d+\\.\\d+\\.\\d+$").match(lines[0]).hasMatch(),
+            qPrintable(lines[0]));
+        QVERIFY2(lines[1].contains("SHA-256 " + digest), qPrintable(lines[1]));
+        QVERIFY2(lines[1].endsWith(", " + Device::signer(key_id)), qPrintable(lines[1]));
+        return;
+    }
+    QCOMPARE(lines.size(), 1);
+    const QJsonObject version = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+    QCOMPARE(version.value("event").toString(), QString("version"));
+    QCOMPARE(version.value("program").toString(), QString("orvanta-upgrade"));
+    QVERIFY(!version.value("version").toString().isEmpty());
+    QCOMPARE(version.value("firmware_sha256").toString(), digest);
+    QCOMPARE(version.value("firmware_key_id").toString(), key_id);
+    QCOMPARE(version.value("firmware_signed").toBool(), key_id != Device::development_key_id());
 }
 
 QTEST_GUILESS_MAIN(TestUpgradeCommand)

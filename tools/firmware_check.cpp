@@ -4,6 +4,7 @@
 #include "device/product.h"
 #include "device/vector_table.h"
 #include "dfu/dfuse_file.h"
+#include "tools/firmware_signature.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
@@ -146,16 +147,8 @@ Outcome refuse(const QString& file, const QString& fault) {
     return {std::nullopt, file + ": " + fault};
 }
 
-} // namespace
-
-Outcome check(const Supplied& dfu, const Supplied& image, const QString& pinned_sha256) {
-    if (image.given() && is_dfuse_file(image.bytes))
-        return refuse(image.name,
-                      QStringLiteral("this is a DfuSe file; give it as ORVANTA_FIRMWARE"));
-    const Supplied& pinned_file = dfu.given() ? dfu : image;
-    if (!pinned_sha256.isEmpty() && sha256_of(pinned_file.bytes) != pinned_sha256.toLower())
-        return refuse(pinned_file.name, QStringLiteral("its SHA-256 is %1, not the pinned %2")
-                                            .arg(sha256_of(pinned_file.bytes), pinned_sha256));
+// The container and the image of a release whose digest and signature passed.
+Outcome carried_of(const Supplied& dfu, const Supplied& image) {
     Carried carried;
     if (dfu.given()) {
         const DfuSe::File file = DfuSe::parse(dfu.bytes);
@@ -179,6 +172,54 @@ Outcome check(const Supplied& dfu, const Supplied& image, const QString& pinned_
             return refuse(image.name, fault);
     carried.sha256 = sha256_of(carried.dfu);
     return {carried, QString()};
+}
+
+// Whose firmware it is: the firmware team's, by a good signature of a trusted key, or the
+// development firmware's, which alone may come unsigned.
+firmware_signature::Verdict signer_of(const Release& release, const Supplied& signed_file) {
+    if (!release.signature.given()) {
+        if (release.development)
+            return {Device::development_key_id(), {}, {}};
+        return {{},
+                {},
+                signed_file.name + QStringLiteral(": is not signed: name its minisign "
+                                                  "signature (.minisig) as "
+                                                  "ORVANTA_FIRMWARE_SIGNATURE; only the "
+                                                  "development firmware may be unsigned")};
+    }
+    const firmware_signature::TrustedKeys trusted =
+        firmware_signature::read_trusted_keys(release.trusted_keys);
+    if (!trusted.refusal.isEmpty())
+        return {{}, {}, trusted.refusal};
+    return firmware_signature::verify(signed_file, release.signature, trusted.keys);
+}
+
+} // namespace
+
+Outcome check(const Release& release) {
+    const Supplied& image = release.image;
+    if (image.given() && is_dfuse_file(image.bytes))
+        return refuse(image.name,
+                      QStringLiteral("this is a DfuSe file; give it as ORVANTA_FIRMWARE"));
+    // The digest and the signature are of the file as given: the DfuSe file if there is one.
+    const Supplied& signed_file = release.dfu.given() ? release.dfu : image;
+    const QString& pinned = release.pinned_sha256;
+    if (!pinned.isEmpty() && sha256_of(signed_file.bytes) != pinned.toLower())
+        return refuse(signed_file.name, QStringLiteral("its SHA-256 is %1, not the pinned %2")
+                                            .arg(sha256_of(signed_file.bytes), pinned));
+    const firmware_signature::Verdict signer = signer_of(release, signed_file);
+    if (!signer.refusal.isEmpty())
+        return {std::nullopt, signer.refusal};
+    Outcome outcome = carried_of(release.dfu, image);
+    if (!outcome.carried)
+        return outcome;
+    if (release.signature.given())
+        if (const QString fault = firmware_signature::claims_fault(signer, release.signature.name,
+                                                                   outcome.carried->info);
+            !fault.isEmpty())
+            return {std::nullopt, fault};
+    outcome.carried->key_id = signer.key_id;
+    return outcome;
 }
 
 } // namespace firmware_check

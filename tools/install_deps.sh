@@ -14,6 +14,8 @@ packages=(
     util-linux                          # flock, which keeps simulator runs apart
     xvfb xauth                          # a display for machines without one
     universal-ctags                     # the function length check (check_function_length.sh)
+    libsodium-dev minisign              # the firmware release's signature: checked at build time
+                                        # with libsodium; minisign makes the tests' keys
     postgresql-15                       # the central record's test server (with psql); the test
                                         # makes a cluster of its own, never uses the package's
     openssl                             # the test server's throwaway certificate authority

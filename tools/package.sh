@@ -3,8 +3,10 @@
 # Debian package with CPack. The path of the package is the last line printed.
 # Usage: package.sh [build-dir [cmake options...]]    (build-dir defaults to build-package)
 # The firmware release it carries comes from the environment, as the CMake variables of the same
-# names: ORVANTA_FIRMWARE (its DfuSe file), ORVANTA_FIRMWARE_BIN (its raw image) and
-# ORVANTA_FIRMWARE_SHA256 (its pinned digest); without them, the development firmware.
+# names: ORVANTA_FIRMWARE (its DfuSe file), ORVANTA_FIRMWARE_BIN (its raw image),
+# ORVANTA_FIRMWARE_SHA256 (its pinned digest), ORVANTA_FIRMWARE_SIGNATURE (its minisign
+# signature) and ORVANTA_FIRMWARE_TRUSTED_KEYS (public key files, separated by ';', in place of
+# the tree's own); without them, the development firmware, unsigned.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -24,11 +26,13 @@ cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
 ldflags=$(dpkg-buildflags --get LDFLAGS)
 
 firmware=()
-for variable in ORVANTA_FIRMWARE ORVANTA_FIRMWARE_BIN ORVANTA_FIRMWARE_SHA256; do
+for variable in ORVANTA_FIRMWARE ORVANTA_FIRMWARE_BIN ORVANTA_FIRMWARE_SHA256 \
+    ORVANTA_FIRMWARE_SIGNATURE ORVANTA_FIRMWARE_TRUSTED_KEYS; do
     value=${!variable:-}
     # Files as absolute paths: the build runs in its own tree.
     if [ -n "$value" ] && [ "$variable" != ORVANTA_FIRMWARE_SHA256 ]; then
-        value=$(realpath -- "$value")
+        IFS=';' read -r -a files <<<"$value"
+        value=$(for f in "${files[@]}"; do realpath -- "$f"; done | paste -sd ';')
     fi
     firmware+=("-D$variable=$value")
 done

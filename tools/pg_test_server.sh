@@ -138,8 +138,9 @@ psql -X -q -v ON_ERROR_STOP=1 -d "$admin" -c "
     CREATE ROLE bench_b LOGIN IN ROLE orvanta_bench PASSWORD 'test-pass-b';
     CREATE ROLE bench_c LOGIN IN ROLE orvanta_bench;" >/dev/null
 port=$(cat "$dir/port")
-# Any host name: benches reach the server as 127.0.0.1, and as localhost for its certificate.
-printf '*:%s:central:bench_a:test-pass-a\n*:%s:central:bench_b:test-pass-b\n' \
+# Any host name: benches reach the server as 127.0.0.1, and as localhost for its certificate;
+# any database: a test may make more of them (a server of an older revision beside `central`).
+printf '*:%s:*:bench_a:test-pass-a\n*:%s:*:bench_b:test-pass-b\n' \
     "$port" "$port" >"$dir/pgpass"
 chmod 600 "$dir/pgpass"
 

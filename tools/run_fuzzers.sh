@@ -24,6 +24,7 @@ targets=(
     "gui_settings 8192"
     "progress     4096"
     "failure_cause 4096"
+    "minisign     1024"
 )
 declare -A max_len=()
 for row in "${targets[@]}"; do

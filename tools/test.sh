@@ -50,13 +50,20 @@ bash tools/bench.sh build 3
 # package checked, installed, started by an unprivileged user in simulator mode, upgrading the
 # simulated unit, and purged. It carries a supplied release as the firmware team's would be:
 # another revision and other bytes than the development firmware, made by the plain build's
-# make_firmware.
+# make_firmware, and signed with minisign by a throwaway key added to the tree's trusted keys.
 echo "=== Debian package ==="
 package_log=$(mktemp)
 release=$(mktemp -d)
 build/make_firmware --revision B9 --seed 0x52454C39 "$release"
+minisign -G -W -p "$release/ci.pub" -s "$release/ci.key" >/dev/null
+minisign -S -s "$release/ci.key" -m "$release/firmware.dfu" -t "product=LUMO7 revision=B9" >/dev/null
+# minisign prints the key id without its leading zeros; the build names all 16 digits.
+key_id=$(sed -n '1s/^untrusted comment: minisign public key \([0-9A-F]\{1,16\}\)$/\1/p' "$release/ci.pub")
+key_id=$(printf '%16s' "$key_id" | tr ' ' 0)
+trusted_keys=$(printf '%s;' packaging/firmware-keys/*.pub)"$release/ci.pub"
 ORVANTA_FIRMWARE="$release/firmware.dfu" ORVANTA_FIRMWARE_BIN="$release/firmware.bin" \
     ORVANTA_FIRMWARE_SHA256="$(sha256sum "$release/firmware.dfu" | cut -d' ' -f1)" \
+    ORVANTA_FIRMWARE_SIGNATURE="$release/firmware.dfu.minisig" ORVANTA_FIRMWARE_TRUSTED_KEYS="$trusted_keys" \
     bash tools/package.sh build-package -DORVANTA_DFU_UTIL_CACHE="$top/build/dfu-util-0.9" | tee "$package_log"
-bash tools/pg_test_server.sh bash tools/test_package.sh "$(tail -n 1 "$package_log")"
+bash tools/pg_test_server.sh bash tools/test_package.sh "$(tail -n 1 "$package_log")" "$key_id"
 rm -rf "$package_log" "$release"

@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Checks a Debian package made by tools/package.sh, as root on a machine without a desktop:
-# its fields (the version names the carried firmware's revision) and contents, the desktop entry
+# its fields (the version names the carried firmware's revision, the version and description
+# who signed it) and contents, the desktop entry
 # and metainfo validators, lintian (no errors, no unfortified functions), hardening-check of the
 # programs, no path of the build machine in the program; then installs it, checks that the
 # command-line program runs as installed and links neither Qt Gui nor Qt Widgets, starts the installed
 # program as an unprivileged user in simulator mode on a virtual display (Xvfb) until it offers
 # the upgrade, clicks its install button (xdotool) and waits until the unit holds the carried
 # revision and is verified (run beside tools/pg_test_server.sh: its row reaches the central
-# record once), and purges the package again. Usage: test_package.sh <package.deb>
+# record once), and purges the package again. The key id of the carried firmware's signer is in
+# the description, --version, the start-up log and the rows.
+# Usage: test_package.sh <package.deb> <key id>
+#   key id: the signer's, as minisign prints it, or "development, unsigned"
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-deb=$(realpath "${1:?usage: test_package.sh <package.deb>}")
+usage="usage: test_package.sh <package.deb> <key id>"
+deb=$(realpath "${1:?$usage}")
+key_id=${2:?$usage}
 
 name=orvanta-firmware-upgrade-tool
 app_id=com.orvanta.FirmwareUpgradeTool
@@ -50,16 +56,25 @@ trap cleanup EXIT
 echo "--- fields"
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = "$name" ] || fail "package name is $(field Package)"
-# The project's version, then "+fw." and the carried firmware's revision in lower case.
-[[ "$(field Version)" =~ ^${version//./\\.}\+fw\.([a-z0-9.+~]+)$ ]] ||
-    fail "version $(field Version) is not $version+fw.<revision>"
+# The project's version, then "+fw." and the carried firmware's revision in lower case; for the
+# development firmware, "~development.unsigned" after it, and never for a signed release.
+development_mark=
+[ "$key_id" != "development, unsigned" ] || development_mark="~development\\.unsigned"
+[[ "$(field Version)" =~ ^${version//./\\.}\+fw\.([a-z0-9.+~]+)$development_mark$ ]] ||
+    fail "version $(field Version) is not $version+fw.<revision>${development_mark//\\/}"
 carried=${BASH_REMATCH[1]}
+[ -n "$development_mark" ] || [[ "$(field Version)" != *~development* ]] ||
+    fail "the version $(field Version) of a signed release says development"
 [ "$(basename "$deb")" = "${name}_$(field Version)_$(field Architecture).deb" ] ||
     fail "the package's file name $(basename "$deb") does not carry its version"
 echo "version $(field Version): the firmware revision $carried"
 for f in Section Maintainer Description; do
     [ -n "$(field $f)" ] || fail "no $f"
 done
+signer="signed by key $key_id"
+[ "$key_id" != "development, unsigned" ] || signer=$key_id
+field Description | grep -qF "$signer" || fail "the description does not say \"$signer\": $(field Description)"
+echo "the description says: $(field Description | grep -F "$signer")"
 # From dpkg-shlibdeps: the Qt libraries the program links.
 field Depends | grep -q 'libqt5widgets5' || fail "Depends lacks the Qt libraries: $(field Depends)"
 field Depends | grep -q 'libqt5sql5-sqlite' || fail "Depends lacks the SQLite driver of the upgrade record"
@@ -72,6 +87,7 @@ contents=(
     "usr/bin/$cli"
     "usr/share/man/man1/$cli.1.gz"
     "usr/share/$name/central-record.sql"
+    "usr/share/$name/central-record-upgrade-2.sql"
     "usr/lib/udev/rules.d/70-$name.rules"
     "usr/share/applications/$app_id.desktop"
     "usr/share/metainfo/$app_id.metainfo.xml"
@@ -138,7 +154,12 @@ id "$user" >/dev/null 2>&1 || useradd --create-home --user-group --shell /bin/sh
 # The command-line program runs as installed, without a display, and links no Qt Gui or Widgets.
 cli_version=$(cd / && setpriv --reuid="$user" --regid="$user" --init-groups --reset-env "$cli" --version) ||
     fail "$cli --version failed as installed"
-[ "$cli_version" = "$cli $version" ] || fail "$cli --version says \"$cli_version\", not \"$cli $version\""
+[ "$(head -n 1 <<<"$cli_version")" = "$cli $version" ] &&
+    [ "$(sed -n '2s/.*, \(signed by key [0-9A-F]*\|development, unsigned\)$/\1/p' <<<"$cli_version")" = "$signer" ] ||
+    fail "$cli --version says \"$cli_version\", not \"$cli $version\" and the firmware $signer"
+json_version=$(cd / && setpriv --reuid="$user" --regid="$user" --init-groups --reset-env "$cli" --version --json)
+grep -qF "\"firmware_key_id\":\"$key_id\"" <<<"$json_version" ||
+    fail "$cli --version --json does not name the key id $key_id: $json_version"
 ! ldd "/usr/bin/$cli" | grep -E 'libQt5(Gui|Widgets)' || fail "/usr/bin/$cli links Qt Gui or Qt Widgets"
 echo "$cli_version runs without Qt Gui and Qt Widgets"
 home=$(getent passwd "$user" | cut -d: -f6)
@@ -220,16 +241,18 @@ records=$home/.local/share/Orvanta/FirmwareUpgradeTool
 record=$records/history-simulator.sqlite
 [ "$(stat -c %U "$record" 2>/dev/null)" = "$user" ] || fail "no upgrade record at $record"
 [ ! -e "$records/history.sqlite" ] || fail "a simulated upgrade wrote into $records/history.sqlite"
-rows=$(sqlite3 "$record" "SELECT outcome || ' ' || lower(revision_after) || ' ' || firmware_sha256 FROM upgrades")
+rows=$(sqlite3 "$record" "SELECT outcome || ' ' || lower(revision_after) || ' ' || firmware_sha256 || ' ' || firmware_key_id FROM upgrades")
 digest=$(grep -o 'SHA-256 [0-9a-f]*' "$log" | head -n 1 | cut -d' ' -f2)
 [ -n "$digest" ] || fail "the start-up log names no SHA-256 of the carried firmware"
-[ "$rows" = "upgraded $carried $digest" ] ||
-    fail "the record holds \"$rows\", not one upgraded row to $carried with digest $digest"
+grep -qF "Desired firmware:" "$log" && grep "Desired firmware:" "$log" | grep -qF ", $signer" ||
+    fail "the start-up log does not say the firmware is $signer"
+[ "$rows" = "upgraded $carried $digest $key_id" ] ||
+    fail "the record holds \"$rows\", not one upgraded row to $carried with digest $digest and key id $key_id"
 echo "upgraded the unit to revision $carried and verified it, as $user (uid $(id -u "$user"))"
 if [ ${#central[@]} -gt 0 ]; then
     uuid=$(sqlite3 "$record" "SELECT uuid FROM upgrades")
-    shipped=$(psql -X -At -d "$ORVANTA_PG_ADMIN" -c "SELECT count(*), min(bench), min(outcome) FROM upgrades WHERE uuid = '$uuid'")
-    [ "$shipped" = "1|bench_a|upgraded" ] || fail "the central record holds \"$shipped\" for the upgrade's row $uuid"
+    shipped=$(psql -X -At -d "$ORVANTA_PG_ADMIN" -c "SELECT count(*), min(bench), min(outcome), min(firmware_key_id) FROM upgrades WHERE uuid = '$uuid'")
+    [ "$shipped" = "1|bench_a|upgraded|$key_id" ] || fail "the central record holds \"$shipped\" for the upgrade's row $uuid"
     [ "$(sqlite3 "$record" "SELECT count(*) FROM shipped WHERE uuid = '$uuid'")" = 1 ] ||
         fail "the row $uuid is on the central record but not marked as shipped in $record"
     grep -q 'test-pass' "$log" && fail "a password is in the program's log"

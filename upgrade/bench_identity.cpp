@@ -18,6 +18,10 @@ QString user_name() {
 } // namespace
 
 History::Identity bench_identity(const QString& desired_revision) {
-    return {desired_revision, DFU::desired_FW_sha256(), program_version(),
-            QSysInfo::machineHostName(), user_name()};
+    return {desired_revision,
+            DFU::desired_FW_sha256(),
+            DFU::desired_FW_key_id(),
+            program_version(),
+            QSysInfo::machineHostName(),
+            user_name()};
 }

@@ -4,8 +4,8 @@
 
 #include "history/attempt.h"
 
-// The carried firmware (its revision and digest), this program's version, the host and the
-// user who runs it.
+// The carried firmware (its revision, digest and signer's key id), this program's version, the
+// host and the user who runs it.
 History::Identity bench_identity(const QString& desired_revision);
 
 // How long the end of a program waits for the record to take the last rows.

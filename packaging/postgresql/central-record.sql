@@ -2,17 +2,30 @@
 --
 -- Apply once, as a superuser or the database's owner with CREATEROLE, to an empty database:
 --     psql -v ON_ERROR_STOP=1 -d DB -f central-record.sql
--- Everything below happens in one transaction: it is all made, or nothing is.
+-- Everything below happens in one transaction: it is all made, or nothing is. A server made by
+-- an earlier file (version 1 without a revision) is brought to this one, rows and rights kept,
+-- by central-record-upgrade-2.sql.
+--
+-- Version and revision, so that a fleet is upgraded bench by bench:
+-- - `version` changes only when a bench of the previous version could no longer ship: a bench
+--   ships only to a version it knows (SELECT version FROM schema_info), and is refused by any
+--   other.
+-- - `revision` counts additions within a version that older benches may ignore: new columns are
+--   nullable or have defaults, and an older bench's INSERT, which names its columns, goes on
+--   working. A bench ships a revision's columns only to a server of that revision or later; a
+--   server without the column `revision` is of revision 1.
+-- Revision 2 added `firmware_key_id`, `port` and the view outcomes_per_port.
 --
 -- | Object              | What it is                                                             |
 -- |---------------------|------------------------------------------------------------------------|
--- | schema_info         | one row: `version` = 1. The program ships only to a version it knows:  |
--- |                     |     SELECT version FROM schema_info                                    |
+-- | schema_info         | one row: `version` = 1, `revision` = 2. A bench ships only to a        |
+-- |                     | version it knows: SELECT * FROM schema_info                            |
 -- | upgrades            | one row per outcome a bench recorded; `uuid` is its identity, made on  |
 -- |                     | the bench; `bench` the login role that shipped it; `received_at` the   |
 -- |                     | server's time of arrival; `bench_id` the row's `id` on its bench       |
 -- | unit_last_outcome   | view: the last outcome of each unit (by serial)                        |
 -- | outcomes_per_day    | view: rows per day (in the reader's TimeZone), bench and outcome       |
+-- | outcomes_per_port   | view: rows per day, bench, USB port and outcome: a bad socket shows    |
 -- | orvanta_bench       | group role (NOLOGIN): CONNECT, SELECT on all of the above, INSERT on   |
 -- |                     | upgrades under its own name only; never UPDATE, DELETE or TRUNCATE     |
 --
@@ -38,9 +51,10 @@ $$;
 
 CREATE TABLE schema_info (
     single boolean PRIMARY KEY DEFAULT true CHECK (single), -- there is only ever one row
-    version integer NOT NULL
+    version integer NOT NULL,
+    revision integer NOT NULL DEFAULT 1
 );
-INSERT INTO schema_info (version) VALUES (1);
+INSERT INTO schema_info (version, revision) VALUES (1, 2);
 
 -- The bench's record, column for column, with the server's types: its ISO 8601 UTC texts become
 -- timestamptz (NULL where the bench has an empty text: not known, or not ended), its durations
@@ -70,6 +84,11 @@ CREATE TABLE upgrades (
     -- When the attempt happened: an interrupted one has no end, and an unknown start falls back
     -- to the arrival. The bench's clock, so for ordering a unit's rows, not for auditing.
     happened_at timestamptz NOT NULL GENERATED ALWAYS AS (coalesce(ended_at, started_at, received_at)) STORED,
+    -- Revision 2, last as the upgrade adds them; empty from benches of revision 1 (not known).
+    -- The signer's minisign key id of the firmware carried, or 'development, unsigned'.
+    firmware_key_id text NOT NULL DEFAULT '',
+    -- The unit's USB port path as dfu-util lists it ('1-1.3'), where the bench knew it.
+    port text NOT NULL DEFAULT '',
     -- A bench ships only finished rows: `in_progress` never arrives.
     CONSTRAINT upgrades_outcome_known CHECK (outcome IN ('upgraded', 'already_current', 'differs',
         'download_failed', 'readback_failed', 'unit_lost', 'stopped', 'interrupted'))
@@ -103,6 +122,13 @@ CREATE VIEW outcomes_per_day WITH (security_invoker = true) AS
       FROM upgrades
      GROUP BY 1, 2, 3;
 
+-- A bad socket of a fixture shows as one port with more failures than its neighbours. Rows
+-- without a port (benches of revision 1, or a unit whose port was not known) count under ''.
+CREATE VIEW outcomes_per_port WITH (security_invoker = true) AS
+    SELECT happened_at::date AS day, bench, port, outcome, count(*) AS count
+      FROM upgrades
+     GROUP BY 1, 2, 3, 4;
+
 -- Least privilege: nobody but the benches (and the administrator) may connect or read, and a
 -- bench may do nothing but read and append. received_at and id are the server's word alone, and
 -- happened_at is derived, so a bench inserts every other column but never those.
@@ -114,11 +140,12 @@ END
 $$;
 REVOKE ALL ON SCHEMA public FROM PUBLIC;
 GRANT USAGE ON SCHEMA public TO orvanta_bench;
-REVOKE ALL ON schema_info, upgrades, unit_last_outcome, outcomes_per_day FROM PUBLIC;
-GRANT SELECT ON schema_info, upgrades, unit_last_outcome, outcomes_per_day TO orvanta_bench;
+REVOKE ALL ON schema_info, upgrades, unit_last_outcome, outcomes_per_day, outcomes_per_port FROM PUBLIC;
+GRANT SELECT ON schema_info, upgrades, unit_last_outcome, outcomes_per_day, outcomes_per_port
+    TO orvanta_bench;
 GRANT INSERT (uuid, bench, bench_id, started_at, ended_at, serial, product, revision_before,
               revision_after, firmware_sha256, outcome, cause, download_ms, readback_ms,
-              tool_version, host, "user", phase)
+              tool_version, host, "user", phase, firmware_key_id, port)
     ON upgrades TO orvanta_bench;
 
 COMMIT;
