@@ -85,6 +85,7 @@ void Fleet::begin(const DFU::DeviceItem& unit) {
     const QString path = unit.path;
     connect(port.station.get(), &Station::finished, this,
             [this, path] { on_station_finished(path); });
+    connect(port.station.get(), &Station::outcome_told, this, &Fleet::outcome_told);
     port.station->start();
 }
 

@@ -16,10 +16,8 @@ bool succeeded(const OutcomeEvent& o) {
 
 void Fleet::on_station_finished(const QString& path) {
     Port& port = ports[path];
-    if (port.station->last_outcome()) {
+    if (port.station->last_outcome())
         port.outcome = port.station->last_outcome();
-        emit outcome_told(path, *port.outcome);
-    }
     port.done = !options.repeat;
     port.station_ended = Upgrade::PortWatch::Clock::now();
     retired.push_back(std::move(port.station));
@@ -44,6 +42,7 @@ void Fleet::on_deadline() {
         port.outcome = unrecorded(QStringLiteral("no_unit"), no_single_unit);
         port.done = true;
         report.outcome(*port.outcome, who);
+        emit outcome_told(path, *port.outcome);
     }
     end_if_done();
 }

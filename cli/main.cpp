@@ -6,6 +6,7 @@
 #include "cli/history_listing.h"
 #include "cli/options.h"
 #include "cli/station.h"
+#include "cli/station_metrics.h"
 #include "dfu/desired_firmware.h"
 #include "simulator/simulator.h"
 #include "upgrade/program_names.h"
@@ -32,12 +33,21 @@ int serve(const Cli::Options& options, const Settings::Texts& texts, Turns... tu
     const auto record = Upgrade::ProgramRecord::for_program(simulator::use, options.central_record);
     Cli::Report report(options.json, texts);
     Served served(options, texts, report, setup, record.get(), turns...);
+    std::unique_ptr<Cli::StationMetrics> metrics;
+    if (!options.metrics_file.isEmpty()) {
+        metrics = std::make_unique<Cli::StationMetrics>(options.metrics_file, record.get(),
+                                                        [&served] { return served.units_in_progress(); });
+        QObject::connect(&served, &Served::outcome_told, metrics.get(),
+                         &Cli::StationMetrics::take_outcome);
+    }
     on_termination_signals([&served](int) { served.stop(); });
     QObject::connect(&served, &Served::finished, &served, [&record](int status) {
         record->finish();
         QCoreApplication::exit(status);
     });
     record->start();
+    if (metrics)
+        metrics->start();
     served.start();
     return QCoreApplication::exec();
 }

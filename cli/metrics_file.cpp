@@ -25,7 +25,7 @@ QString head(const char* name, const char* type, const char* help) {
 QString metrics_text(const StationFigures& f) {
     QString text = head("orvanta_upgrade_outcomes_total", "counter",
                         "Outcomes of units' upgrades in this bench's record, per USB port and outcome.");
-    for (const OutcomeCount& c : f.outcomes)
+    for (const History::OutcomeCount& c : f.outcomes)
         text += QStringLiteral("orvanta_upgrade_outcomes_total{port=%1,outcome=%2} %3\n")
                     .arg(label_value(c.port), label_value(c.outcome))
                     .arg(c.count);

@@ -5,21 +5,15 @@
 // duration per port, and the units in progress. Written whole into a temporary file beside the
 // target and renamed over it, so that the collector never reads half a file.
 
+#include "history/store.h"
+
 #include <QMap>
 #include <QString>
 
-#include <vector>
-
 namespace Cli {
 
-struct OutcomeCount {
-    QString port; // empty: a unit served without a port
-    QString outcome;
-    qint64 count = 0;
-};
-
 struct StationFigures {
-    std::vector<OutcomeCount> outcomes;
+    History::OutcomeCounts outcomes;
     QMap<QString, double> last_duration_s; // port → seconds
     int units_in_progress = 0;
 };

@@ -15,6 +15,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 namespace Cli {
 
@@ -36,6 +37,7 @@ struct OutcomeEvent {
     QString cause;
     bool recorded = false;
     QString transfer; // after a stop: how the transfer under way ended ("written", ...)
+    std::optional<double> duration_s; // of a recorded attempt, from its start to its outcome
     QString words;    // for a person
 };
 

@@ -117,6 +117,7 @@ void Station::set_serial_shared(bool shared) {
     if (shared == who.serial_shared)
         return;
     who.serial_shared = shared;
+    upgrade->set_serial_shared(shared);
     if (shared)
         report.message(words("cli_serial_shared").arg(who.serial, who.port), who);
 }

@@ -45,6 +45,7 @@ public:
     // Another attached unit reports the same serial: every event says so, and every row.
     void set_serial_shared(bool shared);
     bool unit_working() const { return turn == Turn::working; }
+    int units_in_progress() const { return unit_working() ? 1 : 0; }
 
     // Starts the upgrade: the first unit is waited for.
     void start();
@@ -53,6 +54,8 @@ public:
     void stop();
 
 signals:
+    // An outcome, as it was told.
+    void outcome_told(const QString& port, const Cli::OutcomeEvent& outcome);
     // The station has ended: its outcomes are told, its upgrade's worker has ended.
     void finished(int exit_status);
 

@@ -37,6 +37,8 @@ void take_row(OutcomeEvent& o, const History::UpgradeRow& row) {
     o.revision_before = row.revision_before;
     o.revision_after = row.revision_after;
     o.cause = row.cause;
+    if (row.started_at.isValid() && row.ended_at.isValid())
+        o.duration_s = row.started_at.msecsTo(row.ended_at) / 1000.0;
 }
 
 } // namespace
@@ -76,6 +78,7 @@ void Station::tell_outcome() {
     untold_row.reset();
     report.outcome(o, who);
     last_told = o;
+    emit outcome_told(who.port, o);
     if (worker_ended)
         emit finished(exit_status); // the stop's outcome, told last
     else if (turns == Turns::one)

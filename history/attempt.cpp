@@ -22,6 +22,7 @@ UpgradeRow Attempts::begin(bool install, const DFU::DeviceInfo& unit, Phase phas
     r.started_at = QDateTime::currentDateTimeUtc();
     r.serial = unit.serial;
     r.port = unit.port;
+    r.serial_shared = serial_shared;
     r.product = unit.OTP_info.product_name();
     r.revision_before = unit.FW_revision;
     r.firmware_sha256 = identity.firmware_sha256;
@@ -30,6 +31,12 @@ UpgradeRow Attempts::begin(bool install, const DFU::DeviceInfo& unit, Phase phas
     r.host = identity.host;
     r.user = identity.user;
     return r;
+}
+
+void Attempts::set_serial_shared(bool shared) {
+    serial_shared = shared;
+    if (pending && shared) // once said of an attempt, it stays said
+        pending->row.serial_shared = true;
 }
 
 UpgradeRow Attempts::reach(Phase phase) {

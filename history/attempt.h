@@ -46,6 +46,9 @@ public:
     // The workflow was stopped; `matched`: a read-back that ran to its end matched.
     std::optional<UpgradeRow> stopped(bool matched);
 
+    // Another attached unit reports the unit's serial: said in the rows from now on.
+    void set_serial_shared(bool shared);
+
     bool install_pending() const { return pending && pending->install; }
     // An install whose download wrote the unit, waiting for its read-back.
     bool install_written() const { return install_pending() && pending->written; }
@@ -65,6 +68,7 @@ private:
 
     const Identity identity;
     std::optional<Pending> pending;
+    bool serial_shared = false;
 };
 
 // The words kept of a failure: dfu-util's own when it wrote any, else the cause's name.

@@ -49,8 +49,8 @@ QVariant server_value(const Column& c, const UpgradeRow& row) {
 
 // The bench's columns that a server of `revision` has: those of later revisions are left out.
 std::vector<Column> server_columns(int revision) {
-    static const QStringList since_revision_2 = {QStringLiteral("firmware_key_id"),
-                                                 QStringLiteral("port")};
+    static const QStringList since_revision_2 = {
+        QStringLiteral("firmware_key_id"), QStringLiteral("port"), QStringLiteral("serial_shared")};
     std::vector<Column> known;
     for (const Column& c : columns())
         if (revision >= 2 || !since_revision_2.contains(QLatin1String(c.name)))

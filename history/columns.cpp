@@ -40,6 +40,14 @@ Column number(const char* name) {
             }};
 }
 
+// A yes or no, as 1 or 0.
+template <bool UpgradeRow::*member>
+Column flag(const char* name) {
+    return {name, "INTEGER NOT NULL DEFAULT 0",
+            [](const UpgradeRow& r) { return QVariant(r.*member ? 1 : 0); },
+            [](UpgradeRow& r, const QVariant& v) { r.*member = v.toInt() != 0; }};
+}
+
 Column id() {
     return {"id", "INTEGER PRIMARY KEY", [](const UpgradeRow& r) { return QVariant(r.id); },
             [](UpgradeRow& r, const QVariant& v) { r.id = v.toLongLong(); }};
@@ -47,8 +55,9 @@ Column id() {
 
 } // namespace
 
-// `uuid` and `phase` came with the second version of the record, `firmware_key_id` and `port`
-// with the third; they stand last, where adding them to an older record puts them.
+// `uuid` and `phase` came with the second version of the record, `firmware_key_id`, `port` and
+// `serial_shared` with the third; they stand last, where adding them to an older record puts
+// them.
 const std::vector<Column>& columns() {
     static const std::vector<Column> all = {
         id(),
@@ -70,6 +79,7 @@ const std::vector<Column>& columns() {
         text<&UpgradeRow::phase>("phase"),
         text<&UpgradeRow::firmware_key_id>("firmware_key_id"),
         text<&UpgradeRow::port>("port"),
+        flag<&UpgradeRow::serial_shared>("serial_shared"),
     };
     return all;
 }

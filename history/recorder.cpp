@@ -17,6 +17,7 @@ constexpr int longest_retry_ms = 4000;
 void register_record_types() {
     qRegisterMetaType<UpgradeRow>();
     qRegisterMetaType<UnitFacts>();
+    qRegisterMetaType<OutcomeCounts>();
     qRegisterMetaType<RecorderState>();
     qRegisterMetaType<RowQuery>();
     qRegisterMetaType<RowPage>();

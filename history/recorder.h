@@ -48,6 +48,7 @@ public slots:
     void start(); // opens the record and marks what an ended program left in progress
     void put(const History::UpgradeRow& row);
     void ask_unit(const QString& serial);
+    void ask_outcome_counts();
     void ask_rows(const History::RowQuery& query);
     void export_csv(const QString& path, const QString& serial_filter);
     // The outbox: the next batch of finished rows not yet shipped, as rows_to_ship; and the
@@ -63,6 +64,7 @@ signals:
     void state_changed(const History::RecorderState& state);
     void row_written(const History::UpgradeRow& row);
     void unit_known(const QString& serial, const History::UnitFacts& facts);
+    void outcome_counts(const History::OutcomeCounts& counts);
     void rows_ready(const History::RowPage& page);
     void exported(const QString& path, const QString& why);
     // A batch for the shipper, oldest first, and how many rows wait in all (this batch too).
@@ -121,4 +123,5 @@ void register_record_types();
 
 Q_DECLARE_METATYPE(History::UpgradeRow)
 Q_DECLARE_METATYPE(History::UnitFacts)
+Q_DECLARE_METATYPE(History::OutcomeCounts)
 Q_DECLARE_METATYPE(History::RecorderState)

@@ -36,6 +36,15 @@ void Recorder::ask_unit(const QString& serial) {
     emit unit_known(serial, facts);
 }
 
+void Recorder::ask_outcome_counts() {
+    OutcomeCounts counts;
+    if (ready())
+        counts = read_or_recover(*store, &moved_aside_to,
+                                 [&](Trouble* t) { return store->outcome_counts(t); });
+    publish();
+    emit outcome_counts(counts);
+}
+
 void Recorder::ask_rows(const RowQuery& query) {
     RowPage page;
     page.request = query.request;

@@ -48,11 +48,13 @@ QStringList migration_from_first_version() {
     return steps + indexes();
 }
 
-// The signer and the port of rows written before rows had them are not known: empty.
+// The signer and the port of rows written before rows had them are not known: empty; their
+// serials were not known to be shared.
 QStringList migration_from_second_version() {
     return {
         QStringLiteral("ALTER TABLE upgrades ADD COLUMN firmware_key_id TEXT NOT NULL DEFAULT ''"),
         QStringLiteral("ALTER TABLE upgrades ADD COLUMN port TEXT NOT NULL DEFAULT ''"),
+        QStringLiteral("ALTER TABLE upgrades ADD COLUMN serial_shared INTEGER NOT NULL DEFAULT 0"),
     };
 }
 

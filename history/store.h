@@ -22,7 +22,7 @@ namespace History {
 QString default_path(bool simulator);
 
 // The schema's version, kept in PRAGMA user_version: 2 added `uuid`, `phase` and the
-// `in_progress` and `interrupted` outcomes; 3 added `firmware_key_id` and `port`. A record of
+// `in_progress` and `interrupted` outcomes; 3 added `firmware_key_id`, `port` and `serial_shared`. A record of
 // version 1 or 2 is migrated; one of a newer version (or a negative one) is never written into
 // and never moved aside.
 constexpr int schema_version = 3;
@@ -40,6 +40,14 @@ struct Trouble {
     QString why; // the system's or SQLite's words
     explicit operator bool() const { return kind != Kind::none; }
 };
+
+// How many finished rows one port has of one outcome (a station's figures).
+struct OutcomeCount {
+    QString port; // empty: rows of units without a known port
+    QString outcome;
+    qint64 count = 0;
+};
+using OutcomeCounts = std::vector<OutcomeCount>;
 
 // What the record says of one unit when it is connected.
 struct UnitFacts {
@@ -78,6 +86,8 @@ public:
     RowPage page(const RowQuery& query, Trouble* trouble);
     std::vector<UpgradeRow> rows(const QString& serial_filter, Trouble* trouble);
     UnitFacts facts(const QString& serial, Trouble* trouble);
+    // Every finished row, counted by port and outcome, in port and outcome order.
+    OutcomeCounts outcome_counts(Trouble* trouble);
     // The outbox to the central record: finished rows without a mark of having been shipped,
     // oldest first, at most `limit`; how many there are; and the marks set for rows the server
     // has taken. A row in progress waits until it ends.

@@ -137,6 +137,23 @@ std::vector<UpgradeRow> Store::rows(const QString& serial_filter, Trouble* troub
                   {serial_filter.isNull() ? QStringLiteral("") : serial_filter}, trouble);
 }
 
+OutcomeCounts Store::outcome_counts(Trouble* trouble) {
+    OutcomeCounts counts;
+    *trouble = Trouble();
+    if (!open_)
+        return counts;
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT port, outcome, count(*) FROM upgrades WHERE outcome <> ? "
+                             "GROUP BY port, outcome ORDER BY port, outcome"));
+    q.addBindValue(outcome_name(Outcome::in_progress));
+    if ((*trouble = sql::exec(q)))
+        return counts;
+    while (q.next())
+        counts.push_back({q.value(0).toString(), q.value(1).toString(), q.value(2).toLongLong()});
+    return counts;
+}
+
 // Whether the unit holds a whole image is told by its newest install or verification that
 // matched, or by an interrupted one after them.
 UnitFacts Store::facts(const QString& serial, Trouble* trouble) {

@@ -49,6 +49,7 @@ struct UpgradeRow {
     QString firmware_key_id; // its signer's minisign key id (16 upper-case hexadecimal digits),
                              // or "development, unsigned"; empty in rows of older records
     QString port;            // the unit's USB port path as dfu-util lists it ("1-1.3"), or empty
+    bool serial_shared = false; // another unit attached at the time reported the same serial
     QString outcome;         // an outcome_name(); read back as stored
     QString phase;           // a phase_name(), the last one the attempt reached
     QString cause;           // dfu-util's own words, where there are any

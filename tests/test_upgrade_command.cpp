@@ -5,6 +5,7 @@
 
 #include "upgrade/single_instance.h"
 #include "device/fw_info.h"
+#include "fake_dfu_util.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -12,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -28,23 +30,38 @@ const QString simulator_lock = QStringLiteral("com.orvanta.FirmwareUpgradeTool.s
 // One user's runtime, data and simulated units, private to a test row.
 class Bench {
 public:
-    Bench() {
+    // `state`: the simulated units' directory; empty: one of the bench's own.
+    explicit Bench(const QString& state = QString()) : state_(state) {
         QDir().mkpath(runtime());
         QFile::setPermissions(runtime(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QDir().mkpath(state());
+        QDir().mkpath(this->state());
     }
     QString runtime() const { return dir.filePath("runtime"); }
-    QString state() const { return dir.filePath("state"); }
+    QString state() const { return state_.isEmpty() ? dir.filePath("state") : state_; }
+
+    // The simulated unit's flash at `port`, read back with the simulator's own upload.
+    QByteArray flash_at(const QString& port, int size) {
+        const QString out = dir.filePath("flash-" + port + ".bin");
+        QFile::remove(out);
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(simulator_script(), {"--dfu-util-command", "upload_FW", "--fast-progress", "-d",
+                                     "0483", "-a", "0", "-s", QString("0x08000000:%1").arg(size),
+                                     "-U", out, "-p", port});
+        p.waitForFinished(generous_ms);
+        QFile f(out);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    static QString simulator_script() {
+        return QFileInfo(QStringLiteral(ORVANTA_DFU_SIMULATOR)).dir().filePath("dfu-util_simulator.sh");
+    }
 
     // One of the simulator's prepared configurations; transfers take `download_s` seconds
     // for the download and none for the read-back.
     bool attach(const QString& configuration, int download_s = 0) {
         QProcess p;
         p.setProcessEnvironment(environment());
-        p.start(QFileInfo(QStringLiteral(ORVANTA_DFU_SIMULATOR))
-                    .dir()
-                    .filePath("dfu-util_simulator.sh"),
-                {"--dfu-util-command", "setup_prepared_config", configuration});
+        p.start(simulator_script(), {"--dfu-util-command", "setup_prepared_config", configuration});
         const bool set_up = p.waitForFinished(generous_ms) && p.exitCode() == 0;
         return set_up && write_seconds("download_seconds", download_s) &&
                write_seconds("upload_seconds", 0);
@@ -76,6 +93,7 @@ public:
     QTemporaryDir dir;
 
 private:
+    const QString state_;
     bool write_seconds(const QString& name, int seconds) {
         QFile f(QDir(state()).filePath(name));
         return f.open(QIODevice::WriteOnly) && f.write(QByteArray::number(seconds)) > 0;
@@ -88,7 +106,8 @@ public:
     explicit Events(QProcess& p) : process(p) {}
 
     // Reads until an event of this name (and phase, when given) arrives or the program ends.
-    std::optional<QJsonObject> wait_for(const QString& name, const QString& phase = QString()) {
+    std::optional<QJsonObject> wait_for(const QString& name, const QString& phase = QString(),
+                                        const QString& port = QString()) {
         QElapsedTimer t;
         t.start();
         while (!t.hasExpired(generous_ms)) {
@@ -97,7 +116,8 @@ public:
                 if (!o.contains("event"))
                     ++not_events;
                 all.push_back(o);
-                if (o.value("event") == name && (phase.isEmpty() || o.value("phase") == phase))
+                if (o.value("event") == name && (phase.isEmpty() || o.value("phase") == phase) &&
+                    (port.isEmpty() || o.value("port") == port))
                     return o;
             }
             if (process.state() == QProcess::NotRunning)
@@ -143,6 +163,11 @@ private slots:
     void a_second_program_is_kept_out_while_rows_are_in_progress();
     void version_names_the_carried_firmware_and_its_signer_data();
     void version_names_the_carried_firmware_and_its_signer();
+    void several_units_each_by_its_port_data();
+    void several_units_each_by_its_port();
+    void a_stop_during_four_downloads_lets_each_end();
+    void each_port_is_a_station_of_its_own();
+    void a_kill_during_four_downloads_leaves_four_interrupted();
 };
 
 void TestUpgradeCommand::exit_status_and_outcome_data() {
@@ -347,6 +372,208 @@ void TestUpgradeCommand::version_names_the_carried_firmware_and_its_signer() {
     QCOMPARE(version.value("firmware_sha256").toString(), digest);
     QCOMPARE(version.value("firmware_key_id").toString(), key_id);
     QCOMPARE(version.value("firmware_signed").toBool(), key_id != Device::development_key_id());
+}
+
+namespace {
+
+using PortOutcomes = QMap<QString, QString>; // port → outcome
+
+// The outcomes told, by port, and the summary, once the program has ended.
+PortOutcomes outcomes_by_port(const Events& events) {
+    PortOutcomes told;
+    for (const QJsonObject& o : events.all)
+        if (o.value("event") == "outcome")
+            told[o.value("port").toString()] = o.value("outcome").toString();
+    return told;
+}
+
+QByteArray carried_image() {
+    QFile f(":resources/firmware.bin");
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+// --all and --port: every unit (or those named) at once, each by its port, each told with its
+// port, read back and compared on its own, and one summary with the exit status of the first
+// port in port order that did not end well.
+void TestUpgradeCommand::several_units_each_by_its_port_data() {
+    QTest::addColumn<QString>("configuration");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<PortOutcomes>("outcomes");
+    QTest::addColumn<int>("status");
+    const PortOutcomes four_upgraded{
+        {"1-1.1", "upgraded"}, {"1-1.2", "upgraded"}, {"1-1.3", "upgraded"}, {"1-1.4", "upgraded"}};
+    PortOutcomes one_lost = four_upgraded;
+    one_lost["1-1.3"] = "unit_lost";
+    QTest::newRow("four units, one install") << "four_units" << QStringList{"install", "--all"}
+                                             << four_upgraded << 0;
+    QTest::newRow("one of four unplugged in its download")
+        << "four_units_one_lost" << QStringList{"install", "--all"} << one_lost << 1;
+    QTest::newRow("two units that report one serial")
+        << "two_units_same_serial" << QStringList{"install", "--all"}
+        << PortOutcomes{{"1-1.1", "upgraded"}, {"1-1.2", "upgraded"}} << 0;
+    QTest::newRow("status of four")
+        << "four_units" << QStringList{"status", "--all"}
+        << PortOutcomes{{"1-1.1", "identified"}, {"1-1.2", "identified"}, {"1-1.3", "identified"},
+                        {"1-1.4", "identified"}}
+        << 0;
+    QTest::newRow("verify of four never writes")
+        << "four_units" << QStringList{"verify", "--all"}
+        << PortOutcomes{{"1-1.1", "differs"}, {"1-1.2", "differs"}, {"1-1.3", "differs"},
+                        {"1-1.4", "differs"}}
+        << 1;
+    QTest::newRow("only the ports named")
+        << "four_units" << QStringList{"install", "--port", "1-1.4", "--port", "1-1.2"}
+        << PortOutcomes{{"1-1.2", "upgraded"}, {"1-1.4", "upgraded"}} << 0;
+    QTest::newRow("a port named that stays empty")
+        << "four_units" << QStringList{"install", "--port", "1-1.2", "--port", "1-2", "--wait", "4"}
+        << PortOutcomes{{"1-1.2", "upgraded"}, {"1-2", "no_unit"}} << 5;
+}
+
+void TestUpgradeCommand::several_units_each_by_its_port() {
+    QFETCH(QString, configuration);
+    QFETCH(QStringList, arguments);
+    QFETCH(PortOutcomes, outcomes);
+    QFETCH(int, status);
+    Bench bench;
+    QVERIFY(bench.attach(configuration, 1));
+    const QByteArray before = bench.flash_at("1-1.1", carried_image().size());
+    const std::unique_ptr<QProcess> p = bench.start(arguments + QStringList{"--use-simulator", "--json"});
+    Events events(*p);
+    const std::optional<QJsonObject> summary = events.wait_for("summary");
+    QCOMPARE(exit_status(*p), status);
+    events.drain();
+    QCOMPARE(events.not_events, 0);
+    QCOMPARE(outcomes_by_port(events), outcomes);
+    QVERIFY(summary);
+    QCOMPARE(summary->value("exit_status").toInt(), status);
+    QCOMPARE(summary->value("units").toInt(), outcomes.size());
+    for (const QJsonObject& o : events.all) {
+        if (o.value("event") == "summary")
+            continue;
+        QVERIFY2(o.contains("port"), qPrintable(QJsonDocument(o).toJson()));
+        if (configuration == "two_units_same_serial" && o.contains("serial"))
+            QVERIFY(o.value("serial_shared").toBool());
+    }
+    for (auto it = outcomes.cbegin(); it != outcomes.cend(); ++it) {
+        const QByteArray now = bench.flash_at(it.key(), carried_image().size());
+        if (it.value() == "upgraded")
+            QCOMPARE(now, carried_image());
+        else if (it.key() == "1-1.1")
+            QCOMPARE(now, before); // never written
+    }
+    if (!arguments.contains("install"))
+        return;
+    // Each attempt's row names its port: as many rows as units upgraded, one port each.
+    const std::unique_ptr<QProcess> h = bench.start({"history", "--use-simulator", "--json"});
+    Events rows(*h);
+    QCOMPARE(exit_status(*h), 0);
+    rows.drain();
+    QSet<QString> ports;
+    for (const QJsonObject& r : rows.all) {
+        ports << r.value("port").toString();
+        QCOMPARE(r.value("outcome").toString(), outcomes.value(r.value("port").toString()));
+    }
+    QCOMPARE(int(rows.all.size()), ports.size());
+}
+
+// Ctrl+C while four units download: every download and read-back runs to its end, each port
+// tells what came of it, and the program ends with 130.
+void TestUpgradeCommand::a_stop_during_four_downloads_lets_each_end() {
+    Bench bench;
+    QVERIFY(bench.attach("four_units", 3));
+    const std::unique_ptr<QProcess> p =
+        bench.start({"install", "--all", "--use-simulator", "--json"});
+    Events events(*p);
+    for (const char* port : {"1-1.1", "1-1.2", "1-1.3", "1-1.4"})
+        QVERIFY(events.wait_for("progress", "download", port));
+    ::kill(static_cast<pid_t>(p->processId()), SIGINT);
+    QCOMPARE(exit_status(*p), 130);
+    events.drain();
+    int told = 0;
+    for (const QJsonObject& o : events.all) {
+        if (o.value("event") != "outcome")
+            continue;
+        ++told;
+        QCOMPARE(o.value("outcome").toString(), QString("stopped"));
+        QCOMPARE(o.value("transfer").toString(), QString("written")); // never cut
+        QCOMPARE(bench.flash_at(o.value("port").toString(), carried_image().size()), carried_image());
+    }
+    QCOMPARE(told, 4);
+}
+
+// --repeat --all: each port is a station of its own. A unit that comes while another port
+// downloads is served at once; a unit that leaves and comes back on another port is a new unit
+// there; the next unit on a port gets its own turn.
+void TestUpgradeCommand::each_port_is_a_station_of_its_own() {
+    FakeDfuUtil units; // writes the simulator's state: units plugged into sockets
+    QVERIFY(units.set_configuration("no_unit"));
+    units.set_download_seconds(3);
+    units.set_upload_seconds(0);
+    Bench bench(units.state_path());
+    const std::unique_ptr<QProcess> p =
+        bench.start({"install", "--all", "--repeat", "--use-simulator", "--json"});
+    Events events(*p);
+    const QByteArray otp = FakeDfuUtil::otp_image({3});
+    units.attach("1-1.2", "3776367B5102", otp, FakeDfuUtil::flash_image({3}, "B7"));
+    QVERIFY(events.wait_for("progress", "download", "1-1.2"));
+    units.attach("1-1.1", "3776367B5101", otp, FakeDfuUtil::flash_image({3}, "B6"));
+    QVERIFY(events.wait_for("unit", QString(), "1-1.1"));
+    QVERIFY(!outcomes_by_port(events).contains("1-1.2")); // served while 1-1.2 still downloads
+    for (const char* port : {"1-1.2", "1-1.1"}) {
+        const std::optional<QJsonObject> o = events.wait_for("outcome", QString(), port);
+        QVERIFY(o);
+        QCOMPARE(o->value("outcome").toString(), QString("upgraded"));
+    }
+
+    units.detach("1-1.2"); // and plugged into another socket
+    units.attach("1-1.3", "3776367B5102", otp, units.flash_at("1-1.2"));
+    std::optional<QJsonObject> moved = events.wait_for("outcome", QString(), "1-1.3");
+    QVERIFY(moved);
+    QCOMPARE(moved->value("outcome").toString(), QString("already_current"));
+    units.attach("1-1.2", "3776367B5103", otp, FakeDfuUtil::flash_image({3}, "B7"));
+    std::optional<QJsonObject> next = events.wait_for("outcome", QString(), "1-1.2");
+    QVERIFY(next);
+    QCOMPARE(next->value("serial").toString(), QString("3776367B5103"));
+    QCOMPARE(next->value("outcome").toString(), QString("upgraded"));
+
+    ::kill(static_cast<pid_t>(p->processId()), SIGINT);
+    QCOMPARE(exit_status(*p), 130);
+}
+
+// kill -9 while four units download: the next program that opens the record finds four rows
+// interrupted in their downloads, one for each port.
+void TestUpgradeCommand::a_kill_during_four_downloads_leaves_four_interrupted() {
+    Bench bench;
+    QVERIFY(bench.attach("four_units", 60));
+    const std::unique_ptr<QProcess> p =
+        bench.start({"install", "--all", "--use-simulator", "--json"});
+    Events events(*p);
+    for (const char* port : {"1-1.1", "1-1.2", "1-1.3", "1-1.4"})
+        QVERIFY(events.wait_for("progress", "download", port));
+    const auto rows = [&bench] {
+        const std::unique_ptr<QProcess> h = bench.start({"history", "--use-simulator", "--json"});
+        Events found(*h);
+        exit_status(*h);
+        found.drain();
+        return found.all;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(rows().size() == 4 && rows().last().value("phase") == "download",
+                             generous_ms);
+    p->kill();
+    QVERIFY(p->waitForFinished(generous_ms));
+    QVERIFY(bench.attach("no_unit"));
+    const std::unique_ptr<QProcess> next =
+        bench.start({"install", "--wait", "1", "--use-simulator", "--json"});
+    QCOMPARE(exit_status(*next), 5); // no unit; its record has been opened
+    QSet<QString> ports;
+    for (const QJsonObject& r : rows()) {
+        QCOMPARE(r.value("outcome").toString(), QString("interrupted"));
+        QCOMPARE(r.value("cause").toString(), QString("program ended during the download"));
+        ports << r.value("port").toString();
+    }
+    QCOMPARE(ports, QSet<QString>({"1-1.1", "1-1.2", "1-1.3", "1-1.4"}));
 }
 
 QTEST_GUILESS_MAIN(TestUpgradeCommand)

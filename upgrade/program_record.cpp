@@ -37,6 +37,7 @@ void ProgramRecord::forward_recorder() {
     connect(r, &History::Recorder::state_changed, this, &ProgramRecord::state_changed, queued);
     connect(r, &History::Recorder::row_written, this, &ProgramRecord::row_written, queued);
     connect(r, &History::Recorder::unit_known, this, &ProgramRecord::unit_known, queued);
+    connect(r, &History::Recorder::outcome_counts, this, &ProgramRecord::outcome_counts, queued);
 }
 
 // Likewise the shipper, from its own thread.
@@ -68,6 +69,10 @@ void ProgramRecord::ask_unit(const QString& serial) {
     if (shipper_)
         QMetaObject::invokeMethod(shipper_->shipper(), "ask_unit", Qt::QueuedConnection,
                                   Q_ARG(QString, serial));
+}
+
+void ProgramRecord::ask_outcome_counts() {
+    QMetaObject::invokeMethod(recorder_.recorder(), "ask_outcome_counts", Qt::QueuedConnection);
 }
 
 void ProgramRecord::finish() {

@@ -36,6 +36,8 @@ public:
     void put(const History::UpgradeRow& row);
     // What the record and the fleet know of the unit: unit_known and fleet_known.
     void ask_unit(const QString& serial);
+    // Every finished row counted by port and outcome: outcome_counts.
+    void ask_outcome_counts();
 
     // For the history window's questions, asked by queued calls.
     History::Recorder* recorder() const { return recorder_.recorder(); }
@@ -53,6 +55,7 @@ signals:
     void state_changed(const History::RecorderState& state);
     void row_written(const History::UpgradeRow& row);
     void unit_known(const QString& serial, const History::UnitFacts& facts);
+    void outcome_counts(const History::OutcomeCounts& counts);
     void central_state_changed(const History::CentralState& state);
     void fleet_known(const QString& serial, const std::optional<History::FleetUpgrade>& upgrade);
 

@@ -75,6 +75,8 @@ public:
     // The attempt's unit never came back after its download: it is lost (unit_lost).
     void give_up_unit();
     bool attempt_pending() const { return attempts.attempt_pending(); }
+    // Another attached unit reports the same serial: its rows say so from now on.
+    void set_serial_shared(bool shared) { attempts.set_serial_shared(shared); }
 
 signals:
     // A unit read that is not an install's own unit read again after its download.

@@ -14,7 +14,7 @@
 --   nullable or have defaults, and an older bench's INSERT, which names its columns, goes on
 --   working. A bench ships a revision's columns only to a server of that revision or later; a
 --   server without the column `revision` is of revision 1.
--- Revision 2 added `firmware_key_id`, `port` and the view outcomes_per_port.
+-- Revision 2 added `firmware_key_id`, `port`, `serial_shared` and the view outcomes_per_port.
 --
 -- | Object              | What it is                                                             |
 -- |---------------------|------------------------------------------------------------------------|
@@ -89,6 +89,8 @@ CREATE TABLE upgrades (
     firmware_key_id text NOT NULL DEFAULT '',
     -- The unit's USB port path as dfu-util lists it ('1-1.3'), where the bench knew it.
     port text NOT NULL DEFAULT '',
+    -- 1: another unit attached beside it reported the same serial; the port told them apart.
+    serial_shared integer NOT NULL DEFAULT 0 CHECK (serial_shared IN (0, 1)),
     -- A bench ships only finished rows: `in_progress` never arrives.
     CONSTRAINT upgrades_outcome_known CHECK (outcome IN ('upgraded', 'already_current', 'differs',
         'download_failed', 'readback_failed', 'unit_lost', 'stopped', 'interrupted'))
@@ -145,7 +147,7 @@ GRANT SELECT ON schema_info, upgrades, unit_last_outcome, outcomes_per_day, outc
     TO orvanta_bench;
 GRANT INSERT (uuid, bench, bench_id, started_at, ended_at, serial, product, revision_before,
               revision_after, firmware_sha256, outcome, cause, download_ms, readback_ms,
-              tool_version, host, "user", phase, firmware_key_id, port)
+              tool_version, host, "user", phase, firmware_key_id, port, serial_shared)
     ON upgrades TO orvanta_bench;
 
 COMMIT;

@@ -47,6 +47,9 @@ public:
 
     // The fake's executable: the simulator program.
     static QString script_path();
+    // The state directory, which the simulator in simulator mode may use too
+    // (ORVANTA_SIMULATOR_STATE_DIR), so that a test plugs units into a running program's sockets.
+    QString state_path() const { return state_.path(); }
     bool is_valid() const { return state_.isValid(); }
 
     // Serials in listing order, replacing every unit attached (at a port too); empty: none.
