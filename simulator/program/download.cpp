@@ -102,7 +102,6 @@ public:
             if (p == cut && (fault_ == DownloadFault::lost || fault_ == DownloadFault::unplugged)) {
                 // Unplugged while this transfer's page was erased: the ones before it are written.
                 units_.lose(unit_, flash(p), fault_);
-                warn("Error during download");
                 fail(ex_ioerr, "dfuse_download: libusb_control_transfer returned -4");
             }
             if (p == cut && fault_ == DownloadFault::crash) {
@@ -175,13 +174,15 @@ private:
         at.skip(header->size);
     }
 
+    // A unit that refuses the erase at once answers dfuERROR to the first GETSTATUS; one that
+    // fails it reports so after its busy time.
     void strike_first() {
         if (fault_ == DownloadFault::erase_refused) {
             say("state(10) = dfuERROR, status(4) = Memory erase function failed");
             fail(ex_ioerr, "Wrong state after command \"ERASE_PAGE\" download");
         }
         if (fault_ == DownloadFault::error)
-            fail(ex_ioerr, "Error during download");
+            fail(ex_ioerr, "ERASE_PAGE not correctly executed");
         if (fault_ == DownloadFault::refused)
             fail(ex_ioerr, "dfuse_download: libusb_control_transfer returned -9");
     }

@@ -202,15 +202,15 @@ DownloadFault Units::download_fault(const Unit& unit) {
 }
 
 // Unplugged while a page was erased: what was written stays, and it is away for a few scans;
-// or, for a test, it leaves the listing with its flash as it was.
+// or, for a test, it stays away.
 void Units::lose(const Unit& unit, const QByteArray& flash_now, DownloadFault how) {
+    store_flash(unit, flash_now);
     if (how == DownloadFault::unplugged) {
         QStringList ids = order();
         ids.removeAll(unit.id);
         write(dir_ + "/order", ids.join(' ').toUtf8() + '\n');
         return;
     }
-    store_flash(unit, flash_now);
     QFile::remove(file(unit.id, unit_file::lost_during_download));
     write(file(unit.id, unit_file::absent_scans), QByteArray::number(absent_scans) + '\n');
 }

@@ -32,11 +32,11 @@ enum class UploadFault { none, error, writes_nothing };
 
 enum class DownloadFault {
     none,
-    error,         // the first transfer fails: "Error during download"
-    erase_refused, // the first page erase is refused
+    error,         // the first page erase fails after its busy time
+    erase_refused, // the first page erase is refused at once
     refused,       // the unit stalls the first request (LIBUSB_ERROR_PIPE, -9)
     lost,          // the unit goes at 40 % (LIBUSB_ERROR_NO_DEVICE, -4), away for a few scans
-    unplugged,     // the same, and it stays away with its flash as it was
+    unplugged,     // the same, and it stays away
     crash,         // dfu-util dies of a segmentation fault at 40 %
     keeps_flash,   // the download succeeds, the flash stays as it was
 };
