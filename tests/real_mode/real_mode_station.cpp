@@ -9,6 +9,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -76,7 +77,8 @@ void plug(virtual_unit::Testbed& bed, Bench bench) {
 struct Run {
     int status = -1;
     QJsonObject outcome;
-    QByteArray log; // standard error
+    QMap<QString, int> progress; // the last percent of each phase ("download", "read_back")
+    QByteArray log;              // standard error
 };
 
 // The station's run to its end, in a private runtime and data directory.
@@ -99,6 +101,8 @@ Run run_station(const virtual_unit::Testbed& bed, const QStringList& arguments) 
         const QJsonObject event = QJsonDocument::fromJson(line).object();
         if (event.value("event") == "outcome")
             run.outcome = event;
+        if (event.value("event") == "progress")
+            run.progress[event.value("phase").toString()] = event.value("percent").toInt();
     }
     run.log = station.readAllStandardError();
     return run;
@@ -178,6 +182,11 @@ private slots:
             QVERIFY(after == erased_flash_from(FakeDfuUtil::desired_firmware()));
         } else {
             QVERIFY(after != before && after != erased_flash_from(FakeDfuUtil::desired_firmware()));
+        }
+        // dfu-util's bar, as the station read it from the real tool's output.
+        if (bench == Bench::older_revision) {
+            QCOMPARE(run.progress.value("download", -1), 100);
+            QCOMPARE(run.progress.value("read_back", -1), 100);
         }
         // dfu-util waited the poll timeouts the unit announced and erased before it wrote.
         QCOMPARE(tally.early_polls, 0);
