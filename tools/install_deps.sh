@@ -15,6 +15,8 @@ packages=(
     universal-ctags                     # the function length check (check_function_length.sh)
     postgresql-15                       # the central record's test server (with psql); the test
                                         # makes a cluster of its own, never uses the package's
+    umockdev libumockdev-dev pkg-config # real mode's tests: virtual units at the kernel's interface
+                                        # for the embedded dfu-util (tests/virtual_unit)
     "$@"
 )
 
