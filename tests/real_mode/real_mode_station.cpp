@@ -28,6 +28,7 @@ enum class Bench {
     other_product,
     blank_otp,
     two_units,
+    two_units_one_serial, // as ST's bootloaders may report
     pulled_out_in_download,
     pulled_out_while_busy,
     read_back_fails,
@@ -67,8 +68,10 @@ void plug(virtual_unit::Testbed& bed, Bench bench) {
     unit.set_faults(faults);
     if (bench == Bench::no_usb_rule)
         bed.deny_access(unit.port());
-    if (bench == Bench::two_units) {
-        virtual_unit::Unit& other = bed.plug(QStringLiteral("1-2"), QStringLiteral("206A35744E4B"));
+    if (bench == Bench::two_units || bench == Bench::two_units_one_serial) {
+        virtual_unit::Unit& other =
+            bed.plug(QStringLiteral("1-2"),
+                     bench == Bench::two_units ? QStringLiteral("206A35744E4B") : unit.serial());
         other.set_memory(otp_alt, FakeDfuUtil::otp_image({Device::VELK}));
         other.set_memory(flash_alt, lumo7_b7());
     }
@@ -137,6 +140,8 @@ private slots:
             << Bench::blank_otp << 4 << "no_record" << Flash::as_before << "";
         QTest::newRow("two units: neither is used")
             << Bench::two_units << 5 << "several_units" << Flash::as_before << "";
+        QTest::newRow("two units with one serial: neither is used")
+            << Bench::two_units_one_serial << 5 << "several_units" << Flash::as_before << "";
         QTest::newRow("pulled out in the download")
             << Bench::pulled_out_in_download << 1 << "unit_lost" << Flash::part_written
             << "dfu-util: dfuse_download: libusb_control_transfer returned -4";
@@ -170,6 +175,10 @@ private slots:
         if (qEnvironmentVariableIsSet("SHOWLOG"))
             qInfo().noquote() << run.log;
         QTEST(run.status, "status");
+        QEXPECT_FAIL("two units with one serial: neither is used",
+                     "the listing parser tells units apart by their serials, not yet by their "
+                     "ports: it takes eight lines of one serial for no unit",
+                     Continue);
         QTEST(run.outcome.value("outcome").toString(), "outcome");
         QTEST(run.outcome.value("cause").toString(), "cause");
 
@@ -191,7 +200,7 @@ private slots:
         // dfu-util waited the poll timeouts the unit announced and erased before it wrote.
         QCOMPARE(tally.early_polls, 0);
         QCOMPARE(tally.bytes_over_unerased, 0);
-        if (bench == Bench::two_units)
+        if (bench == Bench::two_units || bench == Bench::two_units_one_serial)
             QCOMPARE(bed.unit("1-2")->tally().data_blocks, 0);
     }
 };

@@ -122,7 +122,9 @@ Reply Bootloader::upload(quint16 block, quint16 length) {
         return stall();
     QByteArray data;
     if (block == dfuse::command_block) {
-        data = QByteArray::fromHex("002141") + char(dfuse::read_unprotect);
+        for (const quint8 command :
+             {dfuse::get_commands, dfuse::set_address, dfuse::erase, dfuse::read_unprotect})
+            data.append(static_cast<char>(command));
     } else {
         const qint64 offset = qint64(block - dfuse::first_data_block) * transfer_size;
         if (faults.upload_fails_after_bytes >= 0 && offset >= faults.upload_fails_after_bytes)

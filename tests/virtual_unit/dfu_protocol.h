@@ -52,11 +52,9 @@ enum class State : quint8 {
 enum class Status : quint8 {
     ok = 0x00,
     err_target = 0x01,
-    err_write = 0x03,
     err_erase = 0x04,
     err_prog = 0x06,
     err_address = 0x08,
-    err_unknown = 0x0E,
     err_stalled_packet = 0x0F,
 };
 
