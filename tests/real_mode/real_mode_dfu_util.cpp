@@ -62,21 +62,21 @@ private slots:
     void port_selects_one_unit_data() {
         QTest::addColumn<QStringList>("ports");
         QTest::addColumn<QStringList>("serials");
-        QTest::addColumn<int>("chosen"); // the index of the port asked for; -1: an empty port
+        QTest::addColumn<int>("chosen"); // the index of the port written; -1: an empty port
         const QStringList three{"3776367B3036", "206A35744E4B", "3776367B3137"};
         QTest::newRow("the middle one of three") << QStringList{"1-1", "1-2", "1-3"} << three << 1;
         QTest::newRow("behind a hub") << QStringList{"1-1.1", "1-1.2", "1-2"} << three << 1;
         QTest::newRow("two units, one serial")
             << QStringList{"1-1", "1-2"} << QStringList{"3776367B3036", "3776367B3036"} << 1;
-        QTest::newRow("eight units, the last")
+        QTest::newRow("eight units, the last written")
             << QStringList{"1-1", "1-2", "1-3", "1-4.1", "1-4.2", "1-4.3", "1-4.4", "1-5"}
             << QStringList{"A1", "A2", "A3", "A4", "A5", "A6", "A7", "A8"} << 7;
         QTest::newRow("no unit on that port")
             << QStringList{"1-1", "1-2"} << QStringList(three.mid(0, 2)) << -1;
     }
 
-    // The listing names every unit with its port; an upload and a download through -p reach the
-    // unit of that port alone.
+    // The listing names every unit with its port; an upload through -p reads the unit of that
+    // port, each in turn, and a download through it writes the chosen unit alone.
     void port_selects_one_unit() {
         QFETCH(QStringList, ports);
         QFETCH(QStringList, serials);
@@ -87,30 +87,28 @@ private slots:
             bed.plug(ports[i], serials[i]).set_memory(otp_alt, otp_of(i));
             expected << ports[i] + ' ' + serials[i];
         }
-        const ProgramRun listing =
-            run_program(dfu_util, {"-d", "0483", "-l"}, bed.dfu_util_environment());
+        const QProcessEnvironment preloaded = bed.dfu_util_environment();
+        const ProgramRun listing = run_program(dfu_util, {"-d", "0483", "-l"}, preloaded);
         QCOMPARE(listing.exit_code, 0);
         QCOMPARE(listed_units(listing.out), expected); // in the order of their ports
+        for (int i = 0; i < ports.size(); ++i) {
+            QFile::remove(path("otp.bin"));
+            const QStringList read{"-d", "0483", "-p",       ports[i], "-a",
+                                   "2",  "-s",   otp_region, "-U",     path("otp.bin")};
+            QCOMPARE(run_program(dfu_util, read, preloaded).exit_code, 0);
+            QVERIFY2(read_all(path("otp.bin")) == otp_of(i), qPrintable(ports[i]));
+        }
         const QString port = chosen >= 0 ? ports[chosen] : QStringLiteral("1-7");
-
-        const ProgramRun read = run_program(
-            dfu_util,
-            {"-d", "0483", "-p", port, "-a", "2", "-s", otp_region, "-U", path("otp.bin")},
-            bed.dfu_util_environment());
-        const ProgramRun write =
-            run_program(dfu_util, {"-d", "0483", "-p", port, "-a", "0", "-D", path("firmware.dfu")},
-                        bed.dfu_util_environment());
+        const ProgramRun write = run_program(
+            dfu_util, {"-d", "0483", "-p", port, "-a", "0", "-D", path("firmware.dfu")}, preloaded);
         qInfo().noquote() << "dfu-util said:"
-                          << (chosen >= 0 ? read.out : read.err).trimmed().split('\n').last();
-        QCOMPARE(read.exit_code, chosen >= 0 ? 0 : 74);
+                          << (chosen >= 0 ? write.out : write.err).trimmed().split('\n').last();
         QCOMPARE(write.exit_code, chosen >= 0 ? 0 : 74);
-        if (chosen >= 0)
-            QVERIFY(read_all(path("otp.bin")) == otp_of(chosen));
-        else
-            QCOMPARE(read.err, QByteArray("dfu-util: No DFU capable USB device available\n"));
+        if (chosen < 0)
+            QCOMPARE(write.err, QByteArray("dfu-util: No DFU capable USB device available\n"));
         for (int i = 0; i < ports.size(); ++i) {
             const virtual_unit::Unit& unit = *bed.unit(ports[i]);
-            QCOMPARE(unit.tally().upload_blocks, i == chosen ? 1 : 0);
+            QCOMPARE(unit.tally().upload_blocks, 1);
             QCOMPARE(unit.memory(flash_alt) == erased_flash_from(FakeDfuUtil::desired_firmware()),
                      i == chosen);
         }

@@ -25,6 +25,7 @@ constexpr int generous_ms = 120000; // bounds waits; nothing here measures speed
 enum class Bench {
     older_revision,
     carried_revision,
+    carried_revision_differs, // its image differs from the carried one in a byte
     other_product,
     blank_otp,
     two_units,
@@ -48,30 +49,47 @@ QByteArray lumo7_b7() {
     return FakeDfuUtil::flash_image({Device::VELK}, "B7", 32768);
 }
 
-void plug(virtual_unit::Testbed& bed, Bench bench) {
-    const bool k5 = bench == Bench::other_product;
-    virtual_unit::Unit& unit = bed.plug(QStringLiteral("1-1"), QStringLiteral("3776367B3036"));
-    unit.set_memory(otp_alt, bench == Bench::blank_otp
-                                 ? QByteArray(otp_length, '\xFF')
-                                 : FakeDfuUtil::otp_image({k5 ? Device::RAMO : Device::VELK}));
-    unit.set_memory(flash_alt, bench == Bench::carried_revision ? FakeDfuUtil::desired_firmware()
-                               : k5 ? FakeDfuUtil::flash_image({Device::RAMO}, "C3", 32768)
-                                    : lumo7_b7());
+// The unit's flash when it is plugged in.
+QByteArray flash_of(Bench bench) {
+    QByteArray carried = FakeDfuUtil::desired_firmware();
+    switch (bench) {
+    case Bench::carried_revision:
+        return carried;
+    case Bench::carried_revision_differs: // a byte after the information block
+        carried[131072] = static_cast<char>(carried[131072] ^ 0xA5);
+        return carried;
+    case Bench::other_product:
+        return FakeDfuUtil::flash_image({Device::RAMO}, "C3", 32768);
+    default:
+        return lumo7_b7();
+    }
+}
+
+virtual_unit::Faults faults_of(Bench bench) {
     virtual_unit::Faults faults;
-    faults.unplug_after_download_bytes =
-        bench == Bench::pulled_out_in_download || bench == Bench::pulled_out_while_busy ? 100000
-                                                                                        : -1;
+    if (bench == Bench::pulled_out_in_download || bench == Bench::pulled_out_while_busy)
+        faults.unplug_after_download_bytes = 100000;
     faults.unplug_while_busy = bench == Bench::pulled_out_while_busy;
     faults.upload_fails_after_bytes = bench == Bench::read_back_fails ? 4096 : -1;
     faults.wrong_byte_at = bench == Bench::byte_reads_back_wrong ? flash_base + 200000 : -1;
     faults.hang_after_download_bytes = bench == Bench::download_stalls ? 50000 : -1;
-    unit.set_faults(faults);
+    return faults;
+}
+
+void plug(virtual_unit::Testbed& bed, Bench bench) {
+    virtual_unit::Unit& unit = bed.plug(QStringLiteral("1-1"), QStringLiteral("3776367B3036"));
+    const Device::ProductInfoRaw product{
+        static_cast<quint8>(bench == Bench::other_product ? Device::RAMO : Device::VELK)};
+    unit.set_memory(otp_alt, bench == Bench::blank_otp ? QByteArray(otp_length, '\xFF')
+                                                       : FakeDfuUtil::otp_image(product));
+    unit.set_memory(flash_alt, flash_of(bench));
+    unit.set_faults(faults_of(bench));
     if (bench == Bench::no_usb_rule)
         bed.deny_access(unit.port());
     if (bench == Bench::two_units || bench == Bench::two_units_one_serial) {
-        virtual_unit::Unit& other =
-            bed.plug(QStringLiteral("1-2"),
-                     bench == Bench::two_units ? QStringLiteral("206A35744E4B") : unit.serial());
+        const QString serial =
+            bench == Bench::two_units ? QStringLiteral("206A35744E4B") : unit.serial();
+        virtual_unit::Unit& other = bed.plug(QStringLiteral("1-2"), serial);
         other.set_memory(otp_alt, FakeDfuUtil::otp_image({Device::VELK}));
         other.set_memory(flash_alt, lumo7_b7());
     }
@@ -134,6 +152,8 @@ private slots:
             << Bench::older_revision << 0 << "upgraded" << Flash::carried << "";
         QTest::newRow("the carried revision is verified, nothing written")
             << Bench::carried_revision << 0 << "already_current" << Flash::as_before << "";
+        QTest::newRow("the carried revision with an image that differs is written again")
+            << Bench::carried_revision_differs << 0 << "upgraded" << Flash::carried << "";
         QTest::newRow("another product is refused, nothing written")
             << Bench::other_product << 4 << "refused" << Flash::as_before << "";
         QTest::newRow("a blank OTP is refused, nothing written")
