@@ -53,6 +53,12 @@ QByteArray without_clock_redraws(const QByteArray& out) {
     return kept;
 }
 
+// dfu-util's last word: of standard error, or else of standard output.
+QByteArray last_word(const ProgramRun& run) {
+    const QByteArray text = (run.err.trimmed().isEmpty() ? run.out : run.err).trimmed();
+    return text.mid(qMax(text.lastIndexOf('\n'), text.lastIndexOf('\r')) + 1);
+}
+
 struct Side {
     ProgramRun run;
     bool file_made = false;
@@ -169,7 +175,7 @@ private slots:
         const Side truth = real(serials, fault, args);
         QFile::remove(path("out.bin"));
         const Side fake = faked(serials, fault, args);
-        qInfo().noquote() << "dfu-util said:" << truth.run.err.trimmed().split('\n').last();
+        qInfo().noquote() << "dfu-util said:" << last_word(truth.run);
         QCOMPARE(fake.run.err, truth.run.err);
         QCOMPARE(without_clock_redraws(fake.run.out), without_clock_redraws(truth.run.out));
         QCOMPARE(fake.run.exit_code, truth.run.exit_code);
@@ -222,7 +228,7 @@ private slots:
             QStringList{"--dfu-util-command", "list", "--fast-progress"} + in_dir(args));
         QFile::remove(path("out.bin"));
         const Side truth = real(serials, fault, args);
-        qInfo().noquote() << "dfu-util said:" << truth.run.err.trimmed().split('\n').last();
+        qInfo().noquote() << "dfu-util said:" << last_word(truth.run);
         QCOMPARE(simulated.err, truth.run.err);
         QCOMPARE(without_clock_redraws(simulated.out), without_clock_redraws(truth.run.out));
         QCOMPARE(simulated.exit_code, truth.run.exit_code);
