@@ -5,8 +5,9 @@
 //     "\rDownload\t[=====                    ]  20%        81920 bytes"
 // ("Upload" for -U): the label, a tab, 25 marks in brackets ('=' done), the percent right-aligned
 // in 3, "% ", the bytes so far right-aligned in 12, " bytes". A line feed follows the 100 %
-// update, then "Download done.". Updates come about one per 4 %, and a read of the pipe may end
-// anywhere in one.
+// update, then "Download done.". An update comes when a mark is added (about one per 4 %) and,
+// while a transfer takes its time, whenever the clock's second has changed; a read of the pipe
+// may end anywhere in one.
 
 #include <QByteArray>
 

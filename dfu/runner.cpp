@@ -1,5 +1,6 @@
 #include "dfu/runner.h"
 
+#include "dfu/child_environment.h"
 #include "dfu/progress_parser.h"
 #include "dfu/run_watch.h"
 
@@ -144,6 +145,7 @@ CmdResult run_command(const RunTarget& target, CmdID id, const QStringList& extr
     if (id != CmdID::list && !quiet)
         qInfo() << "Start " << program << arguments;
 
+    prepare_child_environment(process); // a test hook: see child_environment.h
     process.start(program, arguments, QIODevice::ReadWrite);
 
     Output output(on_progress);

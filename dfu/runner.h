@@ -24,6 +24,7 @@ struct CmdResult {
 using ProgressCallback = std::function<void(int percent)>;
 
 // Blocks the calling thread until the child has exited (or was given up on); never throws.
+// The child inherits the program's environment, plus a test hook's preload (child_environment.h).
 // Standard output is read while the child runs, so that its progress reaches on_progress as
 // it is printed; the output returned is the whole text all the same.
 CmdResult run_command(CmdID id, const QStringList& extra,

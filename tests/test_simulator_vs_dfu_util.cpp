@@ -174,7 +174,8 @@ private slots:
     }
 
     // Each update printed again with dfu-util's format is itself; the bar grows by one or more
-    // marks each time, its marks and percent agree with the bytes, and it ends full and "done".
+    // marks each time (or is drawn again when the clock's second changes), its marks and percent
+    // agree with the bytes, and it ends full and "done".
     void progress_has_the_tools_format() {
         QFETCH(int, id);
         QFETCH(QString, label);
@@ -207,7 +208,7 @@ private slots:
             QCOMPARE(m.captured(1), label);
             QCOMPARE(marks, static_cast<int>(25 * bytes / total));
             QCOMPARE(m.captured(3).toLongLong(), 100 * bytes / total);
-            QVERIFY(marks > marks_before);
+            QVERIFY(marks >= marks_before);
             marks_before = marks;
             const QByteArray bar = QByteArray(marks, '=') + QByteArray(25 - marks, ' ');
             QCOMPARE(QString::asprintf(PROGRESS_FORMAT, qPrintable(label), bar.constData(),

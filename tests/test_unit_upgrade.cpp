@@ -177,7 +177,7 @@ private slots:
                                          << "download_failed"
                                          << "B7"
                                          << ""
-                                         << "dfu-util: Error during download" << true << false;
+                                         << "dfu-util: ERASE_PAGE not correctly executed" << true << false;
         QTest::newRow("read-back failed on connection") << "desired"
                                                         << "fail_upload_FW"
                                                         << "none"

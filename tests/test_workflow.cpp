@@ -207,7 +207,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.downloads() == 1 && w.in(w.b->B2) &&
                                      w.b->explanation.kind == Explanation::Kind::upgrade_incomplete,
                                  generous_ms);
-        QCOMPARE(w.b->explanation.failure.detail, QString("dfu-util: Error during download"));
+        QCOMPARE(w.b->explanation.failure.detail, QString("dfu-util: ERASE_PAGE not correctly executed"));
         if (swap_unit) {
             attach(fake, serial_B, 3, flash_of(3, "B6"));
             QTRY_VERIFY_WITH_TIMEOUT(w.b->device_info.FW_revision == "B6", generous_ms);

@@ -19,6 +19,8 @@ packages=(
     postgresql-15                       # the central record's test server (with psql); the test
                                         # makes a cluster of its own, never uses the package's
     openssl                             # the test server's throwaway certificate authority
+    umockdev libumockdev-dev pkg-config # real mode's tests: virtual units at the kernel's interface
+                                        # for the embedded dfu-util (tests/virtual_unit)
     "$@"
 )
 

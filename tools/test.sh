@@ -18,7 +18,8 @@ bash tools/build.sh build
 (cd build && ctest --output-on-failure -j 2)
 
 echo "=== AddressSanitizer + UndefinedBehaviorSanitizer build ==="
-# The sanitizer build reuses the plain build's dfu-util cache: no second download.
+# The sanitizer build reuses the plain build's dfu-util cache: no second download. Its real_mode_
+# tests preload umockdev into the embedded dfu-util alone, never into the sanitized programs.
 bash tools/build.sh build-sanitize -DORVANTA_SANITIZE=ON -DORVANTA_DFU_UTIL_CACHE="$top/build/dfu-util-0.9"
 (cd build-sanitize && ctest --output-on-failure -j 2)
 
@@ -33,7 +34,7 @@ ORVANTA_DFU_UTIL_CACHE="$top/build/dfu-util-0.9" bash tools/run_fuzzers.sh 10
 # (TSAN_OPTIONS in tests/CMakeLists.txt: halt_on_error, Qt's own libraries suppressed).
 echo "=== ThreadSanitizer build: the threaded tests ==="
 tsan_tests=(test_workflow test_runner test_wiring test_log_window test_history test_record
-    test_central_shipping test_statement_watchdog)
+    test_central_shipping test_statement_watchdog real_mode_dfu_util real_mode_window)
 cmake -S "$top" -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_SANITIZE_THREAD=ON \
     -DORVANTA_DFU_UTIL_CACHE="$top/build/dfu-util-0.9"
 cmake --build build-tsan -j "$(nproc)" --target "${tsan_tests[@]}"

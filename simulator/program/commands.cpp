@@ -174,8 +174,14 @@ Unit open_unit(const Options& options, Units& units) {
     return found.front();
 }
 
+// dfu-util reads the memory layout from the name here; where the bootloader's "01*016 e" has a
+// blank in place of a multiplier (K or M), it says so, once for each such segment.
 void say_interface_name(int alt) {
+    static const QRegularExpression blank_multiplier(QStringLiteral("^\\d+\\*\\d+ "));
     say("DfuSe interface name: \"" + alt_name(alt).mid(1).section('/', 0, 0) + '"');
+    for (const QString& segment : alt_name(alt).section('/', 2).split(','))
+        if (blank_multiplier.match(segment).hasMatch())
+            warn("Non-valid multiplier ' ', assuming bytes");
 }
 
 } // namespace simulator

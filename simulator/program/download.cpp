@@ -67,7 +67,6 @@ struct Cursor {
 
 // dfu-util's words for a unit that went during a transfer (LIBUSB_ERROR_NO_DEVICE).
 [[noreturn]] void unit_gone() {
-    warn("Error during download");
     fail(ex_ioerr, "dfuse_download: libusb_control_transfer returned -4");
 }
 
@@ -186,13 +185,15 @@ private:
                fault_ == DownloadFault::unplugged;
     }
 
+    // A unit that refuses the erase at once answers dfuERROR to the first GETSTATUS; one that
+    // fails it reports so after its busy time.
     void strike_first() {
         if (fault_ == DownloadFault::erase_refused) {
             say("state(10) = dfuERROR, status(4) = Memory erase function failed");
             fail(ex_ioerr, "Wrong state after command \"ERASE_PAGE\" download");
         }
         if (fault_ == DownloadFault::error)
-            fail(ex_ioerr, "Error during download");
+            fail(ex_ioerr, "ERASE_PAGE not correctly executed");
         if (fault_ == DownloadFault::refused)
             fail(ex_ioerr, "dfuse_download: libusb_control_transfer returned -9");
     }

@@ -29,16 +29,19 @@ void warn(const QString& message); // "dfu-util: " and the message on standard e
 [[noreturn]] void usage_error(const QString& message);
 
 // dfu-util 0.9's bar: "\r<label>\t[" 25 marks "] " percent "% " bytes " bytes", redrawn when a
-// mark is added, "\n<label> done.\n" once full. The transfer's time is spread over the marks.
+// mark is added and when the clock's second has changed since the last drawing, "\n<label>
+// done.\n" once full. The transfer's time is spread over its bytes.
 class Progress {
 public:
-    Progress(const char* label, qint64 duration_ms) : label_(label), mark_ms_(duration_ms / 25) {}
+    Progress(const char* label, qint64 duration_ms);
     void update(qint64 current, qint64 total);
 
 private:
     const char* label_;
-    qint64 mark_ms_;
-    int marks_ = -1; // drawn so far
+    qint64 duration_ms_;
+    qint64 started_ms_;  // since the epoch
+    int marks_ = -1;     // drawn last
+    qint64 second_ = -1; // the clock's second of the last drawing
 };
 
 } // namespace simulator

@@ -67,7 +67,9 @@ const std::vector<std::pair<QString, std::vector<UnitSpec>>> configurations = {
      {{"2A0C61E5B7D2", Device::ProductInfoRaw{0x2A}, Firmware{{0x2A}, "X42", "A1", "2024-11-02"}}}},
     {"foreign_firmware", {{"3776367B3540", lumo7, k5_c3}}},
     {"two_units",
-     {{"206A35744E4B", lumo7, lumo7_b7, nullptr, 7, "1-2"}, {"3776367B3036", lumo7, lumo7_b7}}},
+     // dfu-util lists units in the order of their ports.
+     {{"206A35744E4B", lumo7, lumo7_b7, nullptr, 5, "1-1"},
+      {"3776367B3036", lumo7, lumo7_b7, nullptr, 6, "1-2"}}},
     {"download_fails", {{"3776367B3641", lumo7, lumo7_b7, unit_file::refuse_erase}}},
     {"lost_during_download", {{"3776367B3742", lumo7, lumo7_b7, unit_file::lost_during_download}}},
     {"no_access", {{"3776367B3843", lumo7, lumo7_b7, unit_file::no_access}}},

@@ -36,8 +36,8 @@ enum class UploadFault { none, error, writes_nothing };
 
 enum class DownloadFault {
     none,
-    error,         // the first transfer fails: "Error during download"
-    erase_refused, // the first page erase is refused
+    error,         // the first page erase fails after its busy time
+    erase_refused, // the first page erase is refused at once
     refused,       // the unit stalls the first request (LIBUSB_ERROR_PIPE, -9)
     lost,          // the unit goes at 40 % (LIBUSB_ERROR_NO_DEVICE, -4), away for a few scans
     lost_for_good, // the same, and it stays away

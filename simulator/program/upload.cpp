@@ -62,11 +62,14 @@ int upload(const Options& options, Units& units) {
         fault == UploadFault::none &&
         ::write(fd, data.constData(), static_cast<size_t>(data.size())) == data.size();
     ::close(fd);
-    if (fault != UploadFault::none)
+    if (fault == UploadFault::writes_nothing)
         QFile::remove(options.file);
     Progress bar("Upload", units.upload_ms(alt, start, limit));
     bar.update(0, 1);
-    if (fault == UploadFault::error || (fault == UploadFault::none && !written))
+    // The unit stalls the first UPLOAD; dfu-util leaves the file it began, empty.
+    if (fault == UploadFault::error)
+        fail(ex_ioerr, "dfuse_upload: libusb_control_msg returned -9");
+    if (fault == UploadFault::none && !written)
         fail(ex_ioerr, "Error during upload");
     // An update after every whole transfer but the last, then the full bar.
     for (qint64 total = transfer_size; total < limit; total += transfer_size)

@@ -26,12 +26,14 @@ public:
     // The fake's failure switches (files of the same names in its state directory).
     enum class Switch {
         fail_list,                // -l exits 74
+        // A failed upload is the unit's stall ("returned -9", exit 74); its file stays, empty.
         fail_upload_OTP,          // uploads from alt 2 exit 74
         fail_upload_FW_info,      // the 2048-byte upload of the information block exits 74
         fail_upload_FW,           // every other flash upload (the read-back) exits 74
         upload_writes_nothing,    // an upload exits 0 without writing its file
-        fail_download,            // -D exits 74, flash unchanged
-        lose_unit_on_download,    // -D unplugs the unit part-way ("returned -4") and exits 74
+        fail_download,            // -D: the first page erase fails, exit 74, flash unchanged
+        lose_unit_on_download,    // -D unplugs the unit at 40 % ("returned -4"), exit 74; it
+                                  // keeps what was written, the rest of that page erased
         download_keeps_flash,     // -D succeeds without changing flash
         deny_access,              // "Cannot open DFU device": -l lists nothing, -U and -D exit 74
         busy,                     // "Cannot claim interface": -U and -D exit 74

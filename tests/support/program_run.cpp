@@ -3,7 +3,13 @@
 #include <QProcess>
 
 ProgramRun run_program(const QString& program, const QStringList& args) {
+    return run_program(program, args, QProcessEnvironment::systemEnvironment());
+}
+
+ProgramRun run_program(const QString& program, const QStringList& args,
+                       const QProcessEnvironment& environment) {
     QProcess p;
+    p.setProcessEnvironment(environment);
     p.start(program, args);
     ProgramRun r;
     if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)

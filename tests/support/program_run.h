@@ -5,6 +5,7 @@
 #include "dfu/command.h"
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -15,5 +16,8 @@ struct ProgramRun {
 };
 
 ProgramRun run_program(const QString& program, const QStringList& args);
+// The same in the given environment.
+ProgramRun run_program(const QString& program, const QStringList& args,
+                       const QProcessEnvironment& environment);
 // The command table's entry with the extra arguments, as the runner would start it.
 ProgramRun run_program(DFU::CmdID id, const QStringList& extra);
