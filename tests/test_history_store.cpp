@@ -121,7 +121,7 @@ private slots:
         const QByteArray header = History::column_names().join(',').toUtf8() + "\r\n";
         QVERIFY(csv.startsWith(header));
         const QByteArray expected =
-            "7,,,3776367B3036,,,,,download_failed," + field.toUtf8() + ",1234,,,,,,,,\r\n";
+            "7,,,3776367B3036,,,,,download_failed," + field.toUtf8() + ",1234,,,,,,,,,0\r\n";
         QCOMPARE(csv.mid(header.size()), expected);
     }
 };

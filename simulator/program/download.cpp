@@ -181,8 +181,7 @@ private:
     }
 
     bool unplugged() const {
-        return fault_ == DownloadFault::lost || fault_ == DownloadFault::lost_for_good ||
-               fault_ == DownloadFault::unplugged;
+        return fault_ == DownloadFault::lost || fault_ == DownloadFault::lost_for_good;
     }
 
     // A unit that refuses the erase at once answers dfuERROR to the first GETSTATUS; one that

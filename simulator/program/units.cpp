@@ -251,7 +251,7 @@ DownloadFault Units::download_fault(const Unit& unit) {
         if (QFileInfo::exists(file(unit.id, name)))
             return fault;
     const std::pair<const char*, DownloadFault> switches[] = {
-        {"lose_unit_on_download", DownloadFault::unplugged},
+        {"lose_unit_on_download", DownloadFault::lost_for_good},
         {"fail_download", DownloadFault::error},
         {"refuse_download", DownloadFault::refused},
         {"crash_download", DownloadFault::crash},
@@ -262,14 +262,13 @@ DownloadFault Units::download_fault(const Unit& unit) {
     return DownloadFault::none;
 }
 
-// Unplugged while a page was erased: what was written stays, and it is away for a few scans,
-// or for good; or, for a test, it leaves the listing with its flash as it was.
+// Unplugged while a page was erased: what was written stays, as on a real unit, and it is away
+// for a few scans, or for good.
 void Units::lose(const Unit& unit, const QByteArray& flash_now, DownloadFault how) {
     const Hold hold(*this);
     if (gone(unit))
         return;
-    if (how != DownloadFault::unplugged)
-        write_flash(unit, flash_now);
+    write_flash(unit, flash_now); // as a real unit keeps the pages written before it went
     if (how != DownloadFault::lost) {
         QStringList ids = order();
         ids.removeAll(unit.id);

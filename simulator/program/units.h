@@ -41,7 +41,6 @@ enum class DownloadFault {
     refused,       // the unit stalls the first request (LIBUSB_ERROR_PIPE, -9)
     lost,          // the unit goes at 40 % (LIBUSB_ERROR_NO_DEVICE, -4), away for a few scans
     lost_for_good, // the same, and it stays away
-    unplugged,     // it goes at 40 % and stays away, with its flash as it was
     crash,         // dfu-util dies of a segmentation fault at 40 %
     keeps_flash,   // the download succeeds, the flash stays as it was
 };

@@ -195,10 +195,6 @@ private slots:
         if (qEnvironmentVariableIsSet("SHOWLOG"))
             qInfo().noquote() << run.log;
         QTEST(run.status, "status");
-        QEXPECT_FAIL("two units with one serial: neither is used",
-                     "the listing parser tells units apart by their serials, not yet by their "
-                     "ports: it takes eight lines of one serial for no unit",
-                     Continue);
         QTEST(run.outcome.value("outcome").toString(), "outcome");
         QTEST(run.outcome.value("cause").toString(), "cause");
 

@@ -3,7 +3,6 @@
 // test plugs in and pulls out: what a technician at the bench sees, and what the unit's flash
 // holds afterwards.
 
-#include "app/globals.h"
 #include "app/startup.h"
 #include "fake_dfu_util.h"
 #include "gui/install_button.h"
@@ -23,6 +22,10 @@ using namespace Device::memory_map;
 
 namespace {
 
+// The program under test, as start-up made it.
+std::unique_ptr<WindowProgram> owned_program;
+WindowProgram* program = nullptr;
+
 constexpr int generous_ms = 60000; // bounds waits; nothing here measures speed
 // A quick worker, given to start-up before it builds anything.
 const StartupOptions quick{simulator::Setup::normal, 50, 100};
@@ -31,13 +34,13 @@ QString plain(const QString& rich) {
     return QTextDocumentFragment::fromHtml(rich).toPlainText().trimmed();
 }
 QString status_line() {
-    return plain(mainWindow->statusLabel->text());
+    return plain(program->mainWindow->statusLabel->text());
 }
 QString hint_line() {
-    return plain(mainWindow->hintLabel->text());
+    return plain(program->mainWindow->hintLabel->text());
 }
 bool in(QState* state) {
-    return sm_B->configuration().contains(state);
+    return program->sm_B()->configuration().contains(state);
 }
 QString connected_with(const QString& revision) {
     return QStringLiteral("Connected to a Lumo-7 with firmware version ") + revision;
@@ -83,11 +86,11 @@ private slots:
     void upgrade_from_the_window() {
         virtual_unit::Unit& unit = plug_lumo7(bed_, "1-1", "3776367B3036", lumo7_b7());
         QTRY_COMPARE_WITH_TIMEOUT(status_line(), connected_with("B7"), generous_ms);
-        QVERIFY(mainWindow->installButton->isEnabled());
-        QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
-        QCOMPARE(mainWindow->progressBar->format(), QString("Firmware is upgraded"));
-        QCOMPARE(status_line(), connected_with(settings.desired_revision));
+        QVERIFY(program->mainWindow->installButton->isEnabled());
+        QTest::mouseClick(program->mainWindow->installButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(in(program->sm_B()->B6), generous_ms);
+        QCOMPARE(program->mainWindow->progressBar->format(), QString("Firmware is upgraded"));
+        QCOMPARE(status_line(), connected_with(program->settings.desired_revision));
         QVERIFY(unit.memory(flash_alt) == carried_in_flash());
         QCOMPARE(unit.tally().early_polls, 0);
         clear_bench({"1-1"});
@@ -95,8 +98,8 @@ private slots:
 
     void the_carried_revision_is_verified_and_left() {
         virtual_unit::Unit& unit = plug_lumo7(bed_, "1-1", "3776367B3137", carried_in_flash());
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
-        QCOMPARE(mainWindow->progressBar->format(), QString("Firmware is upgraded"));
+        QTRY_VERIFY_WITH_TIMEOUT(in(program->sm_B()->B6), generous_ms);
+        QCOMPARE(program->mainWindow->progressBar->format(), QString("Firmware is upgraded"));
         QCOMPARE(unit.tally().data_blocks + unit.tally().page_erases, 0);
         QVERIFY(unit.tally().upload_blocks > 0); // read back, byte for byte
         clear_bench({"1-1"});
@@ -109,7 +112,7 @@ private slots:
                                   QString("More than one unit is attached: connect only one unit."),
                                   generous_ms);
         QCOMPARE(status_line(), no_unit);
-        QVERIFY(!mainWindow->installButton->isEnabled());
+        QVERIFY(!program->mainWindow->installButton->isEnabled());
         QCOMPARE(a.tally().upload_blocks + b.tally().upload_blocks, 0); // neither was even read
         clear_bench({"1-1", "1-2"});
     }
@@ -122,21 +125,21 @@ private slots:
         faults.unplug_after_download_bytes = 100000;
         unit.set_faults(faults);
         QTRY_COMPARE_WITH_TIMEOUT(status_line(), connected_with("B7"), generous_ms);
-        QSignalSpy upgraded(sm_B->B6, &QState::entered);
-        QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
+        QSignalSpy upgraded(program->sm_B()->B6, &QState::entered);
+        QTest::mouseClick(program->mainWindow->installButton, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!bed_.attached("1-1"), generous_ms);
         QTRY_COMPARE_WITH_TIMEOUT(status_line(), no_unit, generous_ms);
         QCOMPARE(upgraded.count(), 0);
 
         bed_.replug("1-1");
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B7), generous_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(in(program->sm_B()->B7), generous_ms);
         QCOMPARE(upgraded.count(), 0);
         QCOMPARE(hint_line(), QString("The last upgrade did not complete (the unit was "
                                       "disconnected) and the firmware differs from %1: install "
                                       "it again.")
-                                  .arg(settings.desired_revision));
-        QTest::mouseClick(mainWindow->installButton, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B6), generous_ms);
+                                  .arg(program->settings.desired_revision));
+        QTest::mouseClick(program->mainWindow->installButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(in(program->sm_B()->B6), generous_ms);
         QVERIFY(unit.memory(flash_alt) == carried_in_flash());
         clear_bench({"1-1"});
     }
@@ -145,12 +148,12 @@ private slots:
         virtual_unit::Unit& unit = bed_.plug("1-1", "2B4D5E0A1F33");
         unit.set_memory(otp_alt, FakeDfuUtil::otp_image({Device::RAMO}));
         unit.set_memory(flash_alt, FakeDfuUtil::flash_image({Device::RAMO}, "C3", 32768));
-        QTRY_VERIFY_WITH_TIMEOUT(in(sm_B->B8), generous_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(in(program->sm_B()->B8), generous_ms);
         QTRY_COMPARE_WITH_TIMEOUT(hint_line(),
                                   QString("This unit cannot be upgraded here: this program "
                                           "upgrades only Lumo-7 SyncX units."),
                                   generous_ms);
-        QVERIFY(!mainWindow->installButton->isEnabled());
+        QVERIFY(!program->mainWindow->installButton->isEnabled());
         QCOMPARE(unit.tally().data_blocks + unit.tally().page_erases, 0);
         clear_bench({"1-1"});
     }
@@ -171,13 +174,16 @@ int main(int argc, char** argv) {
     int app_argc = 1; // as the program starts without options: real mode
     char* app_argv[] = {argv[0], nullptr};
     QApplication app(app_argc, app_argv);
-    GUI_init(quick);
+    owned_program = GUI_init(quick);
+    program = owned_program.get();
     if (simulator::use)
         return 3;
 
     RealModeWindow test(*bed);
     const int result = QTest::qExec(&test, argc, argv);
-    return GUI_cleanup(result);
+    const int status = GUI_cleanup(*program, result);
+    owned_program.reset();
+    return status;
 }
 
 #include "real_mode_window.moc"
