@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -168,6 +169,7 @@ private slots:
     void a_stop_during_four_downloads_lets_each_end();
     void each_port_is_a_station_of_its_own();
     void a_kill_during_four_downloads_leaves_four_interrupted();
+    void the_metrics_file_is_what_node_exporter_reads();
 };
 
 void TestUpgradeCommand::exit_status_and_outcome_data() {
@@ -574,6 +576,37 @@ void TestUpgradeCommand::a_kill_during_four_downloads_leaves_four_interrupted() 
         ports << r.value("port").toString();
     }
     QCOMPARE(ports, QSet<QString>({"1-1.1", "1-1.2", "1-1.3", "1-1.4"}));
+}
+
+// --metrics-file: after the outcomes, the file passes Prometheus' own check and counts the
+// record's rows by port and outcome, also those of an earlier run (never a total in memory).
+void TestUpgradeCommand::the_metrics_file_is_what_node_exporter_reads() {
+    const QString promtool = QStandardPaths::findExecutable("promtool");
+    if (promtool.isEmpty())
+        QSKIP("promtool is not installed (Debian package prometheus; tools/install_deps.sh)");
+    Bench bench;
+    const QString metrics = bench.dir.filePath("station.prom");
+    for (const char* configuration : {"four_units", "four_units_one_lost"}) {
+        QVERIFY(bench.attach(configuration, 1));
+        const std::unique_ptr<QProcess> p = bench.start(
+            {"install", "--all", "--use-simulator", "--json", "--metrics-file", metrics});
+        exit_status(*p);
+    }
+    QFile file(metrics);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    QProcess check;
+    check.setStandardInputFile(metrics);
+    check.start(promtool, {"check", "metrics"});
+    QVERIFY(check.waitForFinished(generous_ms));
+    QVERIFY2(check.exitCode() == 0, check.readAllStandardError().constData());
+    for (const char* line : {"orvanta_upgrade_outcomes_total{port=\"1-1.1\",outcome=\"upgraded\"} 2",
+                             "orvanta_upgrade_outcomes_total{port=\"1-1.3\",outcome=\"unit_lost\"} 1",
+                             "orvanta_upgrade_outcomes_total{port=\"1-1.3\",outcome=\"upgraded\"} 1",
+                             "orvanta_upgrade_units_in_progress 0"})
+        QVERIFY2(text.contains(QLatin1String(line)), qPrintable(text));
+    QVERIFY(text.contains("orvanta_upgrade_last_duration_seconds{port=\"1-1.4\"}"));
+    QVERIFY(!QDir(bench.dir.path()).entryList({"station.prom.*"}).size()); // no temporary left
 }
 
 QTEST_GUILESS_MAIN(TestUpgradeCommand)

@@ -19,6 +19,7 @@ packages=(
     postgresql-15                       # the central record's test server (with psql); the test
                                         # makes a cluster of its own, never uses the package's
     openssl                             # the test server's throwaway certificate authority
+    prometheus                          # promtool, which checks the station's metrics file
     umockdev libumockdev-dev pkg-config # real mode's tests: virtual units at the kernel's interface
                                         # for the embedded dfu-util (tests/virtual_unit)
     "$@"

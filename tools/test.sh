@@ -33,8 +33,8 @@ ORVANTA_DFU_UTIL_CACHE="$top/build/dfu-util-0.9" bash tools/run_fuzzers.sh 10
 # Only the targets these tests need are built, to keep CI short. Any report fails the stage
 # (TSAN_OPTIONS in tests/CMakeLists.txt: halt_on_error, Qt's own libraries suppressed).
 echo "=== ThreadSanitizer build: the threaded tests ==="
-tsan_tests=(test_workflow test_runner test_wiring test_log_window test_history test_record
-    test_central_shipping test_statement_watchdog real_mode_dfu_util real_mode_window)
+tsan_tests=(test_workflow test_unit_upgrade test_runner test_wiring test_log_window test_history
+    test_record test_central_shipping test_statement_watchdog real_mode_dfu_util real_mode_window)
 cmake -S "$top" -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_SANITIZE_THREAD=ON \
     -DORVANTA_DFU_UTIL_CACHE="$top/build/dfu-util-0.9"
 cmake --build build-tsan -j "$(nproc)" --target "${tsan_tests[@]}"

@@ -98,6 +98,7 @@ void plug(virtual_unit::Testbed& bed, Bench bench) {
 struct Run {
     int status = -1;
     QJsonObject outcome;
+    QMap<QString, QString> outcome_at; // by port, with several units
     QMap<QString, int> progress; // the last percent of each phase ("download", "read_back")
     QByteArray log;              // standard error
 };
@@ -120,8 +121,10 @@ Run run_station(const virtual_unit::Testbed& bed, const QStringList& arguments) 
     run.status = station.exitCode();
     for (const QByteArray& line : station.readAllStandardOutput().split('\n')) {
         const QJsonObject event = QJsonDocument::fromJson(line).object();
-        if (event.value("event") == "outcome")
+        if (event.value("event") == "outcome") {
             run.outcome = event;
+            run.outcome_at[event.value("port").toString()] = event.value("outcome").toString();
+        }
         if (event.value("event") == "progress")
             run.progress[event.value("phase").toString()] = event.value("percent").toInt();
     }
@@ -218,6 +221,38 @@ private slots:
         QCOMPARE(tally.bytes_over_unerased, 0);
         if (bench == Bench::two_units || bench == Bench::two_units_one_serial)
             QCOMPARE(bed.unit("1-2")->tally().data_blocks, 0);
+    }
+
+    // --all: four units behind a hub, two of them reporting one serial and one pulled out in
+    // its download, each selected by dfu-util's own -p: each ends on its own port, and each
+    // unit was written only by its own runs.
+    void several_units_each_by_its_port() {
+        virtual_unit::Testbed bed;
+        const QStringList ports = {"1-1.1", "1-1.2", "1-1.3", "1-1.4"};
+        const QStringList serials = {"3776367B6101", "3776367B6101", "3776367B6103", "3776367B6104"};
+        for (int i = 0; i < ports.size(); ++i) {
+            virtual_unit::Unit& unit = bed.plug(ports[i], serials[i]);
+            unit.set_memory(otp_alt, FakeDfuUtil::otp_image({Device::VELK}));
+            unit.set_memory(flash_alt, lumo7_b7());
+        }
+        virtual_unit::Faults lost;
+        lost.unplug_after_download_bytes = 100000;
+        bed.unit("1-1.3")->set_faults(lost);
+
+        const Run run = run_station(bed, {"install", "--all", "--json", "--wait", "10"});
+        QVERIFY2(run.status >= 0, run.log.right(3000).constData());
+        QCOMPARE(run.status, 1); // the first port that did not end well: 1-1.3
+        const QMap<QString, QString> expected{{"1-1.1", "upgraded"}, {"1-1.2", "upgraded"},
+                                              {"1-1.3", "unit_lost"}, {"1-1.4", "upgraded"}};
+        QCOMPARE(run.outcome_at, expected);
+        const QByteArray carried = erased_flash_from(FakeDfuUtil::desired_firmware());
+        for (const QString& port : ports) {
+            const virtual_unit::Tally tally = bed.unit(port)->tally();
+            QCOMPARE(tally.early_polls, 0);
+            QCOMPARE(tally.bytes_over_unerased, 0);
+            QCOMPARE(bed.unit(port)->memory(flash_alt) == carried, port != "1-1.3");
+        }
+        QVERIFY(run.log.contains("-p\", \"1-1.2\""));
     }
 };
 
