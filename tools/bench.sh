@@ -26,6 +26,8 @@
 # printed beside them; there every listing starts the simulator program, which costs more.
 # - orvanta-upgrade: status and install against a simulated unit, less the same dfu-util runs
 #   made directly (tools/bench_cli.sh)
+# - the station: four units upgraded with `install --all` against one alone, and its idle CPU
+#   watching eight ports against one (tools/bench_station.sh)
 # - the central record: a backlog of 10 000 rows shipped over loopback to a throwaway PostgreSQL
 #   server (tools/pg_test_server.sh): rows per second, and the GUI thread's longest stall
 #   meanwhile (central_ship_stall_ms)
@@ -82,6 +84,10 @@ ratio record_filter_stall "$(value record_filter_stall_ms)" 50 ms
 # The command-line program, in this benchmark's directories (its record, lock and units).
 bash "$top/tools/bench_cli.sh" "$build" "$state/cli" "$log" ||
     { echo "bench.sh: a measurement of orvanta-upgrade failed; see $log" >&2; exit 1; }
+
+# Several units at once, in the same directories.
+bash "$top/tools/bench_station.sh" "$build" "$state/station" "$log" "$idle" ||
+    { echo "bench.sh: a measurement of the station failed; see $log" >&2; exit 1; }
 
 central=$(bash "$top/tools/pg_test_server.sh" "$bench" central_ship 2>>"$log") ||
     { echo "bench.sh: the central record's measurement failed; see $log" >&2; exit 1; }
