@@ -5,7 +5,9 @@
 #include "dfu/runner.h"
 #include "fake_dfu_util.h"
 #include "message_log.h"
+#include "signal_counter.h"
 #include "history/store.h"
+#include "upgrade/port_watch.h"
 #include "upgrade/program_record.h"
 #include "upgrade/unit_upgrade.h"
 #include "workflow/sm_a.h"
@@ -340,6 +342,33 @@ private slots:
             outcomes[r.serial] = r.outcome;
         QCOMPARE(outcomes.value(serial), QString("stopped"));
         QCOMPARE(outcomes.value(serial_b), QString("upgraded"));
+    }
+
+    // The port watch lists from its own thread and hands each listing over under its mutex:
+    // units plugged in and pulled out while it polls are seen on their ports, with their
+    // serials, two of them alike, and a unit without a usable listing is not among them.
+    void the_port_watch_sees_units_come_and_go_on_their_ports() {
+        FakeDfuUtil fake;
+        attach_two(fake, FakeDfuUtil::flash_image({3}, "B7"), FakeDfuUtil::flash_image({3}, "B6"));
+        Upgrade::PortWatch watch(20);
+        SignalCounter listed(&watch, &Upgrade::PortWatch::listed);
+        watch.start();
+        const auto ports = [&watch] {
+            QStringList seen;
+            for (const DFU::DeviceItem& unit : watch.listing().units)
+                seen << unit.path + ' ' + unit.serial;
+            return seen;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(ports(), QStringList({port_a + ' ' + serial, port_b + ' ' + serial_b}),
+                                  generous_ms);
+        fake.attach("1-1.3", serial, FakeDfuUtil::otp_image({3}), FakeDfuUtil::flash_image({3}, "B7"));
+        QTRY_COMPARE_WITH_TIMEOUT(Upgrade::units_with_serial(watch.listing(), serial), 2, generous_ms);
+        fake.detach(port_a);
+        QTRY_COMPARE_WITH_TIMEOUT(ports(), QStringList({port_b + ' ' + serial_b, "1-1.3 " + serial}),
+                                  generous_ms);
+        QVERIFY(listed.count() >= 3); // once a listing
+        watch.stop();
+        QVERIFY(watch.wait(generous_ms));
     }
 
     // Killed (-9) with two units in their downloads: the next program finds exactly two rows
