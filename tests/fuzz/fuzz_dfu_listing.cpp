@@ -66,17 +66,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(false);
     }
     check(!parser.status_as_string().isEmpty());
+    // An entry is a run of lines of one serial and one port: two entries in a row differ in one.
+    check(parser.paths.size() == serials.size() && parser.line_counts.size() == serials.size());
+    int entry_lines = 0;
     for (int i = 0; i < count; ++i) {
-        const QString& serial = serials[std::size_t(i)];
-        check(i == 0 || serial != serials[std::size_t(i - 1)]);
+        const std::size_t at = std::size_t(i);
+        const QString& serial = serials[at];
+        const QString& path = parser.paths[at];
+        check(i == 0 || serial != serials[at - 1] || path != parser.paths[at - 1]);
         check(is_hex(serial));
         check(serial.isEmpty() ||
               output.contains(QStringLiteral("serial=\"") + serial + QLatin1Char('"')));
+        check(path.isEmpty() ||
+              output.contains(QStringLiteral(", path=\"") + path + QStringLiteral("\",")));
+        check(parser.line_counts[at] >= 1);
+        entry_lines += parser.line_counts[at];
     }
+    check(entry_lines == unit_lines);
 
     check(scan.status == (parser.status == DfuUtilParser::one_dfu_device ? 0 : 1));
     check(scan.devices.size() == serials.size());
-    for (std::size_t i = 0; i < scan.devices.size(); ++i)
-        check(scan.devices[i].serial == serials[i]);
+    for (std::size_t i = 0; i < scan.devices.size(); ++i) {
+        check(scan.devices[i].serial == serials[i] && scan.devices[i].path == parser.paths[i]);
+        check(scan.devices[i].usable == (parser.line_counts[i] == DfuUtilParser::lines_per_unit));
+    }
     return 0;
 }
