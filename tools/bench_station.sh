@@ -5,14 +5,14 @@
 #   station_one_s / station_four_s: `install --all` on one unit, and on four (four_units), each
 #     transfer 4 s of download and 1 s of read-back; four at once should take little more
 #   station_idle_1_port / station_idle_8_ports: CPU (of the program and the dfu-util runs it
-#     reaped) over idle-seconds of `install --all --repeat` with no unit attached, watching one
+#     reaped) over idle-seconds (10 at least) of `install --all --repeat` with no unit attached, watching one
 #     port and eight, as a share of one core; one listing a poll serves every port
 # Usage: bench_station.sh build-dir work-dir log idle-seconds
 set -euo pipefail
 build=$1
 work=$2
 log=$3
-idle=$4
+idle=$(($4 < 10 ? 10 : $4)) # a listing every half second: fewer seconds count too few ticks
 cli=$build/orvanta-upgrade
 sim=$build/simulator/dfu-util_simulator.sh
 export ORVANTA_SIMULATOR_STATE_DIR=$work/units
