@@ -25,6 +25,12 @@ QString preload_library() {
     return QStringLiteral(ORVANTA_UMOCKDEV_PRELOAD);
 }
 
+// What dfu-util preloads: umockdev's library, then the spread of descriptors that keeps the
+// emulated netlink sockets of concurrent dfu-util runs apart (fd_spread/fd_spread.c).
+QString dfu_util_preload() {
+    return preload_library() + QLatin1Char(':') + QStringLiteral(ORVANTA_FD_SPREAD);
+}
+
 // The trace keeps the last requests; ORVANTA_VIRTUAL_UNIT_TRACE also writes each to the log.
 constexpr int trace_lines = 20000;
 
@@ -125,20 +131,20 @@ bool Testbed::attached(const QString& port) const {
 QProcessEnvironment Testbed::dfu_util_environment() const {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("UMOCKDEV_DIR"), root_);
-    environment.insert(QStringLiteral("LD_PRELOAD"), preload_library());
+    environment.insert(QStringLiteral("LD_PRELOAD"), dfu_util_preload());
     return environment;
 }
 
 QProcessEnvironment Testbed::program_environment() const {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("UMOCKDEV_DIR"), root_);
-    environment.insert(QString::fromLatin1(DFU::dfu_util_preload_variable), preload_library());
+    environment.insert(QString::fromLatin1(DFU::dfu_util_preload_variable), dfu_util_preload());
     return environment;
 }
 
 void Testbed::export_to_this_process() const {
     qputenv("UMOCKDEV_DIR", QFile::encodeName(root_));
-    qputenv(DFU::dfu_util_preload_variable, QFile::encodeName(preload_library()));
+    qputenv(DFU::dfu_util_preload_variable, QFile::encodeName(dfu_util_preload()));
 }
 
 void Testbed::record(const QString& line) {

@@ -16,9 +16,19 @@ namespace {
 
 constexpr int setup_size = 8;
 
-// The data a pointer-sized argument or a structure lies in, resolved into this process.
+// The data a pointer-sized argument or a structure lies in, resolved into this process. Null
+// when the client's memory can no longer be read, as when its dfu-util is ending meanwhile:
+// the ioctl then fails as the kernel's does on a bad address.
 UMockdevIoctlData* resolve(UMockdevIoctlData* data, std::size_t offset, std::size_t length) {
-    return umockdev_ioctl_data_resolve(data, offset, length, nullptr);
+    return data ? umockdev_ioctl_data_resolve(data, offset, length, nullptr) : nullptr;
+}
+
+// Completes the ioctl as failed when its data could not be resolved; true then.
+bool unresolved(UMockdevIoctlClient* client, UMockdevIoctlData* data) {
+    if (data)
+        return false;
+    umockdev_ioctl_client_complete(client, -1, EFAULT);
+    return true;
 }
 
 Setup setup_of(const guint8* bytes) {
@@ -142,6 +152,8 @@ void Usbdevfs::handle(UMockdevIoctlClient* client, unsigned long request) {
 // What libusb asks of the kernel first: the usbdevfs of a current kernel.
 void Usbdevfs::capabilities(UMockdevIoctlClient* client) {
     UMockdevIoctlData* caps = resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(guint32));
+    if (unresolved(client, caps))
+        return;
     *reinterpret_cast<guint32*>(caps->data) =
         USBDEVFS_CAP_BULK_SCATTER_GATHER | USBDEVFS_CAP_BULK_CONTINUATION |
         USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT |
@@ -154,6 +166,8 @@ void Usbdevfs::capabilities(UMockdevIoctlClient* client) {
 void Usbdevfs::submit(UMockdevIoctlClient* client) {
     UMockdevIoctlData* urb_data =
         resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_urb));
+    if (unresolved(client, urb_data))
+        return;
     auto* urb = reinterpret_cast<usbdevfs_urb*>(urb_data->data);
     if (urb->type != USBDEVFS_URB_TYPE_CONTROL || urb->buffer_length < setup_size) {
         umockdev_ioctl_client_complete(client, -1, EINVAL);
@@ -162,6 +176,10 @@ void Usbdevfs::submit(UMockdevIoctlClient* client) {
     }
     UMockdevIoctlData* buffer = resolve(urb_data, offsetof(usbdevfs_urb, buffer),
                                         static_cast<std::size_t>(urb->buffer_length));
+    if (unresolved(client, buffer)) {
+        g_object_unref(urb_data);
+        return;
+    }
     const Setup setup = setup_of(buffer->data);
     const int room = urb->buffer_length - setup_size;
     const QByteArray out =
@@ -200,6 +218,10 @@ void Usbdevfs::reap(UMockdevIoctlClient* client) {
     from.pop_front();
     UMockdevIoctlData* pointer =
         resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(gpointer));
+    if (unresolved(client, pointer)) {
+        g_object_unref(urb_data);
+        return;
+    }
     umockdev_ioctl_data_set_ptr(pointer, 0, urb_data);
     umockdev_ioctl_client_complete(client, 0, 0);
     g_object_unref(pointer);
@@ -235,6 +257,8 @@ void Usbdevfs::claim(UMockdevIoctlClient* client) {
 void Usbdevfs::select_alt(UMockdevIoctlClient* client) {
     UMockdevIoctlData* data =
         resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_setinterface));
+    if (unresolved(client, data))
+        return;
     const auto* choice = reinterpret_cast<const usbdevfs_setinterface*>(data->data);
     unit_->select_alt(static_cast<int>(choice->altsetting));
     trace_(QStringLiteral("SET_INTERFACE alt=%1").arg(choice->altsetting));
