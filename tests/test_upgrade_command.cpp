@@ -473,9 +473,11 @@ void TestUpgradeCommand::several_units_each_by_its_port() {
     QCOMPARE(exit_status(*h), 0);
     rows.drain();
     QSet<QString> ports;
+    const QString shared = configuration == "two_units_same_serial" ? "1" : "0";
     for (const QJsonObject& r : rows.all) {
         ports << r.value("port").toString();
         QCOMPARE(r.value("outcome").toString(), outcomes.value(r.value("port").toString()));
+        QCOMPARE(r.value("serial_shared").toString(), shared);
     }
     QCOMPARE(int(rows.all.size()), ports.size());
 }
