@@ -161,7 +161,8 @@ json_version=$(cd / && setpriv --reuid="$user" --regid="$user" --init-groups --r
 grep -qF "\"firmware_key_id\":\"$key_id\"" <<<"$json_version" ||
     fail "$cli --version --json does not name the key id $key_id: $json_version"
 ! ldd "/usr/bin/$cli" | grep -E 'libQt5(Gui|Widgets)' || fail "/usr/bin/$cli links Qt Gui or Qt Widgets"
-echo "$cli_version runs without Qt Gui and Qt Widgets"
+echo "$cli runs without Qt Gui and Qt Widgets; --version says:"
+echo "$cli_version"
 home=$(getent passwd "$user" | cut -d: -f6)
 # A fresh home: the simulator starts with its default unit, a Lumo-7 holding another revision.
 rm -rf "$home/.local/state/orvanta-dfu-simulator"
