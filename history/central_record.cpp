@@ -122,8 +122,10 @@ CentralTrouble CentralRecord::failed(const QSqlError& error) {
     else if (open_ && !state_class.isEmpty() && state_class != QLatin1String("08") &&
              state_class != QLatin1String("57") && state_class != QLatin1String("53"))
         kind = Kind::rejected;
-    // A socket the watchdog shut down fails in libpq's words for a lost connection.
-    if (watchdog_ && watchdog_->fired())
+    // A socket the watchdog shut down fails in libpq's words for a lost connection. Only a
+    // statement can have been given up: a failed connect (open_ still false) is its own
+    // trouble, whatever the watchdog did to the connection before it.
+    if (open_ && watchdog_ && watchdog_->fired())
         kind = Kind::not_answering;
     close();
     return {kind, plain_server_words(words)};

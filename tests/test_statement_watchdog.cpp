@@ -2,6 +2,7 @@
 // without an answer fails once the bound is over, from the watchdog's thread; a call answered
 // in time leaves the socket whole, and a disarmed watchdog never touches it again.
 
+#include "history/central_record.h"
 #include "history/statement_watchdog.h"
 
 #include <QElapsedTimer>
@@ -87,6 +88,25 @@ private slots:
         const History::StatementWatchdog::Watch watch(&watchdog, second.ends[0]);
         QVERIFY(!watchdog.fired());
         QCOMPARE(receive_one_byte(second.ends[0]), ssize_t(1));
+    }
+
+    // A watchdog that gave up the last connection's statement says nothing of the next
+    // connect: a server that cannot be reached then is told as not reached.
+    void a_failed_connect_after_a_shot_is_its_own_trouble() {
+        SocketPair pair;
+        QVERIFY(pair.ok);
+        History::StatementWatchdog watchdog{std::chrono::milliseconds(1)};
+        {
+            const History::StatementWatchdog::Watch watch(&watchdog, pair.ends[0]);
+            QCOMPARE(receive_one_byte(pair.ends[0]), ssize_t(0));
+        }
+        QVERIFY(watchdog.fired());
+        // Port 1 of this host: nothing listens there, the connect is refused at once.
+        History::CentralRecord record(QStringLiteral("host=127.0.0.1 port=1 connect_timeout=2"),
+                                      &watchdog);
+        const History::CentralTrouble trouble = record.open();
+        QCOMPARE(int(trouble.kind), int(History::CentralTrouble::Kind::not_reached));
+        QVERIFY(!record.is_open());
     }
 };
 
