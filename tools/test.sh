@@ -17,6 +17,28 @@ echo "=== plain build ==="
 bash tools/build.sh build
 (cd build && ctest --output-on-failure -j 2)
 
+# The README's other command, so that it cannot rot: tools/run.sh starts the window in simulator
+# mode (under xvfb-run, as here without a display); it must say which firmware it carries and be
+# running 5 s later. Its process group (xvfb-run, Xvfb, the window) is ended whatever happened.
+echo "=== the README's run command, briefly ==="
+run_log=$(mktemp)
+setsid env -u DISPLAY -u WAYLAND_DISPLAY bash tools/run.sh --use-simulator >"$run_log" 2>&1 &
+run_pid=$!
+run_ok=0
+for _ in $(seq 120); do
+    grep -q "^Desired firmware:" "$run_log" && { sleep 5; kill -0 "$run_pid" 2>/dev/null && run_ok=1; break; }
+    kill -0 "$run_pid" 2>/dev/null || break
+    sleep 1
+done
+kill -TERM -- -"$run_pid" 2>/dev/null || true
+wait "$run_pid" || true
+# The window ends on its own after xvfb-run; a group still there after 30 s is killed.
+for _ in $(seq 150); do kill -0 -- -"$run_pid" 2>/dev/null || break; sleep 0.2; done
+kill -KILL -- -"$run_pid" 2>/dev/null || true
+[ "$run_ok" = 1 ] || { cat "$run_log"; echo "tools/run.sh --use-simulator did not start the window"; exit 1; }
+echo "tools/run.sh --use-simulator started the window: $(grep -m1 '^Desired firmware:' "$run_log")"
+rm -f "$run_log"
+
 echo "=== AddressSanitizer + UndefinedBehaviorSanitizer build ==="
 # The sanitizer build reuses the plain build's dfu-util cache: no second download. Its real_mode_
 # tests preload umockdev into the embedded dfu-util alone, never into the sanitized programs.
