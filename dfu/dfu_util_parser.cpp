@@ -9,6 +9,7 @@
 const QString DfuUtilParser::prefix_RE = QStringLiteral("^Found DFU: \\[0483:df11\\] ver=2200");
 const QString DfuUtilParser::extract_serial_RE = QStringLiteral("serial=\\\"([0-9a-fA-F]+)\\\"");
 const QString DfuUtilParser::extract_path_RE = QStringLiteral(", path=\\\"([0-9][0-9.-]*)\\\",");
+const QString DfuUtilParser::extract_devnum_RE = QStringLiteral(", devnum=([0-9]{1,3}),");
 
 namespace {
 
@@ -25,6 +26,11 @@ const QRegularExpression& serial_expression() {
 
 const QRegularExpression& path_expression() {
     static const QRegularExpression re(DfuUtilParser::extract_path_RE);
+    return re;
+}
+
+const QRegularExpression& devnum_expression() {
+    static const QRegularExpression re(DfuUtilParser::extract_devnum_RE);
     return re;
 }
 
@@ -51,6 +57,8 @@ DfuUtilParser::DfuUtilParser(const QString& output) {
         if (serials.empty() || serials.back() != serial || paths.back() != path) {
             serials.push_back(serial);
             paths.push_back(path);
+            const QString devnum = captured(devnum_expression(), line);
+            devnums.push_back(devnum.isEmpty() ? -1 : devnum.toInt());
             line_counts.push_back(0);
         }
         ++line_counts.back();

@@ -24,6 +24,9 @@ public:
     static const QString extract_serial_RE;
     // Capture group 1 is the unit's USB port path (bus, then port numbers: "1-1.3").
     static const QString extract_path_RE;
+    // Capture group 1 is the unit's USB address on its bus (devnum=6): a unit plugged in anew
+    // gets another, so a serial and a port at one address are one unit.
+    static const QString extract_devnum_RE;
 
     // The bootloader exposes four alternate settings: flash, option bytes, OTP, device feature.
     static constexpr int lines_per_unit = 4;
@@ -36,6 +39,7 @@ public:
     // that report the same serial on two ports are two entries.
     std::vector<QString> serials;
     std::vector<QString> paths; // each entry's port, beside serials; empty when not listed
+    std::vector<int> devnums; // each entry's address, from its first line; -1 when not listed
     std::vector<int> line_counts; // each entry's lines, beside serials: four for a usable unit
     int nr_of_devices = 0;
 

@@ -15,6 +15,12 @@ struct DeviceItem {
     QString serial; // as printed (case kept); empty when its lines carried no hexadecimal serial
     QString path;   // its USB port, as printed (path="1-1.3"); empty when not listed
     bool usable = false; // listed on one line per alternate setting of the bootloader
+    int devnum = -1;     // its USB address, as printed; another after it is plugged in anew
+
+    // The same unit, still attached since it was listed: nothing tells two others apart.
+    bool same_unit(const DeviceItem& o) const {
+        return serial == o.serial && path == o.path && devnum == o.devnum;
+    }
 };
 
 // The result of one scan.

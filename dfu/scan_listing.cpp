@@ -13,7 +13,8 @@ Scan scan_for_devices(const QString& output) {
     scan.devices.reserve(parser.serials.size());
     for (size_t i = 0; i < parser.serials.size(); ++i)
         scan.devices.push_back(
-            DeviceItem{parser.serials[i], parser.paths[i], parser.line_counts[i] == DfuUtilParser::lines_per_unit});
+            DeviceItem{parser.serials[i], parser.paths[i],
+                       parser.line_counts[i] == DfuUtilParser::lines_per_unit, parser.devnums[i]});
     if (parser.status == DfuUtilParser::one_dfu_device)
         scan.status = 0;
     return scan;

@@ -116,6 +116,37 @@ private slots:
         QCOMPARE(FakeDfuUtil::serials(scan), serials);
     }
 
+    // Each entry is a serial at a port and an address: a unit plugged in anew is told apart by
+    // its address even where its serial and port are the same.
+    void keeps_each_units_port_and_address_data() {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QStringList>("units"); // serial@port#address, in listing order
+
+        QString without_address = unit(A);
+        without_address.replace(", devnum=5,", ",");
+        QString out_of_range = unit(A);
+        out_of_range.replace("devnum=5,", "devnum=1005,");
+        QString replugged = unit(A, 5);
+        replugged.replace("devnum=5,", "devnum=9,");
+        QTest::newRow("one unit") << listing(unit(A)) << QStringList{A + "@1-1#5"};
+        QTest::newRow("two units")
+            << listing(unit(A, 6) + unit(B, 5)) << QStringList{A + "@1-2#6", B + "@1-1#5"};
+        QTest::newRow("plugged in anew at its port") << listing(replugged)
+                                                     << QStringList{A + "@1-1#9"};
+        QTest::newRow("no address listed") << listing(without_address)
+                                           << QStringList{A + "@1-1#-1"};
+        QTest::newRow("no USB address") << listing(out_of_range) << QStringList{A + "@1-1#-1"};
+    }
+
+    void keeps_each_units_port_and_address() {
+        QFETCH(QString, output);
+        QFETCH(QStringList, units);
+        QStringList seen;
+        for (const DFU::DeviceItem& item : DFU::scan_for_devices(output).devices)
+            seen << QString("%1@%2#%3").arg(item.serial, item.path).arg(item.devnum);
+        QCOMPARE(seen, units);
+    }
+
     void names_each_status_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("name");

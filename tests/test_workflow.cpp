@@ -436,6 +436,30 @@ private slots:
         QCOMPARE(runs_with(fake, "-D"), 0);
     }
 
+    // A unit pulled out between the listing and its reads, and another plugged in at its port:
+    // the serial announced is the one of the unit whose record was read, never its neighbour's.
+    void a_unit_replaced_while_read_is_read_again() {
+        FakeDfuUtil fake;
+        fake.attach("1-1", serial_A, otp_of(3), flash_of(3, "B7"));
+        Workflow w(fake);
+        QStringList seen; // serial and revision at each DeviceConnected
+        QObject::connect(w.b, &SM_B::sig_DeviceConnected, w.b, [&] {
+            seen << w.b->device_info.serial + "/" + w.b->device_info.FW_revision;
+        });
+        bool replaced = false;
+        QObject context; // in this thread: the worker waits until the swap is done
+        QObject::connect(w.a, &SM_A::sig_readingInfo, &context, [&] {
+            if (!replaced)
+                fake.attach("1-1", serial_B, otp_of(3), flash_of(3, "B8"));
+            replaced = true;
+        }, Qt::BlockingQueuedConnection);
+        w.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!seen.isEmpty(), generous_ms);
+        QVERIFY(replaced);
+        QCOMPARE(seen.first(), serial_B + "/B8");
+        QCOMPARE(w.a->situation().kind, Situation::Kind::connected);
+    }
+
     // An order given while the unit was being lost is not carried out on the next unit.
     void pending_order_dies_with_its_unit() {
         FakeDfuUtil fake;

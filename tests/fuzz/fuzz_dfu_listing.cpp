@@ -7,6 +7,7 @@
 
 #include "fuzz_support.h"
 
+#include <QRegularExpression>
 #include <QVector>
 
 using fuzz::check;
@@ -67,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     check(!parser.status_as_string().isEmpty());
     // An entry is a run of lines of one serial and one port: two entries in a row differ in one.
-    check(parser.paths.size() == serials.size() && parser.line_counts.size() == serials.size());
+    check(parser.paths.size() == serials.size() && parser.line_counts.size() == serials.size() &&
+          parser.devnums.size() == serials.size());
     int entry_lines = 0;
     for (int i = 0; i < count; ++i) {
         const std::size_t at = std::size_t(i);
@@ -79,6 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               output.contains(QStringLiteral("serial=\"") + serial + QLatin1Char('"')));
         check(path.isEmpty() ||
               output.contains(QStringLiteral(", path=\"") + path + QStringLiteral("\",")));
+        const int devnum = parser.devnums[at];
+        check(devnum == -1 || (devnum >= 0 && devnum <= 999 &&
+                               output.contains(QRegularExpression(QStringLiteral(", devnum=0*%1,").arg(devnum)))));
         check(parser.line_counts[at] >= 1);
         entry_lines += parser.line_counts[at];
     }
@@ -87,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(scan.status == (parser.status == DfuUtilParser::one_dfu_device ? 0 : 1));
     check(scan.devices.size() == serials.size());
     for (std::size_t i = 0; i < scan.devices.size(); ++i) {
-        check(scan.devices[i].serial == serials[i] && scan.devices[i].path == parser.paths[i]);
+        check(scan.devices[i].serial == serials[i] && scan.devices[i].path == parser.paths[i] &&
+              scan.devices[i].devnum == parser.devnums[i]);
         check(scan.devices[i].usable == (parser.line_counts[i] == DfuUtilParser::lines_per_unit));
     }
     return 0;
