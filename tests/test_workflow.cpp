@@ -460,6 +460,21 @@ private slots:
         QCOMPARE(w.a->situation().kind, Situation::Kind::connected);
     }
 
+    // Units of one family may share a serial: the unit that takes a connected unit's place at
+    // its port, between two scans, is read as the new unit it is (it has another address).
+    void a_unit_plugged_in_anew_with_the_same_serial_is_read_again() {
+        FakeDfuUtil fake;
+        fake.attach("1-1", serial_A, otp_of(3), flash_of(3, "B7"));
+        Workflow w(fake);
+        QStringList seen; // revision at each DeviceConnected
+        QObject::connect(w.b, &SM_B::sig_DeviceConnected, w.b,
+                         [&] { seen << w.b->device_info.FW_revision; });
+        w.start();
+        QTRY_COMPARE_WITH_TIMEOUT(seen, QStringList{"B7"}, generous_ms);
+        fake.attach("1-1", serial_A, otp_of(3), flash_of(3, "B8"));
+        QTRY_COMPARE_WITH_TIMEOUT(seen, (QStringList{"B7", "B8"}), generous_ms);
+    }
+
     // An order given while the unit was being lost is not carried out on the next unit.
     void pending_order_dies_with_its_unit() {
         FakeDfuUtil fake;

@@ -233,6 +233,7 @@ void SM_A::run() {
 SM_A::State SM_A::state_A0() {
     emit sig_A0_entered();
     connected_serial = QLatin1String("");
+    connected_item.reset();
     no_record_serial.clear();
     unreadable_serial.clear();
     {
@@ -276,8 +277,10 @@ SM_A::State SM_A::state_A2() {
         return State::A0;
     }
     const DFU::DeviceItem& item = *own;
-    if (item.serial == connected_serial)
-        return State::A4; // the same unit is still there
+    // The same unit is still there: plugged in anew, it would have another address. (Before
+    // any unit is read, this is a unit listed without a serial, which is never read.)
+    if (item.serial == connected_serial && (!connected_item || item.same_unit(*connected_item)))
+        return State::A4;
     if (item.serial == no_record_serial)
         return State::A1; // read once: its record will not change while it stays attached
     return read_unit(item);
@@ -314,6 +317,11 @@ SM_A::State SM_A::read_unit(const DFU::DeviceItem& item) {
                                                              : DFU::RunWatch::Logging::as_usual);
         info = DFU::read_device_info(&item, target);
     }
+    if (!still_listed(item)) {
+        // Unplugged and another plugged in while it was read: what was read may be either's.
+        qInfo() << "SM_A: the unit left or was replaced while it was read; scanning again";
+        return State::A1;
+    }
     if (!info.valid) {
         if (info.read_failure.cause != DFU::Cause::none) {
             unreadable_serial = item.serial; // retried after the A1 pause
@@ -324,13 +332,26 @@ SM_A::State SM_A::read_unit(const DFU::DeviceItem& item) {
         }
         return State::A1;
     }
-    take_as_connected(item.serial, info);
+    take_as_connected(item, info);
     return State::A4;
 }
 
-void SM_A::take_as_connected(const QString& serial, const DFU::DeviceInfo& info) {
+// The unit listed before a read is listed again after it, at its port and address.
+bool SM_A::still_listed(const DFU::DeviceItem& item) {
+    DFU::Scan scan;
+    {
+        DFU::RunWatch quiet(DFU::RunWatch::Logging::quiet); // as the scan in A2
+        scan = DFU::make_scan(target);
+    }
+    const DFU::DeviceItem* own = own_unit(scan);
+    return own && own->same_unit(item);
+}
+
+void SM_A::take_as_connected(const DFU::DeviceItem& item, const DFU::DeviceInfo& info) {
+    const QString& serial = item.serial;
     unreadable_serial.clear();
     connected_serial = serial;
+    connected_item = item;
     device_info = info;
     if (serial != downloaded_serial)
         seen.last_download = DFU::Failure(); // another unit: the last upgrade was not its own

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <deque>
+#include <optional>
 
 class SM_A : public QThread {
     Q_OBJECT
@@ -141,7 +142,8 @@ private:
     const DFU::DeviceItem* own_unit(const DFU::Scan& scan) const;
     void see_no_single_unit(const DFU::Scan& scan);
     State read_unit(const DFU::DeviceItem& item);
-    void take_as_connected(const QString& serial, const DFU::DeviceInfo& info);
+    bool still_listed(const DFU::DeviceItem& item);
+    void take_as_connected(const DFU::DeviceItem& item, const DFU::DeviceInfo& info);
     State state_A4();
     State state_A5();
     State state_A6();
@@ -169,6 +171,7 @@ private:
     const QString desired_FW_bin;
     const QString uploaded_FW_bin;
     QString connected_serial;
+    std::optional<DFU::DeviceItem> connected_item; // as listed when it was read; none: no unit
     Situation seen;            // what publish() hands over
     QString no_record_serial;  // the attached unit read without a usable record: not read again
     QString unreadable_serial; // the attached unit whose read failed: retried quietly
