@@ -505,6 +505,29 @@ private slots:
         QCOMPARE(runs_with(fake, "-D"), 0);
     }
 
+    // The unit is replaced at its port after the last scan and before the click is taken: the
+    // order was for the unit before, so nothing is written into the one there now.
+    void an_order_for_a_replaced_unit_is_dropped() {
+        FakeDfuUtil fake;
+        fake.attach("1-1", serial_A, otp_of(3), flash_of(3, "B7"));
+        SM_A a(QString("f.dfu"), QString(), QString());
+        a.no_device_delay_ms = 5;
+        a.connected_delay_ms = 60000; // no scan between the swap and the order
+        SignalCounter connected(&a, &SM_A::sig_DevConn);
+        a.start();
+        QTRY_VERIFY_WITH_TIMEOUT(connected.count() == 1, generous_ms);
+        const SM_A::Announcement first = a.take_announcement();
+        const QByteArray flash_B = flash_of(3, "B6");
+        fake.attach("1-1", serial_B, otp_of(3), flash_B);
+        a.set_command(SM_A::download_FW, first.unit);
+        QTRY_VERIFY_WITH_TIMEOUT(connected.count() == 2, generous_ms);
+        QCOMPARE(a.take_announcement().device_info.serial, serial_B);
+        a.do_stop();
+        QVERIFY(a.wait(generous_ms));
+        QCOMPARE(runs_with(fake, "-D"), 0);
+        QVERIFY(fake.flash_at("1-1") == flash_B);
+    }
+
     void first_pass_through_A1_does_not_sleep() {
         FakeDfuUtil fake;
         SM_A a{QString(), QString(), QString()};

@@ -63,6 +63,11 @@ void SM_A::set_command(Command c, quint64 unit) {
 // Takes the pending command off; one given for a unit that is no longer the connected one is
 // dropped. The stop is looked at in the same critical section: once a stop has been asked
 // for, no transfer starts, and one that starts is on record for the stop to wait for.
+bool SM_A::order_pending() {
+    QMutexLocker lock(&mutex);
+    return command != none;
+}
+
 SM_A::Command SM_A::take_command() {
     QMutexLocker lock(&mutex);
     const Command c = command;
@@ -369,6 +374,9 @@ SM_A::State SM_A::state_A4() {
         return State::stopped;
     if (pause(connected_delay_ms, true))
         return State::stopped;
+    // Replaced since the last scan: the order was given for the unit before, never this one.
+    if (order_pending() && connected_item && !still_listed(*connected_item))
+        return State::A0;
     switch (take_command()) {
     case upload_and_compare_FW:
         return State::A6;

@@ -152,6 +152,7 @@ private:
     void publish();
     Situation without_working_files();
     void idle(const Situation& without_files);
+    bool order_pending();
     Command take_command();
     void end_transfer(Outcome outcome);
     void publish_percent(int value);
