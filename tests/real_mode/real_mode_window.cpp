@@ -72,11 +72,13 @@ class RealModeWindow : public QObject {
 
     virtual_unit::Testbed& bed_;
 
-    // The bench is cleared and the window waits for a unit again.
+    // The bench is cleared and the window waits for a unit again, with nothing left to explain,
+    // so that the next test sees only what its own units make the window say.
     void clear_bench(const QStringList& ports) {
         for (const QString& port : ports)
             bed_.unplug(port);
         QTRY_COMPARE_WITH_TIMEOUT(status_line(), no_unit, generous_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(hint_line(), QString(), generous_ms);
     }
 
 public:
