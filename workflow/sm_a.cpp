@@ -60,14 +60,14 @@ void SM_A::set_command(Command c, quint64 unit) {
     woken.wakeAll();
 }
 
-// Takes the pending command off; one given for a unit that is no longer the connected one is
-// dropped. The stop is looked at in the same critical section: once a stop has been asked
-// for, no transfer starts, and one that starts is on record for the stop to wait for.
 bool SM_A::order_pending() {
     QMutexLocker lock(&mutex);
     return command != none;
 }
 
+// Takes the pending command off; one given for a unit that is no longer the connected one is
+// dropped. The stop is looked at in the same critical section: once a stop has been asked
+// for, no transfer starts, and one that starts is on record for the stop to wait for.
 SM_A::Command SM_A::take_command() {
     QMutexLocker lock(&mutex);
     const Command c = command;
@@ -270,12 +270,7 @@ SM_A::State SM_A::state_A1() {
 SM_A::State SM_A::state_A2() {
     emit sig_A2_entered();
     emit sig_scanning();
-    DFU::Scan scan;
-    {
-        // Polled: its failures reach the log through the situation, once each.
-        DFU::RunWatch quiet(DFU::RunWatch::Logging::quiet);
-        scan = DFU::make_scan(target);
-    }
+    const DFU::Scan scan = scan_quietly();
     const DFU::DeviceItem* own = own_unit(scan);
     if (!own) {
         see_no_single_unit(scan);
@@ -343,13 +338,15 @@ SM_A::State SM_A::read_unit(const DFU::DeviceItem& item) {
 
 // The unit listed before a read is listed again after it, at its port and address.
 bool SM_A::still_listed(const DFU::DeviceItem& item) {
-    DFU::Scan scan;
-    {
-        DFU::RunWatch quiet(DFU::RunWatch::Logging::quiet); // as the scan in A2
-        scan = DFU::make_scan(target);
-    }
+    const DFU::Scan scan = scan_quietly();
     const DFU::DeviceItem* own = own_unit(scan);
     return own && own->same_unit(item);
+}
+
+// Polled: its failures reach the log through the situation, once each.
+DFU::Scan SM_A::scan_quietly() {
+    const DFU::RunWatch quiet(DFU::RunWatch::Logging::quiet);
+    return DFU::make_scan(target);
 }
 
 void SM_A::take_as_connected(const DFU::DeviceItem& item, const DFU::DeviceInfo& info) {

@@ -143,6 +143,7 @@ private:
     void see_no_single_unit(const DFU::Scan& scan);
     State read_unit(const DFU::DeviceItem& item);
     bool still_listed(const DFU::DeviceItem& item);
+    DFU::Scan scan_quietly();
     void take_as_connected(const DFU::DeviceItem& item, const DFU::DeviceInfo& info);
     State state_A4();
     State state_A5();
